@@ -1,0 +1,73 @@
+# The Windows programs, their test build, the Windows unit tests and the test
+# helper, cross-compiled with MinGW-w64.
+
+# Static runtime: no libstdc++, libgcc or winpthread DLLs beside the programs.
+set(OSTREL_STATIC_RUNTIME -static -static-libgcc -static-libstdc++)
+add_compile_definitions(UNICODE _UNICODE WIN32_LEAN_AND_MEAN NOMINMAX _WIN32_WINNT=0x0A00 WINVER=0x0A00)
+target_compile_options(ostrel_core PRIVATE -municode)
+
+# Platform glue shared by the shipping program, its test build and the unit tests.
+add_library(ostrel_glue STATIC
+  src/app/hotkeys.cpp
+  src/app/main_window.cpp
+  src/app/self_tests.cpp
+  src/app/shell.cpp
+  src/app/tray.cpp
+  src/common/wide_format.cpp
+  src/storage/folders.cpp
+  src/storage/log.cpp
+  src/storage/settings.cpp
+)
+target_include_directories(ostrel_glue PUBLIC src)
+target_compile_options(ostrel_glue PRIVATE ${OSTREL_WARNINGS} -municode)
+target_link_libraries(ostrel_glue PUBLIC ostrel_core shell32 ole32 user32 gdi32 comctl32 mfplat mfuuid uuid)
+
+# The icon, drawn by our own script.
+set(OSTREL_ICON ${CMAKE_BINARY_DIR}/resources/ostrel.ico)
+add_custom_command(
+  OUTPUT ${OSTREL_ICON}
+  COMMAND ${CMAKE_COMMAND} -E make_directory ${CMAKE_BINARY_DIR}/resources
+  COMMAND /usr/bin/python3 ${CMAKE_SOURCE_DIR}/resources/make_icon.py ${OSTREL_ICON}
+  DEPENDS ${CMAKE_SOURCE_DIR}/resources/make_icon.py
+  COMMENT "Drawing the program icon"
+  VERBATIM)
+add_custom_target(ostrel_icon DEPENDS ${OSTREL_ICON})
+set_source_files_properties(resources/ostrel_windows.rc PROPERTIES OBJECT_DEPENDS ${OSTREL_ICON})
+
+# One function makes both builds of the program, so they differ only in the
+# backends they link.
+function(ostrel_windows_program name)
+  add_executable(${name} WIN32 src/app/main.cpp resources/ostrel_windows.rc ${ARGN})
+  add_dependencies(${name} ostrel_icon)
+  target_include_directories(${name} PRIVATE ${CMAKE_BINARY_DIR}/resources)
+  target_compile_options(${name} PRIVATE $<$<COMPILE_LANGUAGE:CXX>:${OSTREL_WARNINGS} -municode>)
+  target_link_options(${name} PRIVATE -mwindows -municode ${OSTREL_STATIC_RUNTIME})
+  target_link_libraries(${name} PRIVATE ostrel_glue)
+endfunction()
+
+enable_language(RC)
+# The shipping program: only the Windows implementations.
+ostrel_windows_program(OstrelWindows)
+# The test build: the same program with the stand-in backends that run under Wine.
+ostrel_windows_program(OstrelWindowsTest)
+
+# Unit tests: the core's and the glue's, run under Wine by ctest.
+add_executable(OstrelUnitTests
+  tests/unit/main.cpp
+  ${OSTREL_CORE_TESTS}
+  tests/unit/win_settings_test.cpp
+  tests/unit/win_storage_test.cpp
+  tests/unit/win_test_support.cpp
+  tests/unit/win_text_test.cpp
+)
+target_include_directories(OstrelUnitTests SYSTEM PRIVATE ${DOCTEST_INCLUDE_DIR})
+target_compile_options(OstrelUnitTests PRIVATE ${OSTREL_WARNINGS})
+target_link_options(OstrelUnitTests PRIVATE ${OSTREL_STATIC_RUNTIME})
+target_link_libraries(OstrelUnitTests PRIVATE ostrel_glue)
+add_test(NAME unit-windows COMMAND OstrelUnitTests)
+
+# The end-to-end tests' helper: finds our windows and posts messages to them.
+add_executable(OstrelDriver tests/tools/driver.cpp)
+target_compile_options(OstrelDriver PRIVATE ${OSTREL_WARNINGS} -municode)
+target_link_options(OstrelDriver PRIVATE -municode ${OSTREL_STATIC_RUNTIME})
+target_link_libraries(OstrelDriver PRIVATE user32)

@@ -1,0 +1,55 @@
+#include "app/command_line_core.h"
+
+#include <limits>
+
+int32_t CommandLineNumber(std::wstring_view text) {
+    size_t i = 0;
+    auto isSpace = [](wchar_t c) { return c == L' ' || c == L'\t' || c == L'\n' || c == L'\v' || c == L'\f' || c == L'\r'; };
+    while (i < text.size() && isSpace(text[i])) ++i;
+    bool negative = false;
+    if (i < text.size() && (text[i] == L'+' || text[i] == L'-')) {
+        negative = text[i] == L'-';
+        ++i;
+    }
+    int64_t value = 0;
+    constexpr int64_t kLimit = int64_t{std::numeric_limits<int32_t>::max()} + 1;
+    while (i < text.size() && text[i] >= L'0' && text[i] <= L'9') {
+        value = value * 10 + (text[i] - L'0');
+        if (value > kLimit) value = kLimit;
+        ++i;
+    }
+    if (negative) return static_cast<int32_t>(-value);
+    return static_cast<int32_t>(value > std::numeric_limits<int32_t>::max() ? std::numeric_limits<int32_t>::max() : value);
+}
+
+SelfTestRequest ParseSelfTest(const std::vector<std::wstring>& args) {
+    SelfTestRequest r;
+    if (args.size() < 2) return r;
+    const std::wstring& sw = args[1];
+    const size_t n = args.size();
+    if (sw == L"--selftest-record" && n >= 4) {
+        r.kind = SelfTestKind::Record;
+        r.seconds = CommandLineNumber(args[2]);
+        r.folder = args[3];
+        r.resolution = n >= 5 ? CommandLineNumber(args[4]) : 720;
+        r.fps = n >= 6 ? CommandLineNumber(args[5]) : 30;
+    } else if (sw == L"--selftest-sync" && n >= 4) {
+        r.kind = SelfTestKind::Sync;
+        r.seconds = CommandLineNumber(args[2]);
+        r.folder = args[3];
+        r.syncTest = true;
+    } else if (sw == L"--selftest-screenshot" && n >= 3) {
+        r.kind = SelfTestKind::Screenshot;
+        r.folder = args[2];
+    } else if (sw == L"--selftest-signin" && n >= 3) {
+        r.kind = SelfTestKind::SignIn;
+        r.resultFile = args[2];
+    } else if (sw == L"--selftest-save" && n >= 4) {
+        r.kind = SelfTestKind::Save;
+        r.captureFile = args[2];
+        r.resultFile = args[3];
+    } else if (sw == L"--selftest-signout" && n >= 2) {
+        r.kind = SelfTestKind::SignOut;
+    }
+    return r;
+}

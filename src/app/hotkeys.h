@@ -1,0 +1,7 @@
+#pragma once
+#include <cstdint>
+#include <string>
+
+// "Ctrl+Alt+Shift+Win+" as set, then the key's name in the user's keyboard
+// layout (or its decimal code when the layout names none).
+std::wstring HotkeyText(int32_t modifiers, uint32_t key);

@@ -1,0 +1,166 @@
+// Entry point of the tray program: process set-up, the self-test switches,
+// the single-instance rule, the hidden main window, the tray icon, the
+// message loop and the orderly end.
+#include <windows.h>
+#include <commctrl.h>
+#include <mfapi.h>
+#include <objbase.h>
+#include <shellapi.h>
+
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "app/command_line_core.h"
+#include "app/hotkeys.h"
+#include "app/self_tests.h"
+#include "app/shell.h"
+#include "app/tray.h"
+#include "common/unique_handle.h"
+#include "storage/folders.h"
+#include "storage/log.h"
+#include "storage/settings.h"
+
+namespace {
+
+constexpr int kIconResource = 101;
+
+void DeclareDpiAwareness() {
+    // Looked up at run time: older systems and Wine may lack the export.
+    using SetContextFn = BOOL(WINAPI*)(DPI_AWARENESS_CONTEXT);
+    HMODULE user32 = GetModuleHandleW(L"user32.dll");
+    if (user32 == nullptr) return;
+    auto set = reinterpret_cast<SetContextFn>(
+        reinterpret_cast<void*>(GetProcAddress(user32, "SetProcessDpiAwarenessContext")));
+    if (set != nullptr) set(DPI_AWARENESS_CONTEXT_PER_MONITOR_AWARE_V2);
+}
+
+std::vector<std::wstring> CommandLineArguments() {
+    std::vector<std::wstring> args;
+    int count = 0;
+    LPWSTR* argv = CommandLineToArgvW(GetCommandLineW(), &count);
+    if (argv == nullptr) return args;
+    for (int i = 0; i < count; ++i) args.emplace_back(argv[i]);
+    LocalFree(argv);
+    return args;
+}
+
+void CreateFonts() {
+    NONCLIENTMETRICSW metrics{};
+    static_assert(sizeof(NONCLIENTMETRICSW) == 504, "the full record, padded border included");
+    metrics.cbSize = sizeof metrics;
+    if (!SystemParametersInfoW(SPI_GETNONCLIENTMETRICS, sizeof metrics, &metrics, 0)) return;
+    LOGFONTW font = metrics.lfMessageFont;
+    lstrcpynW(font.lfFaceName, L"Segoe UI", LF_FACESIZE);
+    UiFont = CreateFontIndirectW(&font);
+    font.lfWeight = 600;
+    UiFontBold = CreateFontIndirectW(&font);
+}
+
+void LoadIcons() {
+    BigIcon = static_cast<HICON>(LoadImageW(Instance, MAKEINTRESOURCEW(kIconResource), IMAGE_ICON, 32, 32, LR_DEFAULTCOLOR));
+    SmallIcon = static_cast<HICON>(LoadImageW(Instance, MAKEINTRESOURCEW(kIconResource), IMAGE_ICON,
+                                              GetSystemMetrics(SM_CXSMICON), GetSystemMetrics(SM_CYSMICON), LR_DEFAULTCOLOR));
+}
+
+void RegisterWindowClasses() {
+    struct ClassRow {
+        const wchar_t* name;
+        WNDPROC procedure;
+        HBRUSH background;
+    };
+    // The toolbar, settings and sign-in windows get their own procedures as
+    // those windows are built; until then nothing creates them.
+    const ClassRow rows[] = {
+        {kMainWindowClass, MainWindowProc, nullptr},
+        {kToolbarClass, DefWindowProcW, nullptr},
+        {kSettingsClass, DefWindowProcW, reinterpret_cast<HBRUSH>(COLOR_WINDOW + 1)},
+        {kSignInClass, DefWindowProcW, reinterpret_cast<HBRUSH>(COLOR_WINDOW + 1)},
+    };
+    for (const ClassRow& row : rows) {
+        WNDCLASSEXW windowClass{};
+        windowClass.cbSize = sizeof windowClass;
+        windowClass.style = 0;
+        windowClass.lpfnWndProc = row.procedure;
+        windowClass.hInstance = Instance;
+        windowClass.hIcon = BigIcon;
+        windowClass.hIconSm = SmallIcon;
+        windowClass.hCursor = LoadCursorW(nullptr, IDC_ARROW);
+        windowClass.hbrBackground = row.background;
+        windowClass.lpszClassName = row.name;
+        RegisterClassExW(&windowClass);
+    }
+}
+
+int RunMessageLoop() {
+    MSG message{};
+    while (GetMessageW(&message, nullptr, 0, 0) > 0) {
+        bool taken = false;
+        for (HWND dialog : {SettingsWindow, SignInWindow, ToolbarWindow}) {
+            if (dialog != nullptr && IsDialogMessageW(dialog, &message)) {
+                taken = true;
+                break;
+            }
+        }
+        if (taken) continue;
+        TranslateMessage(&message);
+        DispatchMessageW(&message);
+    }
+    return 0;
+}
+
+// The mutex is the caller's, so that it is held until after Media Foundation is shut down.
+int RunTrayProgram(UniqueHandle& instanceMutex) {
+    instanceMutex.Reset(CreateMutexW(nullptr, TRUE, kInstanceMutexName));
+    if (GetLastError() == ERROR_ALREADY_EXISTS) {
+        if (HWND running = FindWindowW(kMainWindowClass, nullptr)) PostMessageW(running, WM_ANOTHER_INSTANCE, 0, 0);
+        return 0;
+    }
+
+    INITCOMMONCONTROLSEX controls{sizeof(INITCOMMONCONTROLSEX), ICC_WIN95_CLASSES | ICC_STANDARD_CLASSES};
+    InitCommonControlsEx(&controls);
+
+    CurrentSettings = LoadSettings();
+    Log(L"NIRA Ostrel %s started", kAppVersion);
+    CreateFonts();
+    LoadIcons();
+    RegisterWindowClasses();
+
+    MainWindow = CreateWindowExW(0, kMainWindowClass, L"NIRA Ostrel", WS_OVERLAPPEDWINDOW, 0, 0, 0, 0, nullptr, nullptr,
+                                 Instance, nullptr);
+    AddTrayIcon();
+    SetTimer(MainWindow, TIMER_TOOLBAR, 250, nullptr);
+    EnsureFolder(CurrentSettings.folder);
+
+    ShowBalloon(L"NIRA Ostrel is ready",
+                L"Record with " +
+                    HotkeyText(CurrentSettings.hotkey_record_mod, static_cast<uint32_t>(CurrentSettings.hotkey_record_key)) +
+                    L", or use the toolbar or this tray icon.",
+                BALLOON_INFO);
+
+    RunMessageLoop();
+
+    Log(L"NIRA Ostrel ended");
+    return 0;
+}
+
+}  // namespace
+
+int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
+    Instance = instance;
+    DeclareDpiAwareness();
+    if (FAILED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED))) return 1;
+    MFStartup(MF_VERSION, MFSTARTUP_FULL);
+
+    const SelfTestRequest request = ParseSelfTest(CommandLineArguments());
+    if (std::optional<int> exitCode = RunSelfTest(request)) {
+        MFShutdown();
+        return *exitCode;
+    }
+
+    UniqueHandle instanceMutex;
+    const int exitCode = RunTrayProgram(instanceMutex);
+    MFShutdown();
+    instanceMutex.Reset();
+    return exitCode;
+}

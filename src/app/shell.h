@@ -1,0 +1,75 @@
+#pragma once
+// Shell state shared by the tray program's windows, and the identifiers of
+// its messages, commands, timers and shortcuts. Everything here is touched
+// only on the user-interface thread unless it says otherwise.
+#include <windows.h>
+#include <shellapi.h>
+
+#include <atomic>
+#include <string>
+
+// Custom messages of MainWindow.
+constexpr UINT WM_TRAYICON = WM_APP + 1;
+constexpr UINT WM_ANOTHER_INSTANCE = WM_APP + 2;
+constexpr UINT WM_RECORDER_NOTIFY = WM_APP + 3;
+constexpr UINT WM_SCREENSHOT_DONE = WM_APP + 4;
+constexpr UINT WM_CLOUD_EVENT = WM_APP + 5;
+
+// Commands (low word of WM_COMMAND's wParam).
+constexpr WORD ID_RECORD = 100;
+constexpr WORD ID_PAUSE = 101;
+constexpr WORD ID_STOP = 102;
+constexpr WORD ID_SCREENSHOT = 103;
+constexpr WORD ID_OPEN_FOLDER = 104;
+constexpr WORD ID_OPEN_WEB_APP = 105;
+constexpr WORD ID_SETTINGS = 106;
+constexpr WORD ID_QUIT = 107;
+constexpr WORD ID_SHOW_TOOLBAR = 108;
+constexpr WORD ID_HIDE_TOOLBAR = 109;
+constexpr WORD ID_SIGN_IN = 120;
+constexpr WORD ID_SIGN_OUT = 121;
+constexpr WORD ID_SAVE_TO_LIBRARY = 122;
+constexpr WORD ID_SAVE_LAST_CAPTURE = 123;
+constexpr WORD ID_RECORD_MONITOR = 200;
+constexpr WORD ID_SCREENSHOT_MONITOR = 300;
+
+// Timers on MainWindow.
+constexpr UINT_PTR TIMER_TOOLBAR = 1;
+constexpr UINT_PTR TIMER_COUNTDOWN = 2;
+constexpr UINT_PTR TIMER_SCREENSHOT = 3;
+
+// Shortcut ids.
+constexpr int HOTKEY_RECORD = 1;
+constexpr int HOTKEY_PAUSE = 2;
+constexpr int HOTKEY_SCREENSHOT = 3;
+
+// Window classes.
+constexpr wchar_t kMainWindowClass[] = L"NIRAOstrelWindowsMain";
+constexpr wchar_t kToolbarClass[] = L"NIRAOstrelToolbar";
+constexpr wchar_t kSettingsClass[] = L"NIRAOstrelSettings";
+constexpr wchar_t kSignInClass[] = L"NIRAOstrelSignIn";
+
+constexpr wchar_t kInstanceMutexName[] = L"Local\\NIRAOstrelWindows";
+constexpr wchar_t kTrayTip[] = L"NIRA Ostrel: screen recorder and capture";
+constexpr wchar_t kAppVersion[] = L"0.1.0";
+
+extern HINSTANCE Instance;
+extern HWND MainWindow;
+extern HWND ToolbarWindow;
+extern HWND SettingsWindow;
+extern HWND SignInWindow;
+extern HFONT UiFont;
+extern HFONT UiFontBold;
+extern HICON BigIcon;
+extern HICON SmallIcon;
+extern NOTIFYICONDATAW TrayIcon;
+extern std::wstring LastCapture;
+extern int32_t CountdownRemaining;
+extern HMONITOR PendingRecordMonitor;
+extern HMONITOR PendingScreenshotMonitor;
+extern int32_t ScreenshotDelaySeconds;
+extern bool HideFromCaptureOk;
+extern bool HideWarningShown;
+extern std::atomic<bool> UploadInProgress;  // any thread, atomically
+
+LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);

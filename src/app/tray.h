@@ -1,0 +1,13 @@
+#pragma once
+#include <windows.h>
+
+#include <string>
+
+// Notification levels: the shell icon shown with a notification.
+constexpr DWORD BALLOON_INFO = 1;     // NIIF_INFO
+constexpr DWORD BALLOON_WARNING = 2;  // NIIF_WARNING
+
+// Adds the tray icon and asks for the version 4 events.
+void AddTrayIcon();
+// Shows a silent notification from the tray icon; long titles and texts are cut.
+BOOL ShowBalloon(const std::wstring& title, const std::wstring& text, DWORD level);

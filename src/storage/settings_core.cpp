@@ -1,0 +1,69 @@
+#include "storage/settings_core.h"
+
+#include <algorithm>
+#include <initializer_list>
+
+namespace {
+
+int32_t OneOf(int32_t value, std::initializer_list<int32_t> allowed, int32_t fallback) {
+    return std::find(allowed.begin(), allowed.end(), value) != allowed.end() ? value : fallback;
+}
+
+}  // namespace
+
+std::wstring DecimalText(int64_t value) {
+    const bool negative = value < 0;
+    // Work in unsigned so the most negative value does not overflow.
+    uint64_t magnitude = negative ? 0 - static_cast<uint64_t>(value) : static_cast<uint64_t>(value);
+    std::wstring digits;
+    do {
+        digits.push_back(static_cast<wchar_t>(L'0' + magnitude % 10));
+        magnitude /= 10;
+    } while (magnitude != 0);
+    if (negative) digits.push_back(L'-');
+    std::reverse(digits.begin(), digits.end());
+    return digits;
+}
+
+Settings SettingsFromReader(const ReadIntFn& readInt, const ReadTextFn& readText, std::wstring_view defaultFolder) {
+    const Settings d;
+    Settings s;
+    s.resolution = OneOf(readInt(L"resolution", d.resolution), {720, 1080, 0}, d.resolution);
+    s.fps = OneOf(readInt(L"fps", d.fps), {15, 30, 60}, d.fps);
+    s.system_audio = readInt(L"system_audio", 1) != 0;
+    s.microphone = readInt(L"microphone", 0) != 0;
+    s.microphone_id = readText(L"microphone_id", L"");
+    s.cursor = readInt(L"cursor", 1) != 0;
+    s.countdown = OneOf(readInt(L"countdown", d.countdown), {0, 3, 5, 10}, d.countdown);
+    s.screenshot_delay = OneOf(readInt(L"screenshot_delay", d.screenshot_delay), {0, 3, 5, 10}, d.screenshot_delay);
+    s.folder = readText(L"folder", defaultFolder);
+    if (s.folder.empty()) s.folder = std::wstring(defaultFolder);
+    s.hotkey_record_mod = readInt(L"hotkey_record_mod", d.hotkey_record_mod);
+    s.hotkey_record_key = readInt(L"hotkey_record_key", d.hotkey_record_key);
+    s.hotkey_pause_mod = readInt(L"hotkey_pause_mod", d.hotkey_pause_mod);
+    s.hotkey_pause_key = readInt(L"hotkey_pause_key", d.hotkey_pause_key);
+    s.hotkey_screenshot_mod = readInt(L"hotkey_screenshot_mod", d.hotkey_screenshot_mod);
+    s.hotkey_screenshot_key = readInt(L"hotkey_screenshot_key", d.hotkey_screenshot_key);
+    return s;
+}
+
+std::vector<std::pair<std::wstring, std::wstring>> SettingsFileEntries(const Settings& s) {
+    auto flag = [](bool b) { return std::wstring(b ? L"1" : L"0"); };
+    return {
+        {L"resolution", DecimalText(s.resolution)},
+        {L"fps", DecimalText(s.fps)},
+        {L"system_audio", flag(s.system_audio)},
+        {L"microphone", flag(s.microphone)},
+        {L"microphone_id", s.microphone_id},
+        {L"cursor", flag(s.cursor)},
+        {L"countdown", DecimalText(s.countdown)},
+        {L"screenshot_delay", DecimalText(s.screenshot_delay)},
+        {L"folder", s.folder},
+        {L"hotkey_record_mod", DecimalText(s.hotkey_record_mod)},
+        {L"hotkey_record_key", DecimalText(s.hotkey_record_key)},
+        {L"hotkey_pause_mod", DecimalText(s.hotkey_pause_mod)},
+        {L"hotkey_pause_key", DecimalText(s.hotkey_pause_key)},
+        {L"hotkey_screenshot_mod", DecimalText(s.hotkey_screenshot_mod)},
+        {L"hotkey_screenshot_key", DecimalText(s.hotkey_screenshot_key)},
+    };
+}

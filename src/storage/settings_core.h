@@ -1,0 +1,46 @@
+#pragma once
+// The user's settings record, its defaults and allowed values, and the
+// mapping to and from the keys of settings.ini.
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+struct Settings {
+    int32_t resolution = 720;  // picture height 720 or 1080, or 0 for the monitor's own size
+    int32_t fps = 30;          // 15, 30 or 60
+    bool system_audio = true;
+    bool microphone = false;
+    std::wstring microphone_id;  // empty: the default microphone
+    bool cursor = true;
+    int32_t countdown = 3;         // 0, 3, 5 or 10 seconds
+    int32_t screenshot_delay = 0;  // 0, 3, 5 or 10 seconds
+    std::wstring folder;           // filled by loading; empty in a fresh record
+    // Three (modifiers, virtual key) pairs: record, pause, screenshot.
+    int32_t hotkey_record_mod = 5;
+    int32_t hotkey_record_key = 0x52;
+    int32_t hotkey_pause_mod = 5;
+    int32_t hotkey_pause_key = 0x50;
+    int32_t hotkey_screenshot_mod = 5;
+    int32_t hotkey_screenshot_key = 0x53;
+
+    bool operator==(const Settings&) const = default;
+};
+
+// Longest text value read back, in characters (a 2048-character buffer).
+constexpr size_t kSettingTextMax = 2047;
+
+using ReadIntFn = std::function<int32_t(std::wstring_view key, int32_t fallback)>;
+using ReadTextFn = std::function<std::wstring(std::wstring_view key, std::wstring_view fallback)>;
+
+// Builds the record from a key reader, applying the allowed sets; a folder
+// that is missing or empty becomes defaultFolder.
+Settings SettingsFromReader(const ReadIntFn& readInt, const ReadTextFn& readText, std::wstring_view defaultFolder);
+
+// Every key with its value as written to the file, in the file's order.
+std::vector<std::pair<std::wstring, std::wstring>> SettingsFileEntries(const Settings& settings);
+
+// Decimal text of a number, with a leading "-" when negative.
+std::wstring DecimalText(int64_t value);

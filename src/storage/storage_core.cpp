@@ -1,0 +1,70 @@
+#include "storage/storage_core.h"
+
+#include <cstdio>
+
+#include "cloud/utf8_core.h"
+
+std::wstring ChooseDataFolder(std::wstring_view envValue, std::wstring_view roamingAppData) {
+    if (!envValue.empty() && envValue.size() < kDataDirEnvBuffer) return std::wstring(envValue);
+    if (roamingAppData.empty()) return {};
+    return std::wstring(roamingAppData) + L"\\NIRA Ostrel";
+}
+
+std::wstring CapturesFolderBelow(std::wstring_view videosFolder) {
+    if (videosFolder.empty()) return {};
+    return std::wstring(videosFolder) + L"\\Ostrel";
+}
+
+bool IsFullyQualifiedPath(std::wstring_view path) {
+    auto isLetter = [](wchar_t c) { return (c >= L'A' && c <= L'Z') || (c >= L'a' && c <= L'z'); };
+    if (path.size() >= 3 && isLetter(path[0]) && path[1] == L':' && (path[2] == L'\\' || path[2] == L'/'))
+        return true;
+    // "\\server\share": two separators, then a server name.
+    return path.size() >= 3 && (path[0] == L'\\' || path[0] == L'/') && (path[1] == L'\\' || path[1] == L'/') &&
+           path[2] != L'\\' && path[2] != L'/';
+}
+
+std::wstring HexCode(uint32_t code) {
+    char buffer[16];
+    std::snprintf(buffer, sizeof buffer, "0x%08X", static_cast<unsigned>(code));
+    return std::wstring(buffer, buffer + 10);
+}
+
+std::wstring ComposeErrorText(std::wstring_view systemMessage, uint32_t code) {
+    size_t end = systemMessage.size();
+    while (end > 0) {
+        const wchar_t c = systemMessage[end - 1];
+        if (c != L'\n' && c != L'\r' && c != L' ') break;
+        --end;
+    }
+    const std::wstring hex = HexCode(code);
+    std::wstring_view text = systemMessage.substr(0, end);
+    bool onlyBlank = true;
+    for (wchar_t c : text) {
+        if (c != L' ' && c != L'\t' && c != L'\r' && c != L'\n') {
+            onlyBlank = false;
+            break;
+        }
+    }
+    if (onlyBlank) return L"error " + hex;
+    return std::wstring(text) + L" (" + hex + L")";
+}
+
+std::wstring LogTimeStamp(int year, int month, int day, int hour, int minute, int second) {
+    char buffer[64];
+    std::snprintf(buffer, sizeof buffer, "%04d-%02d-%02d %02d-%02d-%02d", year, month, day, hour, minute, second);
+    return Utf8ToWide(buffer);
+}
+
+std::string LogFileBytes(std::wstring_view stamp, std::wstring_view message, bool fileIsEmpty) {
+    // Text-mode writing: every line feed, the message's own included, becomes CR LF.
+    const std::string text = WideToUtf8(stamp) + "  " + WideToUtf8(message) + "\n";
+    std::string bytes;
+    bytes.reserve(text.size() + 8);
+    if (fileIsEmpty) bytes = "\xEF\xBB\xBF";
+    for (char c : text) {
+        if (c == '\n') bytes += '\r';
+        bytes += c;
+    }
+    return bytes;
+}

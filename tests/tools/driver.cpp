@@ -1,0 +1,63 @@
+// OstrelDriver: the end-to-end tests' hand on the tray program under Wine.
+// It finds top-level windows by class and posts messages to them.
+//
+//   OstrelDriver find CLASS                      exit 0 when a window exists
+//   OstrelDriver wait CLASS SECONDS              exit 0 once one exists, 1 at the time limit
+//   OstrelDriver gone CLASS SECONDS              exit 0 once none exists, 1 at the time limit
+//   OstrelDriver post CLASS MESSAGE WPARAM LPARAM  post a message (numbers in decimal or 0x hex)
+//   OstrelDriver close CLASS                     post WM_CLOSE
+//
+// Every wait is bounded by its SECONDS argument.
+#include <windows.h>
+
+#include <cstdio>
+#include <cwchar>
+#include <string>
+
+namespace {
+
+unsigned long long Number(const wchar_t* text) { return std::wcstoull(text, nullptr, 0); }
+
+HWND Find(const wchar_t* windowClass) { return FindWindowW(windowClass, nullptr); }
+
+bool WaitFor(const wchar_t* windowClass, double seconds, bool present) {
+    const ULONGLONG deadline = GetTickCount64() + static_cast<ULONGLONG>(seconds * 1000.0);
+    for (;;) {
+        if ((Find(windowClass) != nullptr) == present) return true;
+        if (GetTickCount64() >= deadline) return false;
+        Sleep(50);
+    }
+}
+
+int Usage() {
+    std::fputs("usage: OstrelDriver find|wait|gone|post|close CLASS [...]\n", stderr);
+    return 2;
+}
+
+}  // namespace
+
+int wmain(int argc, wchar_t** argv) {
+    if (argc < 3) return Usage();
+    const std::wstring command = argv[1];
+    const wchar_t* windowClass = argv[2];
+    if (command == L"find") {
+        HWND window = Find(windowClass);
+        if (window != nullptr) std::printf("%llu\n", static_cast<unsigned long long>(reinterpret_cast<UINT_PTR>(window)));
+        return window != nullptr ? 0 : 1;
+    }
+    if (command == L"wait" && argc >= 4) return WaitFor(windowClass, std::wcstod(argv[3], nullptr), true) ? 0 : 1;
+    if (command == L"gone" && argc >= 4) return WaitFor(windowClass, std::wcstod(argv[3], nullptr), false) ? 0 : 1;
+    if (command == L"post" && argc >= 6) {
+        HWND window = Find(windowClass);
+        if (window == nullptr) return 1;
+        return PostMessageW(window, static_cast<UINT>(Number(argv[3])), static_cast<WPARAM>(Number(argv[4])),
+                            static_cast<LPARAM>(Number(argv[5])))
+                   ? 0
+                   : 1;
+    }
+    if (command == L"close") {
+        HWND window = Find(windowClass);
+        return window != nullptr && PostMessageW(window, WM_CLOSE, 0, 0) ? 0 : 1;
+    }
+    return Usage();
+}

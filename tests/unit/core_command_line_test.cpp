@@ -1,0 +1,66 @@
+#include <doctest.h>
+
+#include "app/command_line_core.h"
+
+TEST_CASE("command-line numbers read like the C runtime's, without overflow") {
+    CHECK(CommandLineNumber(L"4") == 4);
+    CHECK(CommandLineNumber(L"  \t+12") == 12);
+    CHECK(CommandLineNumber(L"-3") == -3);
+    CHECK(CommandLineNumber(L"1080p") == 1080);
+    CHECK(CommandLineNumber(L"abc") == 0);
+    CHECK(CommandLineNumber(L"") == 0);
+    CHECK(CommandLineNumber(L"- 5") == 0);
+    CHECK(CommandLineNumber(L"99999999999999999999") == 2147483647);
+    CHECK(CommandLineNumber(L"-99999999999999999999") == -2147483647 - 1);
+}
+
+TEST_CASE("self-test switches need their arguments and match exactly") {
+    const std::wstring exe = L"C:\\Ostrel\\OstrelWindows.exe";
+
+    SUBCASE("record with only a number is no switch") {
+        CHECK(ParseSelfTest({exe, L"--selftest-record", L"4"}).kind == SelfTestKind::None);
+    }
+    SUBCASE("record defaults to 720 at 30 frames a second") {
+        const auto r = ParseSelfTest({exe, L"--selftest-record", L"4", L"C:\\out"});
+        CHECK(r.kind == SelfTestKind::Record);
+        CHECK(r.seconds == 4);
+        CHECK(r.folder == L"C:\\out");
+        CHECK(r.resolution == 720);
+        CHECK(r.fps == 30);
+        CHECK_FALSE(r.syncTest);
+    }
+    SUBCASE("record takes a height and a frame rate") {
+        auto r = ParseSelfTest({exe, L"--selftest-record", L"4", L"C:\\out", L"1080"});
+        CHECK(r.resolution == 1080);
+        CHECK(r.fps == 30);
+        r = ParseSelfTest({exe, L"--selftest-record", L"4", L"C:\\out", L"1080", L"60"});
+        CHECK(r.resolution == 1080);
+        CHECK(r.fps == 60);
+    }
+    SUBCASE("sync always records 720 at 30") {
+        const auto r = ParseSelfTest({exe, L"--selftest-sync", L"6", L"C:\\out", L"1080", L"60"});
+        CHECK(r.kind == SelfTestKind::Sync);
+        CHECK(r.syncTest);
+        CHECK(r.resolution == 720);
+        CHECK(r.fps == 30);
+    }
+    SUBCASE("the other switches and their argument counts") {
+        CHECK(ParseSelfTest({exe, L"--selftest-screenshot"}).kind == SelfTestKind::None);
+        CHECK(ParseSelfTest({exe, L"--selftest-screenshot", L"C:\\s"}).folder == L"C:\\s");
+        CHECK(ParseSelfTest({exe, L"--selftest-signin"}).kind == SelfTestKind::None);
+        CHECK(ParseSelfTest({exe, L"--selftest-signin", L"r.txt"}).resultFile == L"r.txt");
+        CHECK(ParseSelfTest({exe, L"--selftest-save", L"a.mp4"}).kind == SelfTestKind::None);
+        const auto save = ParseSelfTest({exe, L"--selftest-save", L"a.mp4", L"r.txt"});
+        CHECK(save.kind == SelfTestKind::Save);
+        CHECK(save.captureFile == L"a.mp4");
+        CHECK(save.resultFile == L"r.txt");
+        CHECK(ParseSelfTest({exe, L"--selftest-signout"}).kind == SelfTestKind::SignOut);
+    }
+    SUBCASE("capitals, suffixes and no arguments are no switch") {
+        CHECK(ParseSelfTest({exe, L"--SELFTEST-RECORD", L"4", L"C:\\out"}).kind == SelfTestKind::None);
+        CHECK(ParseSelfTest({exe, L"--selftest-recordx", L"4", L"C:\\out"}).kind == SelfTestKind::None);
+        CHECK(ParseSelfTest({exe, L"--selftest-signout2"}).kind == SelfTestKind::None);
+        CHECK(ParseSelfTest({exe}).kind == SelfTestKind::None);
+        CHECK(ParseSelfTest({}).kind == SelfTestKind::None);
+    }
+}
