@@ -1,0 +1,82 @@
+"""Start-up and the end of the tray program."""
+import subprocess
+import time
+
+from conftest import MAIN_CLASS, read_text, wait_until, winpath
+
+
+def log_text(data_dir):
+    return read_text(data_dir / "ostrel.log")
+
+
+def test_fresh_data_folder_gets_the_log_and_the_captures_folder(wine, tmp_path):
+    nested = tmp_path / "deep" / "er" / "data"
+    wine.env["OSTREL_DATA_DIR"] = winpath(nested)
+    process = wine.start_tray()
+    assert wait_until(lambda: "NIRA Ostrel 0.1.0 started" in read_text(nested / "ostrel.log"), 20)
+    raw = (nested / "ostrel.log").read_bytes()
+    assert raw.startswith(b"\xef\xbb\xbf") and raw.count(b"\xef\xbb\xbf") == 1
+    assert raw.endswith(b"\r\n") and b"\n" not in raw.replace(b"\r\n", b"")
+    assert wine.close(process) == 0
+    assert "NIRA Ostrel ended" in read_text(nested / "ostrel.log")
+
+    # A chosen captures folder that does not exist yet is made at start.
+    captures = tmp_path / "my captures" / "Ostrel"
+    (nested / "settings.ini").write_text(f"[ostrel]\r\nfolder={winpath(captures)}\r\n", encoding="utf-8")
+    process = wine.start_tray()
+    assert wait_until(captures.is_dir, 20)
+    assert wine.close(process) == 0
+
+
+def test_second_start_exits_at_once_and_the_first_keeps_running(wine, data_dir):
+    first = wine.start_tray()
+    began = time.monotonic()
+    second = wine.run(timeout=30)
+    assert second.returncode == 0
+    assert time.monotonic() - began < 15
+    time.sleep(1)
+    assert first.poll() is None
+    assert wine.driver("find", MAIN_CLASS) == 0
+    assert log_text(data_dir).count("started") == 1
+    assert wine.close(first) == 0
+
+
+def test_wm_close_ends_the_program_with_exit_code_zero(wine, data_dir):
+    process = wine.start_tray()
+    assert wine.close(process) == 0
+    assert wine.driver("find", MAIN_CLASS) == 1
+    # The mutex went with the process: a new start runs normally.
+    process = wine.start_tray()
+    assert wine.close(process) == 0
+
+
+def test_self_test_switch_without_its_arguments_starts_the_tray_program(wine):
+    for args in (["--selftest-record", "4"], ["--SELFTEST-RECORD", "4", "C:\\x"], ["--selftest-recordx", "4", "C:\\x"]):
+        process = wine.start_tray(args)
+        assert wine.close(process) == 0
+
+
+def test_bad_settings_and_unusable_data_folders_do_not_stop_the_program(wine, data_dir, tmp_path):
+    # Garbage settings.
+    data_dir.mkdir()
+    (data_dir / "settings.ini").write_bytes(
+        b"\x00\xff[ostrel]\r\nresolution=huge\r\nfps=-1\r\ncountdown=99999999999999\r\nfolder=relative\\x\r\n"
+        b"hotkey_record_key=abc\r\n" + b"x" * 10000 + b"\r\n[ostrel\r\n=\r\n"
+    )
+    process = wine.start_tray()
+    assert wine.close(process) == 0
+
+    # A data folder below a file cannot be made: no log, but the program runs.
+    blocker = tmp_path / "blocker"
+    blocker.write_text("a file, not a folder")
+    wine.env["OSTREL_DATA_DIR"] = winpath(blocker / "data")
+    process = wine.start_tray()
+    assert wine.close(process) == 0
+
+    # A log that cannot be opened (a folder stands in its place).
+    locked = tmp_path / "locked"
+    (locked / "ostrel.log").mkdir(parents=True)
+    wine.env["OSTREL_DATA_DIR"] = winpath(locked)
+    process = wine.start_tray()
+    assert wine.close(process) == 0
+    assert (locked / "ostrel.log").is_dir()

@@ -1,0 +1,110 @@
+# Shared by tools/main.sh and tools/test.sh: packages, builds and the private
+# services (Xvfb display, PulseAudio, Wine prefix) the programs run against.
+# Sourced, not run.
+
+OSTREL_ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+OSTREL_BUILD="$OSTREL_ROOT/build"
+
+OSTREL_PACKAGES=(
+  g++ cmake ninja-build
+  g++-mingw-w64-x86-64-posix mingw-w64-x86-64-dev
+  wine wine64 xvfb xauth x11-utils libgl1-mesa-dri
+  pulseaudio pulseaudio-utils
+  doctest-dev python3 python3-pytest python3-pil
+  ffmpeg imagemagick
+)
+
+log_step() { printf '==> %s\n' "$*"; }
+
+ostrel_install_packages() {
+  local missing=()
+  local package
+  for package in "${OSTREL_PACKAGES[@]}"; do
+    dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q 'install ok installed' || missing+=("$package")
+  done
+  [ ${#missing[@]} -eq 0 ] && return 0
+  log_step "installing ${missing[*]}"
+  local sudo=""
+  [ "$(id -u)" -eq 0 ] || sudo="sudo"
+  $sudo apt-get update -qq
+  DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+}
+
+ostrel_build_windows() {
+  log_step "building the Windows programs"
+  cmake -S "$OSTREL_ROOT" -B "$OSTREL_BUILD/windows" -G Ninja \
+    -DCMAKE_TOOLCHAIN_FILE="$OSTREL_ROOT/cmake/mingw-w64-x86_64.cmake" >/dev/null
+  ninja -C "$OSTREL_BUILD/windows" -j2 --quiet
+}
+
+ostrel_build_native() {
+  log_step "building the core natively with sanitizers"
+  cmake -S "$OSTREL_ROOT" -B "$OSTREL_BUILD/native" -G Ninja >/dev/null
+  ninja -C "$OSTREL_BUILD/native" -j2 --quiet
+}
+
+OSTREL_XVFB_PID=""
+OSTREL_PULSE_STARTED=""
+
+# A private X display on a free number, of the given size (default 1920x1080).
+ostrel_start_display() {
+  local size=${1:-1920x1080}
+  local fifo
+  fifo=$(mktemp -u)
+  mkfifo "$fifo"
+  Xvfb -displayfd 3 -screen 0 "${size}x24" -nolisten tcp 3>"$fifo" >/dev/null 2>&1 &
+  OSTREL_XVFB_PID=$!
+  local number=""
+  read -r -t 20 number <"$fifo" || true
+  rm -f "$fifo"
+  if [ -z "$number" ]; then
+    echo "Xvfb did not start" >&2
+    return 1
+  fi
+  export DISPLAY=":$number"
+  log_step "private display $DISPLAY ($size)"
+}
+
+# PulseAudio with a null sink, its sockets in a folder of ours.
+ostrel_start_pulseaudio() {
+  export PULSE_RUNTIME_PATH="$OSTREL_BUILD/pulse"
+  export XDG_RUNTIME_DIR="$OSTREL_BUILD/pulse"
+  mkdir -p "$PULSE_RUNTIME_PATH"
+  chmod 700 "$PULSE_RUNTIME_PATH"
+  pulseaudio --kill >/dev/null 2>&1 || true
+  if pulseaudio -n --daemonize=yes --exit-idle-time=-1 --disallow-exit \
+       --load=module-null-sink --load=module-native-protocol-unix >/dev/null 2>&1; then
+    OSTREL_PULSE_STARTED=1
+    log_step "PulseAudio with a null sink"
+  else
+    echo "PulseAudio did not start; sound tests will see no devices" >&2
+  fi
+}
+
+# One Wine prefix, kept under the build folder and reused once initialised.
+ostrel_prepare_wine() {
+  export WINEPREFIX="$OSTREL_BUILD/wineprefix"
+  export WINEDEBUG=-all
+  export WINEDLLOVERRIDES="mscoree=;mshtml="
+  if [ ! -f "$WINEPREFIX/system.reg" ]; then
+    log_step "making the Wine prefix"
+    wineboot --init >/dev/null 2>&1 || true
+  fi
+  # A persistent server for the run, so programs need not start one each time.
+  wineserver -p >/dev/null 2>&1 || true
+}
+
+ostrel_stop_services() {
+  if [ -n "${WINEPREFIX:-}" ]; then
+    wineserver -k >/dev/null 2>&1 || true
+  fi
+  if [ -n "$OSTREL_PULSE_STARTED" ]; then
+    pulseaudio --kill >/dev/null 2>&1 || true
+    OSTREL_PULSE_STARTED=""
+  fi
+  if [ -n "$OSTREL_XVFB_PID" ]; then
+    kill "$OSTREL_XVFB_PID" 2>/dev/null || true
+    wait "$OSTREL_XVFB_PID" 2>/dev/null || true
+    OSTREL_XVFB_PID=""
+  fi
+}
