@@ -55,6 +55,7 @@ ostrel_windows_program(OstrelWindowsTest)
 add_executable(OstrelUnitTests
   tests/unit/main.cpp
   ${OSTREL_CORE_TESTS}
+  tests/unit/win_resources_test.cpp
   tests/unit/win_settings_test.cpp
   tests/unit/win_storage_test.cpp
   tests/unit/win_test_support.cpp
@@ -63,7 +64,9 @@ add_executable(OstrelUnitTests
 target_include_directories(OstrelUnitTests SYSTEM PRIVATE ${DOCTEST_INCLUDE_DIR})
 target_compile_options(OstrelUnitTests PRIVATE ${OSTREL_WARNINGS})
 target_link_options(OstrelUnitTests PRIVATE ${OSTREL_STATIC_RUNTIME})
-target_link_libraries(OstrelUnitTests PRIVATE ostrel_glue)
+target_link_libraries(OstrelUnitTests PRIVATE ostrel_glue version)
+# The resource tests read the programs built beside the tests.
+add_dependencies(OstrelUnitTests OstrelWindows OstrelWindowsTest)
 add_test(NAME unit-windows COMMAND OstrelUnitTests)
 
 # The end-to-end tests' helper: finds our windows and posts messages to them.

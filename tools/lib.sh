@@ -86,12 +86,15 @@ ostrel_prepare_wine() {
   export WINEPREFIX="$OSTREL_BUILD/wineprefix"
   export WINEDEBUG=-all
   export WINEDLLOVERRIDES="mscoree=;mshtml="
+  # A persistent server for the run, and Wine's services started here, away
+  # from any test's output pipes (they outlive the program that starts them).
+  wineserver -p >/dev/null 2>&1 || true
   if [ ! -f "$WINEPREFIX/system.reg" ]; then
     log_step "making the Wine prefix"
-    wineboot --init >/dev/null 2>&1 || true
+    wineboot --init </dev/null >/dev/null 2>&1 || true
+  else
+    wineboot </dev/null >/dev/null 2>&1 || true
   fi
-  # A persistent server for the run, so programs need not start one each time.
-  wineserver -p >/dev/null 2>&1 || true
 }
 
 ostrel_stop_services() {
