@@ -13,14 +13,18 @@ add_library(ostrel_glue STATIC
   src/app/self_tests.cpp
   src/app/shell.cpp
   src/app/tray.cpp
+  src/capture/capturer.cpp
+  src/capture/d3d.cpp
+  src/capture/screenshot.cpp
   src/common/wide_format.cpp
   src/storage/folders.cpp
   src/storage/log.cpp
+  src/storage/monitors.cpp
   src/storage/settings.cpp
 )
 target_include_directories(ostrel_glue PUBLIC src)
 target_compile_options(ostrel_glue PRIVATE ${OSTREL_WARNINGS} -municode)
-target_link_libraries(ostrel_glue PUBLIC ostrel_core shell32 ole32 user32 gdi32 comctl32 mfplat mfuuid uuid)
+target_link_libraries(ostrel_glue PUBLIC ostrel_core shell32 ole32 user32 gdi32 comctl32 d3d11 dxgi windowscodecs mfplat mfuuid uuid)
 
 # The icon, drawn by our own script.
 set(OSTREL_ICON ${CMAKE_BINARY_DIR}/resources/ostrel.ico)
@@ -46,20 +50,26 @@ function(ostrel_windows_program name)
 endfunction()
 
 enable_language(RC)
+# The backends behind the narrow seams of the screen path.
+set(OSTREL_WINDOWS_BACKENDS src/capture/capturer_wgc.cpp)
+set(OSTREL_STANDIN_BACKENDS src/capture/capturer_gdi.cpp)
+
 # The shipping program: only the Windows implementations.
-ostrel_windows_program(OstrelWindows)
+ostrel_windows_program(OstrelWindows ${OSTREL_WINDOWS_BACKENDS})
 # The test build: the same program with the stand-in backends that run under Wine.
-ostrel_windows_program(OstrelWindowsTest)
+ostrel_windows_program(OstrelWindowsTest ${OSTREL_STANDIN_BACKENDS})
 
 # Unit tests: the core's and the glue's, run under Wine by ctest.
 add_executable(OstrelUnitTests
   tests/unit/main.cpp
   ${OSTREL_CORE_TESTS}
+  tests/unit/win_capture_test.cpp
   tests/unit/win_resources_test.cpp
   tests/unit/win_settings_test.cpp
   tests/unit/win_storage_test.cpp
   tests/unit/win_test_support.cpp
   tests/unit/win_text_test.cpp
+  ${OSTREL_STANDIN_BACKENDS}
 )
 target_include_directories(OstrelUnitTests SYSTEM PRIVATE ${DOCTEST_INCLUDE_DIR})
 target_compile_options(OstrelUnitTests PRIVATE ${OSTREL_WARNINGS})
@@ -73,4 +83,4 @@ add_test(NAME unit-windows COMMAND OstrelUnitTests)
 add_executable(OstrelDriver tests/tools/driver.cpp)
 target_compile_options(OstrelDriver PRIVATE ${OSTREL_WARNINGS} -municode)
 target_link_options(OstrelDriver PRIVATE -municode ${OSTREL_STATIC_RUNTIME})
-target_link_libraries(OstrelDriver PRIVATE user32)
+target_link_libraries(OstrelDriver PRIVATE user32 gdi32)

@@ -1,9 +1,52 @@
 #include "app/self_tests.h"
 
+#include <windows.h>
+
+#include "capture/screenshot.h"
+#include "common/unique_handle.h"
+#include "storage/folders.h"
+#include "storage/monitors.h"
+#include "storage/storage_core.h"
+
+namespace {
+
+// A result file as the runtime's "w, ccs=UTF-8" mode writes it: byte-order
+// mark, then the text with CR LF line ends. Skipped when it cannot be created.
+void WriteResultFile(const std::wstring& path, const std::wstring& text) {
+    UniqueHandle file(CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
+                                  FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file) return;
+    const std::string bytes = TextModeUtf8(text, true);
+    DWORD written = 0;
+    WriteFile(file.Get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
+}
+
+int SelfTestScreenshot(const std::wstring& folder) {
+    EnsureFolder(folder);
+    std::wstring message;
+    DWORD error = ERROR_SUCCESS;
+    // The name is chosen and its partial file made in one step, so two
+    // screenshots in the same second never share a name.
+    const std::wstring path = ReserveCaptureName(folder, L"Screenshot " + CaptureTimeStamp(), L".png", error);
+    bool ok = false;
+    if (path.empty()) {
+        message = L"The screenshot could not be saved: " + ErrorText(static_cast<uint32_t>(HRESULT_FROM_WIN32(error)));
+    } else {
+        ok = TakeScreenshot(PrimaryMonitor(), true, path, true, message);
+        if (!ok) ReleaseCaptureName(path);
+    }
+    WriteResultFile(folder + L"\\result.txt", (ok ? path : std::wstring()) + L"\n" + message + L"\n");
+    return ok ? 0 : 1;
+}
+
+}  // namespace
+
 std::optional<int> RunSelfTest(const SelfTestRequest& request) {
     switch (request.kind) {
-        // Each runner joins here as the feature it exercises is built; until
-        // then its switch is not recognised and the tray program starts.
+        case SelfTestKind::Screenshot:
+            return SelfTestScreenshot(request.folder);
+        // The other runners join here as the features they exercise are
+        // built; until then their switches are not recognised.
         default:
             return std::nullopt;
     }

@@ -39,7 +39,7 @@ void Log(const wchar_t* format, ...) {
 
     SYSTEMTIME now{};
     GetLocalTime(&now);
-    const std::wstring stamp = LogTimeStamp(now.wYear, now.wMonth, now.wDay, now.wHour, now.wMinute, now.wSecond);
+    const std::wstring stamp = TimeStampText(now.wYear, now.wMonth, now.wDay, now.wHour, now.wMinute, now.wSecond);
     const std::string bytes = LogFileBytes(stamp, message, size.QuadPart == 0);
     DWORD written = 0;
     WriteFile(file.Get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);

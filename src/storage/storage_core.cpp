@@ -50,21 +50,24 @@ std::wstring ComposeErrorText(std::wstring_view systemMessage, uint32_t code) {
     return std::wstring(text) + L" (" + hex + L")";
 }
 
-std::wstring LogTimeStamp(int year, int month, int day, int hour, int minute, int second) {
+std::wstring TimeStampText(int year, int month, int day, int hour, int minute, int second) {
     char buffer[64];
     std::snprintf(buffer, sizeof buffer, "%04d-%02d-%02d %02d-%02d-%02d", year, month, day, hour, minute, second);
     return Utf8ToWide(buffer);
 }
 
-std::string LogFileBytes(std::wstring_view stamp, std::wstring_view message, bool fileIsEmpty) {
-    // Text-mode writing: every line feed, the message's own included, becomes CR LF.
-    const std::string text = WideToUtf8(stamp) + "  " + WideToUtf8(message) + "\n";
+std::string TextModeUtf8(std::wstring_view text, bool byteOrderMark) {
+    const std::string utf8 = WideToUtf8(text);
     std::string bytes;
-    bytes.reserve(text.size() + 8);
-    if (fileIsEmpty) bytes = "\xEF\xBB\xBF";
-    for (char c : text) {
+    bytes.reserve(utf8.size() + 16);
+    if (byteOrderMark) bytes = "\xEF\xBB\xBF";
+    for (char c : utf8) {
         if (c == '\n') bytes += '\r';
         bytes += c;
     }
     return bytes;
+}
+
+std::string LogFileBytes(std::wstring_view stamp, std::wstring_view message, bool fileIsEmpty) {
+    return TextModeUtf8(std::wstring(stamp) + L"  " + std::wstring(message) + L"\n", fileIsEmpty);
 }

@@ -28,8 +28,13 @@ std::wstring HexCode(uint32_t code);
 // " (0x........)"; "error 0x........" when nothing of the message is left.
 std::wstring ComposeErrorText(std::wstring_view systemMessage, uint32_t code);
 
-// "%04d-%02d-%02d %02d-%02d-%02d" of a local time.
-std::wstring LogTimeStamp(int year, int month, int day, int hour, int minute, int second);
+// "%04d-%02d-%02d %02d-%02d-%02d" of a local time: the log's stamp and the
+// one in capture file names.
+std::wstring TimeStampText(int year, int month, int day, int hour, int minute, int second);
+
+// Wide text as a UTF-8 file written in text mode holds it: every line feed
+// becomes CR LF, preceded by the byte-order mark when asked.
+std::string TextModeUtf8(std::wstring_view text, bool byteOrderMark);
 
 // Longest log message in characters (a 1024-character buffer with its terminator).
 constexpr size_t kLogMessageMax = 1023;

@@ -126,3 +126,49 @@ def wine(data_dir):
     session = Wine(data_dir)
     yield session
     session.cleanup()
+
+
+class PrivateScreen:
+    """An Xvfb screen of a chosen size, with Wine's server restarted on it."""
+
+    def __init__(self, size):
+        self.size = size
+        self.display = None
+        self.process = None
+
+    def __enter__(self):
+        read_end, write_end = os.pipe()
+        self.process = subprocess.Popen(
+            ["Xvfb", "-displayfd", str(write_end), "-screen", "0", f"{self.size}x24", "-nolisten", "tcp"],
+            pass_fds=(write_end,),
+            stdout=subprocess.DEVNULL,
+            stderr=subprocess.DEVNULL,
+        )
+        os.close(write_end)
+        with os.fdopen(read_end) as numbers:
+            number = numbers.readline().strip()
+        assert number, "Xvfb did not start"
+        self.display = f":{number}"
+        restart_wine_server()
+        return self
+
+    def __exit__(self, *exc):
+        restart_wine_server()
+        self.process.terminate()
+        self.process.wait(timeout=30)
+
+    def show(self, image_path):
+        show_on_screen(self.display, image_path)
+
+
+def restart_wine_server():
+    """Ends Wine's server for the prefix, so the next program starts one on the current display."""
+    subprocess.run(["wineserver", "-k"], timeout=60)
+    subprocess.run(["wineserver", "-w"], timeout=60)
+
+
+def show_on_screen(display, image_path):
+    """Puts a picture on the screen's background (the root window). ImageMagick
+    exits with 1 here even when the picture is shown, so its code is not used."""
+    subprocess.run(["display", "-window", "root", str(image_path)], env={**os.environ, "DISPLAY": display},
+                   stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=60)

@@ -6,6 +6,8 @@
 //   OstrelDriver gone CLASS SECONDS              exit 0 once none exists, 1 at the time limit
 //   OstrelDriver post CLASS MESSAGE WPARAM LPARAM  post a message (numbers in decimal or 0x hex)
 //   OstrelDriver close CLASS                     post WM_CLOSE
+//   OstrelDriver clipboard-dib FILE              write the clipboard's CF_DIB block to FILE
+//   OstrelDriver hold-clipboard SECONDS          keep the clipboard open (busy) that long
 //
 // Every wait is bounded by its SECONDS argument.
 #include <windows.h>
@@ -29,6 +31,32 @@ bool WaitFor(const wchar_t* windowClass, double seconds, bool present) {
     }
 }
 
+int SaveClipboardDib(const wchar_t* file) {
+    if (!OpenClipboard(nullptr)) return 1;
+    int result = 1;
+    if (HANDLE data = GetClipboardData(CF_DIB)) {
+        const SIZE_T size = GlobalSize(data);
+        if (const void* bytes = GlobalLock(data)) {
+            if (FILE* out = _wfopen(file, L"wb")) {
+                if (std::fwrite(bytes, 1, size, out) == size) result = 0;
+                std::fclose(out);
+            }
+            GlobalUnlock(data);
+        }
+    }
+    CloseClipboard();
+    return result;
+}
+
+int HoldClipboard(double seconds) {
+    if (!OpenClipboard(nullptr)) return 1;
+    std::puts("holding");
+    std::fflush(stdout);
+    Sleep(static_cast<DWORD>(seconds * 1000.0));
+    CloseClipboard();
+    return 0;
+}
+
 int Usage() {
     std::fputs("usage: OstrelDriver find|wait|gone|post|close CLASS [...]\n", stderr);
     return 2;
@@ -39,6 +67,8 @@ int Usage() {
 int wmain(int argc, wchar_t** argv) {
     if (argc < 3) return Usage();
     const std::wstring command = argv[1];
+    if (command == L"clipboard-dib") return SaveClipboardDib(argv[2]);
+    if (command == L"hold-clipboard") return HoldClipboard(std::wcstod(argv[2], nullptr));
     const wchar_t* windowClass = argv[2];
     if (command == L"find") {
         HWND window = Find(windowClass);

@@ -37,7 +37,7 @@ TEST_CASE("error texts: trimmed system sentence and code, or the bare code") {
 }
 
 TEST_CASE("log lines: stamp, two spaces, message, CR LF, byte-order mark only first") {
-    CHECK(LogTimeStamp(2025, 3, 7, 9, 5, 41) == L"2025-03-07 09-05-41");
+    CHECK(TimeStampText(2025, 3, 7, 9, 5, 41) == L"2025-03-07 09-05-41");
     CHECK(LogFileBytes(L"2025-03-07 09-05-41", L"hello", true) == "\xEF\xBB\xBF" "2025-03-07 09-05-41  hello\r\n");
     CHECK(LogFileBytes(L"S", L"hello", false) == "S  hello\r\n");
     CHECK(LogFileBytes(L"S", L"a\nb", false) == "S  a\r\nb\r\n");

@@ -1,0 +1,70 @@
+#include "capture/capturer.h"
+
+using Microsoft::WRL::ComPtr;
+
+HRESULT FrameStore::StoreFrame(ID3D11Texture2D* frame, int32_t width, int32_t height) {
+    if (frame == nullptr || d3d == nullptr) return E_POINTER;
+    const int32_t w = width & ~1;
+    const int32_t h = height & ~1;
+    if (w <= 0 || h <= 0) return S_FALSE;
+    std::lock_guard<std::mutex> lock(frameLock);
+    if (!latest || latestWidth != w || latestHeight != h) {
+        D3D11_TEXTURE2D_DESC description{};
+        frame->GetDesc(&description);
+        description.Width = static_cast<UINT>(w);
+        description.Height = static_cast<UINT>(h);
+        description.MipLevels = 1;
+        description.ArraySize = 1;
+        description.Usage = D3D11_USAGE_DEFAULT;
+        description.BindFlags = D3D11_BIND_SHADER_RESOURCE | D3D11_BIND_RENDER_TARGET;
+        description.CPUAccessFlags = 0;
+        description.MiscFlags = 0;
+        latest.Reset();
+        const HRESULT hr = d3d->device->CreateTexture2D(&description, nullptr, &latest);
+        if (FAILED(hr)) {
+            latestWidth = latestHeight = 0;
+            hasFrame = false;
+            return hr;
+        }
+        latestWidth = w;
+        latestHeight = h;
+    }
+    const D3D11_BOX box{0, 0, 0, static_cast<UINT>(w), static_cast<UINT>(h), 1};
+    d3d->context->CopySubresourceRegion(latest.Get(), 0, 0, 0, 0, frame, 0, &box);
+    hasFrame = true;
+    SetEvent(frameEvent.Get());
+    return S_OK;
+}
+
+void FrameStore::Clear() {
+    std::lock_guard<std::mutex> lock(frameLock);
+    latest.Reset();
+    hasFrame = false;
+}
+
+bool Capturer::WaitForFirstFrame(DWORD milliseconds) {
+    if (!state_) return false;
+    return WaitForSingleObject(state_->frameEvent.Get(), milliseconds) == WAIT_OBJECT_0;
+}
+
+bool Capturer::WithLatestFrame(const std::function<bool(ID3D11Texture2D*, int32_t, int32_t)>& use) {
+    if (!state_) return false;
+    std::lock_guard<std::mutex> lock(state_->frameLock);
+    if (!state_->hasFrame || !state_->latest) return false;
+    return use(state_->latest.Get(), state_->latestWidth, state_->latestHeight);
+}
+
+bool Capturer::CopyLatestFrame(ComPtr<ID3D11Texture2D>& texture, int32_t& width, int32_t& height) {
+    return WithLatestFrame([&](ID3D11Texture2D* latest, int32_t w, int32_t h) {
+        if (!texture || width != w || height != h) {
+            D3D11_TEXTURE2D_DESC description{};
+            latest->GetDesc(&description);
+            texture.Reset();
+            if (FAILED(state_->d3d->device->CreateTexture2D(&description, nullptr, &texture))) return false;
+            width = w;
+            height = h;
+        }
+        state_->d3d->context->CopyResource(texture.Get(), latest);
+        return true;
+    });
+}

@@ -1,0 +1,60 @@
+#pragma once
+// Capture of one monitor that always holds a private copy of the newest
+// frame, cropped to even width and height. Consumers take the latest frame
+// when they need it; a still screen still yields pictures.
+#include <windows.h>
+#include <d3d11.h>
+#include <wrl/client.h>
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+
+#include "capture/d3d.h"
+#include "common/unique_handle.h"
+
+// The part of a running capture that every frame source shares: the newest
+// frame and the first-frame event. Frame sources derive their state from it.
+struct FrameStore {
+    D3D* d3d = nullptr;
+    std::mutex frameLock;
+    Microsoft::WRL::ComPtr<ID3D11Texture2D> latest;
+    int32_t latestWidth = 0;
+    int32_t latestHeight = 0;
+    bool hasFrame = false;
+    UniqueHandle frameEvent{CreateEventW(nullptr, TRUE, FALSE, nullptr)};
+
+    // Copies a delivered frame of the given content size into `latest`,
+    // cropping an odd last column or row, and signals the first frame.
+    HRESULT StoreFrame(ID3D11Texture2D* frame, int32_t width, int32_t height);
+    // Drops the newest frame (under the lock).
+    void Clear();
+};
+
+class Capturer {
+public:
+    Capturer() = default;
+    ~Capturer() { Stop(); }
+    Capturer(const Capturer&) = delete;
+    Capturer& operator=(const Capturer&) = delete;
+
+    // Starts capturing `monitor` (an earlier capture of this object ends
+    // first). `d3d` must outlive the capture.
+    bool Start(D3D& d3d, HMONITOR monitor, bool cursor, std::wstring& problem);
+    bool WaitForFirstFrame(DWORD milliseconds);
+    // Copies the newest frame into `texture`, re-making it when it is null or
+    // of another size and writing the new size back.
+    bool CopyLatestFrame(Microsoft::WRL::ComPtr<ID3D11Texture2D>& texture, int32_t& width, int32_t& height);
+    // Runs `use` on the newest frame under the frame lock; false before the
+    // first frame or without a capture.
+    bool WithLatestFrame(const std::function<bool(ID3D11Texture2D* latest, int32_t width, int32_t height)>& use);
+    void Stop();
+    bool Running() const { return state_ != nullptr; }
+
+private:
+    // Owned jointly with the frame source's callbacks, so a callback still
+    // running when Stop returns never touches freed memory.
+    std::shared_ptr<FrameStore> state_;
+};

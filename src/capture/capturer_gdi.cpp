@@ -1,0 +1,160 @@
+// Stand-in frame source for the test build: copies the monitor with GDI into
+// a Direct3D 11 texture on a thread of its own, under the same contract as
+// the system's capture (newest frame only, even crop, first-frame event, a
+// change of size followed with that frame dropped). Used where the system's
+// capture API is missing, as under Wine.
+#include <windows.h>
+
+#include <atomic>
+#include <thread>
+
+#include "capture/capturer.h"
+
+using Microsoft::WRL::ComPtr;
+
+namespace {
+
+// Target pace of the copies; a copy that takes longer simply sets the pace.
+constexpr DWORD kFrameIntervalMs = 15;
+
+struct CaptureState : FrameStore {
+    HMONITOR monitor = nullptr;
+    bool cursor = true;
+    std::atomic<bool> stopRequested{false};
+    UniqueHandle wake{CreateEventW(nullptr, TRUE, FALSE, nullptr)};
+    std::thread thread;
+};
+
+class GdiGrabber {
+public:
+    explicit GdiGrabber(CaptureState& state) : state_(state) {}
+    ~GdiGrabber() { FreeBitmap(); }
+    GdiGrabber(const GdiGrabber&) = delete;
+    GdiGrabber& operator=(const GdiGrabber&) = delete;
+
+    void Grab() {
+        MONITORINFO info{};
+        info.cbSize = sizeof info;
+        if (!GetMonitorInfoW(state_.monitor, &info)) return;
+        const int width = info.rcMonitor.right - info.rcMonitor.left;
+        const int height = info.rcMonitor.bottom - info.rcMonitor.top;
+        if (width <= 0 || height <= 0) return;
+        if (width != width_ || height != height_) {
+            // A new size: re-make the buffers and drop this frame, as the system's capture does.
+            const bool first = width_ == 0;
+            if (!Resize(width, height) || !first) return;
+        }
+        HDC screen = GetDC(nullptr);
+        if (screen == nullptr) return;
+        const BOOL copied = BitBlt(memory_, 0, 0, width, height, screen, info.rcMonitor.left, info.rcMonitor.top,
+                                   SRCCOPY | CAPTUREBLT);
+        ReleaseDC(nullptr, screen);
+        if (!copied) return;
+        if (state_.cursor) DrawPointer(info.rcMonitor.left, info.rcMonitor.top);
+        GdiFlush();
+        state_.d3d->context->UpdateSubresource(texture_.Get(), 0, nullptr, bits_, static_cast<UINT>(width) * 4, 0);
+        state_.StoreFrame(texture_.Get(), width, height);
+    }
+
+private:
+    bool Resize(int width, int height) {
+        FreeBitmap();
+        texture_.Reset();
+        width_ = width;
+        height_ = height;
+        BITMAPINFO bitmapInfo{};
+        bitmapInfo.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
+        bitmapInfo.bmiHeader.biWidth = width;
+        bitmapInfo.bmiHeader.biHeight = -height;  // top-down, like a texture
+        bitmapInfo.bmiHeader.biPlanes = 1;
+        bitmapInfo.bmiHeader.biBitCount = 32;
+        bitmapInfo.bmiHeader.biCompression = BI_RGB;
+        memory_ = CreateCompatibleDC(nullptr);
+        bitmap_ = CreateDIBSection(memory_, &bitmapInfo, DIB_RGB_COLORS, &bits_, nullptr, 0);
+        if (memory_ == nullptr || bitmap_ == nullptr) return false;
+        previous_ = SelectObject(memory_, bitmap_);
+        D3D11_TEXTURE2D_DESC description{};
+        description.Width = static_cast<UINT>(width);
+        description.Height = static_cast<UINT>(height);
+        description.MipLevels = 1;
+        description.ArraySize = 1;
+        description.Format = DXGI_FORMAT_B8G8R8A8_UNORM;
+        description.SampleDesc.Count = 1;
+        description.Usage = D3D11_USAGE_DEFAULT;
+        description.BindFlags = D3D11_BIND_SHADER_RESOURCE | D3D11_BIND_RENDER_TARGET;
+        return SUCCEEDED(state_.d3d->device->CreateTexture2D(&description, nullptr, &texture_));
+    }
+
+    void DrawPointer(int originX, int originY) {
+        CURSORINFO cursor{};
+        cursor.cbSize = sizeof cursor;
+        if (!GetCursorInfo(&cursor) || !(cursor.flags & CURSOR_SHOWING) || cursor.hCursor == nullptr) return;
+        ICONINFO icon{};
+        if (!GetIconInfo(cursor.hCursor, &icon)) return;
+        DrawIconEx(memory_, cursor.ptScreenPos.x - originX - static_cast<int>(icon.xHotspot),
+                   cursor.ptScreenPos.y - originY - static_cast<int>(icon.yHotspot), cursor.hCursor, 0, 0, 0, nullptr,
+                   DI_NORMAL);
+        if (icon.hbmMask) DeleteObject(icon.hbmMask);
+        if (icon.hbmColor) DeleteObject(icon.hbmColor);
+    }
+
+    void FreeBitmap() {
+        if (memory_ != nullptr && previous_ != nullptr) SelectObject(memory_, previous_);
+        if (bitmap_ != nullptr) DeleteObject(bitmap_);
+        if (memory_ != nullptr) DeleteDC(memory_);
+        memory_ = nullptr;
+        bitmap_ = nullptr;
+        previous_ = nullptr;
+        bits_ = nullptr;
+    }
+
+    CaptureState& state_;
+    int width_ = 0;
+    int height_ = 0;
+    HDC memory_ = nullptr;
+    HBITMAP bitmap_ = nullptr;
+    HGDIOBJ previous_ = nullptr;
+    void* bits_ = nullptr;
+    ComPtr<ID3D11Texture2D> texture_;
+};
+
+void GrabLoop(std::shared_ptr<CaptureState> state) {
+    GdiGrabber grabber(*state);
+    while (!state->stopRequested.load()) {
+        const ULONGLONG began = GetTickCount64();
+        grabber.Grab();
+        const ULONGLONG spent = GetTickCount64() - began;
+        const DWORD wait = spent >= kFrameIntervalMs ? 1 : static_cast<DWORD>(kFrameIntervalMs - spent);
+        WaitForSingleObject(state->wake.Get(), wait);
+    }
+}
+
+}  // namespace
+
+bool PrepareDeviceForCapture(D3D&, std::wstring&) { return true; }
+
+bool Capturer::Start(D3D& d3d, HMONITOR monitor, bool cursor, std::wstring& problem) {
+    Stop();
+    auto state = std::make_shared<CaptureState>();
+    state->d3d = &d3d;
+    state->monitor = monitor;
+    state->cursor = cursor;
+    try {
+        state->thread = std::thread(GrabLoop, state);
+    } catch (const std::system_error&) {
+        problem = L"Screen capture could not start: the capture thread could not be created.";
+        return false;
+    }
+    state_ = state;
+    return true;
+}
+
+void Capturer::Stop() {
+    if (!state_) return;
+    auto state = std::static_pointer_cast<CaptureState>(state_);
+    state->stopRequested = true;
+    SetEvent(state->wake.Get());
+    if (state->thread.joinable()) state->thread.join();
+    state->Clear();
+    state_.reset();
+}

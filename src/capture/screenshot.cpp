@@ -1,0 +1,130 @@
+#include "capture/screenshot.h"
+
+#include <wincodec.h>
+#include <wrl/client.h>
+
+#include <vector>
+
+#include "capture/capturer.h"
+#include "capture/d3d.h"
+#include "capture/picture_core.h"
+#include "storage/folders.h"
+
+using Microsoft::WRL::ComPtr;
+
+namespace {
+
+constexpr DWORD kFirstFrameWaitMs = 3000;
+
+HRESULT EncodePng(const std::wstring& file, const std::vector<uint8_t>& bgr, uint32_t width, uint32_t height) {
+    ComPtr<IWICImagingFactory> factory;
+    HRESULT hr = CoCreateInstance(CLSID_WICImagingFactory2, nullptr, CLSCTX_INPROC_SERVER, IID_PPV_ARGS(&factory));
+    ComPtr<IWICStream> stream;
+    if (SUCCEEDED(hr)) hr = factory->CreateStream(&stream);
+    if (SUCCEEDED(hr)) hr = stream->InitializeFromFilename(file.c_str(), GENERIC_WRITE);
+    ComPtr<IWICBitmapEncoder> encoder;
+    if (SUCCEEDED(hr)) hr = factory->CreateEncoder(GUID_ContainerFormatPng, nullptr, &encoder);
+    if (SUCCEEDED(hr)) hr = encoder->Initialize(stream.Get(), WICBitmapEncoderNoCache);
+    ComPtr<IWICBitmapFrameEncode> frame;
+    if (SUCCEEDED(hr)) hr = encoder->CreateNewFrame(&frame, nullptr);
+    if (SUCCEEDED(hr)) hr = frame->Initialize(nullptr);
+    if (SUCCEEDED(hr)) hr = frame->SetSize(width, height);
+    WICPixelFormatGUID format = GUID_WICPixelFormat24bppBGR;
+    if (SUCCEEDED(hr)) hr = frame->SetPixelFormat(&format);
+    // The encoder may offer a different format; writing BGR rows into it would garble the picture.
+    if (SUCCEEDED(hr) && !IsEqualGUID(format, GUID_WICPixelFormat24bppBGR)) hr = WINCODEC_ERR_UNSUPPORTEDPIXELFORMAT;
+    if (SUCCEEDED(hr))
+        hr = frame->WritePixels(height, width * 3, static_cast<UINT>(bgr.size()), const_cast<BYTE*>(bgr.data()));
+    if (SUCCEEDED(hr)) hr = frame->Commit();
+    if (SUCCEEDED(hr)) hr = encoder->Commit();
+    return hr;
+}
+
+}  // namespace
+
+bool CopyBitmapToClipboard(const uint8_t* pixels, uint32_t width, uint32_t height, uint32_t pitch) {
+    const uint64_t size = ClipboardDibSize(width, height);
+    if (size > SIZE_MAX) return false;
+    HGLOBAL block = GlobalAlloc(GMEM_MOVEABLE, static_cast<SIZE_T>(size));
+    if (block == nullptr) return false;
+    auto* target = static_cast<uint8_t*>(GlobalLock(block));
+    if (target == nullptr) {
+        GlobalFree(block);
+        return false;
+    }
+    WriteClipboardDib(pixels, width, height, pitch, target);
+    GlobalUnlock(block);
+    if (!OpenClipboard(nullptr)) {
+        GlobalFree(block);
+        return false;
+    }
+    EmptyClipboard();
+    const bool taken = SetClipboardData(CF_DIB, block) != nullptr;
+    CloseClipboard();
+    if (!taken) GlobalFree(block);
+    return taken;
+}
+
+bool TakeScreenshot(HMONITOR monitor, bool cursor, const std::wstring& path, bool copyToClipboard, std::wstring& problem) {
+    D3D d3d;
+    if (!d3d.Create(problem)) return false;
+    ComPtr<ID3D11Texture2D> copy;
+    uint32_t width = 0;
+    uint32_t height = 0;
+    {
+        Capturer capturer;
+        if (!capturer.Start(d3d, monitor, cursor, problem)) return false;
+        if (!capturer.WaitForFirstFrame(kFirstFrameWaitMs)) {
+            problem = L"The screen did not send a picture in time. Try again.";
+            return false;
+        }
+        const bool copied = capturer.WithLatestFrame([&](ID3D11Texture2D* latest, int32_t w, int32_t h) {
+            D3D11_TEXTURE2D_DESC description{};
+            latest->GetDesc(&description);
+            if (FAILED(d3d.device->CreateTexture2D(&description, nullptr, &copy))) return false;
+            d3d.context->CopyResource(copy.Get(), latest);
+            width = static_cast<uint32_t>(w);
+            height = static_cast<uint32_t>(h);
+            return true;
+        });
+        if (!copied) {
+            problem = L"The screen picture could not be read.";
+            return false;
+        }
+    }  // only this one frame is used: the capture stops here
+
+    D3D11_TEXTURE2D_DESC description{};
+    copy->GetDesc(&description);
+    description.Usage = D3D11_USAGE_STAGING;
+    description.BindFlags = 0;
+    description.CPUAccessFlags = D3D11_CPU_ACCESS_READ;
+    description.MiscFlags = 0;
+    ComPtr<ID3D11Texture2D> staging;
+    HRESULT hr = d3d.device->CreateTexture2D(&description, nullptr, &staging);
+    D3D11_MAPPED_SUBRESOURCE mapped{};
+    if (SUCCEEDED(hr)) {
+        d3d.context->CopyResource(staging.Get(), copy.Get());
+        hr = d3d.context->Map(staging.Get(), 0, D3D11_MAP_READ, 0, &mapped);
+    }
+    if (FAILED(hr)) {
+        problem = L"The screen picture could not be read: " + ErrorText(static_cast<uint32_t>(hr));
+        return false;
+    }
+    const auto* pixels = static_cast<const uint8_t*>(mapped.pData);
+    const std::vector<uint8_t> bgr = PackBgr(pixels, width, height, mapped.RowPitch);
+    if (copyToClipboard) CopyBitmapToClipboard(pixels, width, height, mapped.RowPitch);
+    d3d.context->Unmap(staging.Get(), 0);
+
+    const std::wstring part = path + L".part";
+    hr = EncodePng(part, bgr, width, height);
+    if (FAILED(hr)) {
+        DeleteFileW(part.c_str());
+        problem = L"The screenshot could not be saved: " + ErrorText(static_cast<uint32_t>(hr));
+        return false;
+    }
+    if (!MoveFileExW(part.c_str(), path.c_str(), MOVEFILE_WRITE_THROUGH)) {
+        problem = L"The screenshot could not be saved: " + ErrorText(static_cast<uint32_t>(HRESULT_FROM_WIN32(GetLastError())));
+        return false;
+    }
+    return true;
+}

@@ -1,0 +1,15 @@
+#pragma once
+#include <windows.h>
+
+#include <cstdint>
+#include <string>
+
+// One picture of `monitor` saved as a 24-bit PNG at `path` (written as
+// path + ".part" and moved into place when complete), and copied to the
+// clipboard when asked. Uses its own device and capture, so it may run during
+// a recording. The calling thread must have joined a COM apartment.
+bool TakeScreenshot(HMONITOR monitor, bool cursor, const std::wstring& path, bool copyToClipboard, std::wstring& problem);
+
+// Puts a B8G8R8A8 picture (top row first, `pitch` bytes per row) on the
+// clipboard as CF_DIB; false when the clipboard did not take it.
+bool CopyBitmapToClipboard(const uint8_t* pixels, uint32_t width, uint32_t height, uint32_t pitch);

@@ -1,0 +1,83 @@
+#include "storage/monitors.h"
+
+#include "common/unique_handle.h"
+#include "storage/storage_core.h"
+
+namespace {
+
+BOOL CALLBACK AddMonitor(HMONITOR monitor, HDC, LPRECT, LPARAM data) {
+    auto& list = *reinterpret_cast<std::vector<MonitorEntry>*>(data);
+    MonitorEntry entry;
+    entry.monitor = monitor;
+    MONITORINFOEXW info{};
+    info.cbSize = sizeof info;
+    if (GetMonitorInfoW(monitor, &info)) {
+        entry.left = info.rcMonitor.left;
+        entry.top = info.rcMonitor.top;
+        entry.right = info.rcMonitor.right;
+        entry.bottom = info.rcMonitor.bottom;
+        entry.primary = (info.dwFlags & MONITORINFOF_PRIMARY) != 0;
+    }
+    entry.label = MonitorLabel(static_cast<int>(list.size()) + 1, entry.right - entry.left, entry.bottom - entry.top,
+                               entry.primary);
+    list.push_back(std::move(entry));
+    return TRUE;
+}
+
+bool Exists(const std::wstring& path) { return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
+
+}  // namespace
+
+std::vector<MonitorEntry> ListMonitors() {
+    std::vector<MonitorEntry> list;
+    EnumDisplayMonitors(nullptr, nullptr, AddMonitor, reinterpret_cast<LPARAM>(&list));
+    return list;
+}
+
+HMONITOR PrimaryMonitor() { return MonitorFromPoint(POINT{0, 0}, MONITOR_DEFAULTTOPRIMARY); }
+
+std::wstring CaptureTimeStamp() {
+    SYSTEMTIME now{};
+    GetLocalTime(&now);
+    return TimeStampText(now.wYear, now.wMonth, now.wDay, now.wHour, now.wMinute, now.wSecond);
+}
+
+std::wstring UniqueCaptureName(const std::wstring& folder, const std::wstring& stem, const std::wstring& extension) {
+    return FirstFreeCaptureName(folder, stem, extension, Exists);
+}
+
+std::wstring ReserveCaptureName(const std::wstring& folder, const std::wstring& stem, const std::wstring& extension,
+                                DWORD& error) {
+    error = ERROR_SUCCESS;
+    // CREATE_NEW is the lock: it fails when another caller made the file first,
+    // and then the search goes on past that name.
+    for (int attempt = 0; attempt < 1000; ++attempt) {
+        const std::wstring path = UniqueCaptureName(folder, stem, extension);
+        UniqueHandle part(CreateFileW((path + L".part").c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                                      FILE_ATTRIBUTE_NORMAL, nullptr));
+        if (part) return path;
+        error = GetLastError();
+        if (error != ERROR_FILE_EXISTS && error != ERROR_ALREADY_EXISTS) return {};
+    }
+    return {};
+}
+
+void ReleaseCaptureName(const std::wstring& path) {
+    const std::wstring part = path + L".part";
+    WIN32_FILE_ATTRIBUTE_DATA data{};
+    if (GetFileAttributesExW(part.c_str(), GetFileExInfoStandard, &data) && data.nFileSizeHigh == 0 &&
+        data.nFileSizeLow == 0 && !(data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
+        DeleteFileW(part.c_str());
+}
+
+std::vector<std::wstring> FindPartFiles(const std::wstring& folder) {
+    std::vector<std::wstring> paths;
+    WIN32_FIND_DATAW found{};
+    HANDLE search = FindFirstFileW((folder + L"\\*.mp4.part").c_str(), &found);
+    if (search == INVALID_HANDLE_VALUE) return paths;
+    do {
+        if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) paths.push_back(folder + L"\\" + found.cFileName);
+    } while (FindNextFileW(search, &found));
+    FindClose(search);
+    return paths;
+}

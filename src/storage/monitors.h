@@ -1,0 +1,31 @@
+#pragma once
+// Monitors, capture time stamps and names, and the partial files that
+// interrupted recordings leave behind.
+#include <windows.h>
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "storage/capture_names_core.h"
+
+struct MonitorEntry {
+    HMONITOR monitor = nullptr;
+    int32_t left = 0, top = 0, right = 0, bottom = 0;  // full rectangle, virtual-screen pixels
+    bool primary = false;
+    std::wstring label;
+};
+
+std::vector<MonitorEntry> ListMonitors();
+HMONITOR PrimaryMonitor();
+std::wstring CaptureTimeStamp();
+// A free capture path; nothing is created.
+std::wstring UniqueCaptureName(const std::wstring& folder, const std::wstring& stem, const std::wstring& extension);
+// A free capture path whose ".part" file this call has created (empty), so a
+// second caller, in this process or another, can never get the same name.
+// Empty when no ".part" file could be created; `error` then holds the code.
+std::wstring ReserveCaptureName(const std::wstring& folder, const std::wstring& stem, const std::wstring& extension,
+                                DWORD& error);
+// Gives up a reservation: deletes path + ".part" if it is still empty.
+void ReleaseCaptureName(const std::wstring& path);
+std::vector<std::wstring> FindPartFiles(const std::wstring& folder);

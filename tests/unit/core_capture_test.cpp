@@ -1,0 +1,56 @@
+#include <doctest.h>
+
+#include <set>
+
+#include "capture/picture_core.h"
+#include "storage/capture_names_core.h"
+
+TEST_CASE("monitor labels") {
+    CHECK(MonitorLabel(1, 1920, 1080, false) == L"Monitor 1 (1920 x 1080)");
+    CHECK(MonitorLabel(2, 2560, 1440, true) == L"Monitor 2 (2560 x 1440, main)");
+    CHECK(MonitorLabel(1, 0, 0, false) == L"Monitor 1 (0 x 0)");
+}
+
+TEST_CASE("capture names skip taken names and names of partial files") {
+    std::set<std::wstring> files;
+    auto exists = [&](const std::wstring& p) { return files.count(p) != 0; };
+    const std::wstring stem = L"Recording 2025-03-07 09-05-41";
+    CHECK(FirstFreeCaptureName(L"D:\\caps", stem, L".mp4", exists) == L"D:\\caps\\" + stem + L".mp4");
+    files.insert(L"D:\\caps\\" + stem + L".mp4");
+    CHECK(FirstFreeCaptureName(L"D:\\caps", stem, L".mp4", exists) == L"D:\\caps\\" + stem + L" (2).mp4");
+    files.insert(L"D:\\caps\\" + stem + L" (2).mp4.part");
+    CHECK(FirstFreeCaptureName(L"D:\\caps", stem, L".mp4", exists) == L"D:\\caps\\" + stem + L" (3).mp4");
+    // A screenshot of the same second has its own stem and extension.
+    CHECK(FirstFreeCaptureName(L"D:\\caps", L"Screenshot 2025-03-07 09-05-41", L".png", exists) ==
+          L"D:\\caps\\Screenshot 2025-03-07 09-05-41.png");
+}
+
+TEST_CASE("recovery names") {
+    CHECK(RecoveryName(L"D:\\caps\\Recording 2025-03-07 09-05-41.mp4.part") ==
+          L"D:\\caps\\Recording 2025-03-07 09-05-41 (recovered).mp4");
+    CHECK(RecoveryName(L"x.mp4") == L" (recovered).mp4");
+    CHECK(RecoveryName(L".part") == L" (recovered).mp4");
+    CHECK(RecoveryName(L"abc") == L"abc (recovered).mp4");
+}
+
+TEST_CASE("screenshot pixels: BGR rows for the file, bottom-up opaque rows for the clipboard") {
+    // 2 x 2 picture with a padded pitch of 12 bytes; alpha 0 as screen copies deliver it.
+    const uint8_t pixels[24] = {1, 2, 3, 0, 4, 5, 6, 0, 99, 99, 99, 99,  //
+                                7, 8, 9, 0, 10, 11, 12, 0, 99, 99, 99, 99};
+    CHECK(PackBgr(pixels, 2, 2, 12) == std::vector<uint8_t>{1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12});
+
+    std::vector<uint8_t> dib(ClipboardDibSize(2, 2));
+    REQUIRE(dib.size() == 56);
+    WriteClipboardDib(pixels, 2, 2, 12, dib.data());
+    const std::vector<uint8_t> header(dib.begin(), dib.begin() + 40);
+    std::vector<uint8_t> expected(40, 0);
+    expected[0] = 40;
+    expected[4] = 2;
+    expected[8] = 2;
+    expected[12] = 1;
+    expected[14] = 32;
+    expected[20] = 16;
+    CHECK(header == expected);
+    const std::vector<uint8_t> rows(dib.begin() + 40, dib.end());
+    CHECK(rows == std::vector<uint8_t>{7, 8, 9, 255, 10, 11, 12, 255, 1, 2, 3, 255, 4, 5, 6, 255});
+}

@@ -1,0 +1,41 @@
+#include <doctest.h>
+
+#include <algorithm>
+
+#include "storage/monitors.h"
+#include "win_test_support.h"
+
+TEST_CASE("partial files and reserved capture names on disk") {
+    ScratchFolder scratch;
+    WriteBytes(scratch / L"a.mp4.part", "x");
+    WriteBytes(scratch / L"b.mp4", "x");
+    CreateDirectoryW((scratch / L"c.mp4.part").c_str(), nullptr);
+    CHECK(FindPartFiles(scratch.Path()) == std::vector<std::wstring>{scratch / L"a.mp4.part"});
+    CHECK(FindPartFiles(scratch / L"missing").empty());
+
+    DWORD error = 0;
+    const std::wstring first = ReserveCaptureName(scratch.Path(), L"Shot", L".png", error);
+    const std::wstring second = ReserveCaptureName(scratch.Path(), L"Shot", L".png", error);
+    CHECK(first == scratch / L"Shot.png");
+    CHECK(second == scratch / L"Shot (2).png");
+    CHECK(UniqueCaptureName(scratch.Path(), L"Shot", L".png") == scratch / L"Shot (3).png");
+    ReleaseCaptureName(first);
+    CHECK(GetFileAttributesW((first + L".part").c_str()) == INVALID_FILE_ATTRIBUTES);
+    // A partial file with content is never released: it may be all that is left of a capture.
+    WriteBytes(second + L".part", "content");
+    ReleaseCaptureName(second);
+    CHECK(GetFileAttributesW((second + L".part").c_str()) != INVALID_FILE_ATTRIBUTES);
+
+    CHECK(ReserveCaptureName(scratch / L"no\\such", L"Shot", L".png", error).empty());
+    CHECK(error == ERROR_PATH_NOT_FOUND);
+}
+
+TEST_CASE("the monitor list names the primary monitor") {
+    const auto monitors = ListMonitors();
+    REQUIRE(!monitors.empty());
+    const auto primary = std::find_if(monitors.begin(), monitors.end(), [](const MonitorEntry& m) { return m.primary; });
+    REQUIRE(primary != monitors.end());
+    CHECK(primary->monitor == PrimaryMonitor());
+    CHECK(primary->label.find(L", main)") != std::wstring::npos);
+    CHECK(CaptureTimeStamp().size() == 19);
+}
