@@ -39,6 +39,15 @@ log_step "it is running; its log:"
 cat "$demo/data/ostrel.log"
 echo
 echo "screenshot of the private screen (tray icon at the top left): $demo/screen.png"
+log_step "a screenshot by the program's screenshot self-test"
+if wine "$bin/OstrelWindows.exe" --selftest-screenshot "$(winepath -w "$demo/shots")" >/dev/null 2>&1; then
+  echo "saved: $(ls "$demo"/shots/*.png)"
+else
+  # Wine has no Windows.Graphics.Capture; the test build's stand-in copies the screen with GDI.
+  echo "the shipping program says: $(sed -n 2p "$demo/shots/result.txt" | tr -d '\r')"
+  wine "$bin/OstrelWindowsTest.exe" --selftest-screenshot "$(winepath -w "$demo/shots")" >/dev/null 2>&1 || true
+  echo "the test build saved: $(ls "$demo"/shots/*.png 2>/dev/null || echo nothing)"
+fi
 log_step "asking it to end (WM_CLOSE to NIRAOstrelWindowsMain)"
 wine "$bin/OstrelDriver.exe" close NIRAOstrelWindowsMain >/dev/null 2>&1
 code=0

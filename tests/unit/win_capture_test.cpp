@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "capture/capturer.h"
 #include "storage/monitors.h"
 #include "win_test_support.h"
 
@@ -38,4 +39,36 @@ TEST_CASE("the monitor list names the primary monitor") {
     CHECK(primary->monitor == PrimaryMonitor());
     CHECK(primary->label.find(L", main)") != std::wstring::npos);
     CHECK(CaptureTimeStamp().size() == 19);
+}
+
+TEST_CASE("the stand-in capture keeps the newest frame under the capture contract") {
+    REQUIRE(SUCCEEDED(CoInitializeEx(nullptr, COINIT_MULTITHREADED)) );
+    {
+        std::wstring problem;
+        D3D d3d;
+        REQUIRE(d3d.Create(problem));
+        Capturer capturer;
+        Microsoft::WRL::ComPtr<ID3D11Texture2D> texture;
+        int32_t width = 0, height = 0;
+        CHECK_FALSE(capturer.WaitForFirstFrame(0));
+        CHECK_FALSE(capturer.CopyLatestFrame(texture, width, height));
+        REQUIRE(capturer.Start(d3d, PrimaryMonitor(), false, problem));
+        REQUIRE(capturer.WaitForFirstFrame(3000));
+        CHECK(capturer.WaitForFirstFrame(0));
+        REQUIRE(capturer.CopyLatestFrame(texture, width, height));
+        MONITORINFO info{};
+        info.cbSize = sizeof info;
+        GetMonitorInfoW(PrimaryMonitor(), &info);
+        CHECK(width == ((info.rcMonitor.right - info.rcMonitor.left) & ~1));
+        CHECK(height == ((info.rcMonitor.bottom - info.rcMonitor.top) & ~1));
+        // The caller's texture is kept while the size stays.
+        ID3D11Texture2D* const first = texture.Get();
+        REQUIRE(capturer.CopyLatestFrame(texture, width, height));
+        CHECK(texture.Get() == first);
+        capturer.Stop();
+        capturer.Stop();
+        CHECK_FALSE(capturer.Running());
+        CHECK_FALSE(capturer.CopyLatestFrame(texture, width, height));
+    }
+    CoUninitialize();
 }
