@@ -16,6 +16,8 @@ add_library(ostrel_glue STATIC
   src/capture/capturer.cpp
   src/capture/d3d.cpp
   src/capture/screenshot.cpp
+  src/recorder/recorder.cpp
+  src/recorder/video_loop.cpp
   src/common/wide_format.cpp
   src/storage/folders.cpp
   src/storage/log.cpp
@@ -24,7 +26,7 @@ add_library(ostrel_glue STATIC
 )
 target_include_directories(ostrel_glue PUBLIC src)
 target_compile_options(ostrel_glue PRIVATE ${OSTREL_WARNINGS} -municode)
-target_link_libraries(ostrel_glue PUBLIC ostrel_core shell32 ole32 user32 gdi32 comctl32 d3d11 dxgi windowscodecs mfplat mfuuid uuid)
+target_link_libraries(ostrel_glue PUBLIC ostrel_core shell32 ole32 user32 gdi32 comctl32 d3d11 dxgi windowscodecs mfplat mfreadwrite mfuuid uuid)
 
 # The icon, drawn by our own script.
 set(OSTREL_ICON ${CMAKE_BINARY_DIR}/resources/ostrel.ico)
@@ -51,8 +53,16 @@ endfunction()
 
 enable_language(RC)
 # The backends behind the narrow seams of the screen path.
-set(OSTREL_WINDOWS_BACKENDS src/capture/capturer_wgc.cpp)
-set(OSTREL_STANDIN_BACKENDS src/capture/capturer_gdi.cpp)
+set(OSTREL_WINDOWS_BACKENDS
+  src/capture/capturer_wgc.cpp
+  src/recorder/mf_writer.cpp
+  src/recorder/video_processor.cpp
+)
+set(OSTREL_STANDIN_BACKENDS
+  src/capture/capturer_gdi.cpp
+  src/recorder/cpu_converter.cpp
+  src/recorder/mp4_file_writer.cpp
+)
 
 # The shipping program: only the Windows implementations.
 ostrel_windows_program(OstrelWindows ${OSTREL_WINDOWS_BACKENDS})

@@ -17,6 +17,7 @@
 #include "app/shell.h"
 #include "app/tray.h"
 #include "common/unique_handle.h"
+#include "recorder/recorder.h"
 #include "storage/folders.h"
 #include "storage/log.h"
 #include "storage/settings.h"
@@ -140,6 +141,8 @@ int RunTrayProgram(UniqueHandle& instanceMutex) {
 
     RunMessageLoop();
 
+    // The main window normally stopped the recording already; this is the last safeguard.
+    if (TheRecorder.State() != Idle) TheRecorder.Stop();
     Log(L"NIRA Ostrel ended");
     return 0;
 }

@@ -3,6 +3,7 @@
 
 #include "app/shell.h"
 #include "app/tray.h"
+#include "recorder/recorder.h"
 
 namespace {
 
@@ -28,12 +29,16 @@ LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
 
     switch (message) {
         case WM_DESTROY:
+            // Every way of ending the program passes here: the recording is finished and kept.
+            if (TheRecorder.State() != Idle) TheRecorder.Stop();
             Shell_NotifyIconW(NIM_DELETE, &TrayIcon);
             PostQuitMessage(0);
             return 0;
         case WM_QUERYENDSESSION:
             return 1;
         case WM_ENDSESSION:
+            // Windows ends the process after this: finish the file now.
+            if (wParam != 0 && TheRecorder.State() != Idle) TheRecorder.Stop();
             return 0;
         case WM_TIMER:
             if (wParam == TIMER_TOOLBAR) {

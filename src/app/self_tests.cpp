@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include "capture/screenshot.h"
+#include "recorder/recorder.h"
 #include "common/unique_handle.h"
 #include "storage/folders.h"
 #include "storage/monitors.h"
@@ -39,10 +40,49 @@ int SelfTestScreenshot(const std::wstring& folder) {
     return ok ? 0 : 1;
 }
 
+// Waits in steps short enough for Sleep, whatever the number of seconds.
+void Wait(int64_t milliseconds) {
+    while (milliseconds > 0) {
+        const DWORD step = milliseconds > 3600000 ? 3600000 : static_cast<DWORD>(milliseconds);
+        Sleep(step);
+        milliseconds -= step;
+    }
+}
+
+int SelfTestRecord(int32_t seconds, const std::wstring& folder, int32_t resolution, int32_t fps, bool syncTest) {
+    RecordingOptions options;
+    options.monitor = PrimaryMonitor();
+    options.resolution = resolution;
+    options.fps = fps;
+    options.systemAudio = true;
+    options.microphone = false;
+    options.cursor = true;
+    options.folder = folder;
+    options.syncTest = syncTest;
+    std::wstring message = TheRecorder.Start(options);
+    std::wstring path;
+    if (message.empty()) {
+        // A negative number of seconds waits nothing rather than wrapping round.
+        const int64_t half = seconds > 0 ? int64_t{seconds} * 500 : 0;
+        Wait(half);
+        TheRecorder.Pause();
+        Wait(1000);
+        TheRecorder.Resume();
+        Wait(half);
+        path = TheRecorder.Stop(&message);
+        if (TheRecorder.Stop() != path) message += L" second stop returned a different answer";
+    }
+    WriteResultFile(folder + L"\\result.txt", path + L"\n" + message + L"\n0x0\n");
+    return path.empty() ? 1 : 0;
+}
+
 }  // namespace
 
 std::optional<int> RunSelfTest(const SelfTestRequest& request) {
     switch (request.kind) {
+        case SelfTestKind::Record:
+        case SelfTestKind::Sync:
+            return SelfTestRecord(request.seconds, request.folder, request.resolution, request.fps, request.syncTest);
         case SelfTestKind::Screenshot:
             return SelfTestScreenshot(request.folder);
         // The other runners join here as the features they exercise are

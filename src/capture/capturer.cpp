@@ -1,5 +1,7 @@
 #include "capture/capturer.h"
 
+#include <cstring>
+
 using Microsoft::WRL::ComPtr;
 
 HRESULT FrameStore::StoreFrame(ID3D11Texture2D* frame, int32_t width, int32_t height) {
@@ -36,6 +38,44 @@ HRESULT FrameStore::StoreFrame(ID3D11Texture2D* frame, int32_t width, int32_t he
     return S_OK;
 }
 
+HRESULT FrameStore::StorePixels(const uint8_t* pixels, uint32_t pitch, int32_t width, int32_t height) {
+    if (pixels == nullptr || d3d == nullptr) return E_POINTER;
+    const int32_t w = width & ~1;
+    const int32_t h = height & ~1;
+    if (w <= 0 || h <= 0) return S_FALSE;
+    std::lock_guard<std::mutex> lock(frameLock);
+    if (!latest || latestWidth != w || latestHeight != h) {
+        D3D11_TEXTURE2D_DESC description{};
+        description.Width = static_cast<UINT>(w);
+        description.Height = static_cast<UINT>(h);
+        description.MipLevels = 1;
+        description.ArraySize = 1;
+        description.Format = DXGI_FORMAT_B8G8R8A8_UNORM;
+        description.SampleDesc.Count = 1;
+        description.Usage = D3D11_USAGE_STAGING;
+        description.CPUAccessFlags = D3D11_CPU_ACCESS_READ | D3D11_CPU_ACCESS_WRITE;
+        latest.Reset();
+        const HRESULT hr = d3d->device->CreateTexture2D(&description, nullptr, &latest);
+        if (FAILED(hr)) {
+            latestWidth = latestHeight = 0;
+            hasFrame = false;
+            return hr;
+        }
+        latestWidth = w;
+        latestHeight = h;
+    }
+    D3D11_MAPPED_SUBRESOURCE mapped{};
+    const HRESULT hr = d3d->context->Map(latest.Get(), 0, D3D11_MAP_WRITE, 0, &mapped);
+    if (FAILED(hr)) return hr;
+    for (int32_t y = 0; y < h; ++y)
+        std::memcpy(static_cast<uint8_t*>(mapped.pData) + static_cast<size_t>(y) * mapped.RowPitch,
+                    pixels + static_cast<size_t>(y) * pitch, static_cast<size_t>(w) * 4);
+    d3d->context->Unmap(latest.Get(), 0);
+    hasFrame = true;
+    SetEvent(frameEvent.Get());
+    return S_OK;
+}
+
 void FrameStore::Clear() {
     std::lock_guard<std::mutex> lock(frameLock);
     latest.Reset();
@@ -51,7 +91,9 @@ bool Capturer::WithLatestFrame(const std::function<bool(ID3D11Texture2D*, int32_
     if (!state_) return false;
     std::lock_guard<std::mutex> lock(state_->frameLock);
     if (!state_->hasFrame || !state_->latest) return false;
-    return use(state_->latest.Get(), state_->latestWidth, state_->latestHeight);
+    const bool used = use(state_->latest.Get(), state_->latestWidth, state_->latestHeight);
+    SetEvent(state_->frameTaken.Get());
+    return used;
 }
 
 bool Capturer::CopyLatestFrame(ComPtr<ID3D11Texture2D>& texture, int32_t& width, int32_t& height) {

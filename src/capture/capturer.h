@@ -25,10 +25,17 @@ struct FrameStore {
     int32_t latestHeight = 0;
     bool hasFrame = false;
     UniqueHandle frameEvent{CreateEventW(nullptr, TRUE, FALSE, nullptr)};
+    // Signalled whenever a consumer takes the newest frame; a frame source
+    // that copies the screen itself can pace its copies by it.
+    UniqueHandle frameTaken{CreateEventW(nullptr, FALSE, FALSE, nullptr)};
 
     // Copies a delivered frame of the given content size into `latest`,
     // cropping an odd last column or row, and signals the first frame.
     HRESULT StoreFrame(ID3D11Texture2D* frame, int32_t width, int32_t height);
+    // The same for a frame that is in memory (B8G8R8A8 rows, top row first).
+    // `latest` is then a staging texture, so consumers that read the picture
+    // back on the processor can map it without a trip through the graphics chip.
+    HRESULT StorePixels(const uint8_t* pixels, uint32_t pitch, int32_t width, int32_t height);
     // Drops the newest frame (under the lock).
     void Clear();
 };

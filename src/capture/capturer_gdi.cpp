@@ -2,7 +2,9 @@
 // a Direct3D 11 texture on a thread of its own, under the same contract as
 // the system's capture (newest frame only, even crop, first-frame event, a
 // change of size followed with that frame dropped). Used where the system's
-// capture API is missing, as under Wine.
+// capture API is missing, as under Wine. Its textures are staging textures:
+// under Wine every trip through the graphics chip costs a copy on the
+// processor, and the test build's converter reads the picture there anyway.
 #include <windows.h>
 
 #include <atomic>
@@ -10,12 +12,12 @@
 
 #include "capture/capturer.h"
 
-using Microsoft::WRL::ComPtr;
-
 namespace {
 
-// Target pace of the copies; a copy that takes longer simply sets the pace.
+// Copies follow the consumers: a new one as soon as the newest was taken, but
+// not more often than this, and at least this often so the picture stays fresh.
 constexpr DWORD kFrameIntervalMs = 15;
+constexpr DWORD kIdleIntervalMs = 100;
 
 struct CaptureState : FrameStore {
     HMONITOR monitor = nullptr;
@@ -52,14 +54,12 @@ public:
         if (!copied) return;
         if (state_.cursor) DrawPointer(info.rcMonitor.left, info.rcMonitor.top);
         GdiFlush();
-        state_.d3d->context->UpdateSubresource(texture_.Get(), 0, nullptr, bits_, static_cast<UINT>(width) * 4, 0);
-        state_.StoreFrame(texture_.Get(), width, height);
+        state_.StorePixels(static_cast<const uint8_t*>(bits_), static_cast<uint32_t>(width) * 4, width, height);
     }
 
 private:
     bool Resize(int width, int height) {
         FreeBitmap();
-        texture_.Reset();
         width_ = width;
         height_ = height;
         BITMAPINFO bitmapInfo{};
@@ -73,16 +73,7 @@ private:
         bitmap_ = CreateDIBSection(memory_, &bitmapInfo, DIB_RGB_COLORS, &bits_, nullptr, 0);
         if (memory_ == nullptr || bitmap_ == nullptr) return false;
         previous_ = SelectObject(memory_, bitmap_);
-        D3D11_TEXTURE2D_DESC description{};
-        description.Width = static_cast<UINT>(width);
-        description.Height = static_cast<UINT>(height);
-        description.MipLevels = 1;
-        description.ArraySize = 1;
-        description.Format = DXGI_FORMAT_B8G8R8A8_UNORM;
-        description.SampleDesc.Count = 1;
-        description.Usage = D3D11_USAGE_DEFAULT;
-        description.BindFlags = D3D11_BIND_SHADER_RESOURCE | D3D11_BIND_RENDER_TARGET;
-        return SUCCEEDED(state_.d3d->device->CreateTexture2D(&description, nullptr, &texture_));
+        return true;
     }
 
     void DrawPointer(int originX, int originY) {
@@ -115,7 +106,6 @@ private:
     HBITMAP bitmap_ = nullptr;
     HGDIOBJ previous_ = nullptr;
     void* bits_ = nullptr;
-    ComPtr<ID3D11Texture2D> texture_;
 };
 
 void GrabLoop(std::shared_ptr<CaptureState> state) {
@@ -124,8 +114,10 @@ void GrabLoop(std::shared_ptr<CaptureState> state) {
         const ULONGLONG began = GetTickCount64();
         grabber.Grab();
         const ULONGLONG spent = GetTickCount64() - began;
-        const DWORD wait = spent >= kFrameIntervalMs ? 1 : static_cast<DWORD>(kFrameIntervalMs - spent);
-        WaitForSingleObject(state->wake.Get(), wait);
+        if (spent < kFrameIntervalMs && WaitForSingleObject(state->wake.Get(), static_cast<DWORD>(kFrameIntervalMs - spent)) == WAIT_OBJECT_0)
+            break;
+        const HANDLE events[] = {state->wake.Get(), state->frameTaken.Get()};
+        WaitForMultipleObjects(2, events, FALSE, kIdleIntervalMs);
     }
 }
 

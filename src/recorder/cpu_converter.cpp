@@ -1,0 +1,59 @@
+// Stand-in picture converter for the test build: reads the frame back and
+// converts it on the processor with the same placement and colour rules as
+// the graphics chip's video processor.
+#include <wrl/client.h>
+
+#include "recorder/backends.h"
+#include "recorder/nv12_core.h"
+
+using Microsoft::WRL::ComPtr;
+
+namespace {
+
+class CpuPictureConverter final : public PictureConverter {
+public:
+    HRESULT Build(D3D& d3d, int32_t sourceWidth, int32_t sourceHeight, int32_t width, int32_t height, int32_t) override {
+        d3d_ = &d3d;
+        staging_.Reset();
+        D3D11_TEXTURE2D_DESC description{};
+        description.Width = static_cast<UINT>(sourceWidth);
+        description.Height = static_cast<UINT>(sourceHeight);
+        description.MipLevels = 1;
+        description.ArraySize = 1;
+        description.Format = DXGI_FORMAT_B8G8R8A8_UNORM;
+        description.SampleDesc.Count = 1;
+        description.Usage = D3D11_USAGE_STAGING;
+        description.CPUAccessFlags = D3D11_CPU_ACCESS_READ;
+        const HRESULT hr = d3d.device->CreateTexture2D(&description, nullptr, &staging_);
+        if (FAILED(hr)) return hr;
+        converter_.Build(sourceWidth, sourceHeight, width, height);
+        return S_OK;
+    }
+
+    HRESULT Convert(ID3D11Texture2D* source, uint8_t* out) override {
+        if (d3d_ == nullptr || !staging_ || source == nullptr) return E_UNEXPECTED;
+        // A source the processor can read is read in place; others are copied out first.
+        D3D11_TEXTURE2D_DESC description{};
+        source->GetDesc(&description);
+        ID3D11Texture2D* readable = source;
+        if (description.Usage != D3D11_USAGE_STAGING || !(description.CPUAccessFlags & D3D11_CPU_ACCESS_READ)) {
+            d3d_->context->CopyResource(staging_.Get(), source);
+            readable = staging_.Get();
+        }
+        D3D11_MAPPED_SUBRESOURCE mapped{};
+        const HRESULT hr = d3d_->context->Map(readable, 0, D3D11_MAP_READ, 0, &mapped);
+        if (FAILED(hr)) return hr;
+        converter_.Convert(static_cast<const uint8_t*>(mapped.pData), mapped.RowPitch, out);
+        d3d_->context->Unmap(readable, 0);
+        return S_OK;
+    }
+
+private:
+    D3D* d3d_ = nullptr;
+    ComPtr<ID3D11Texture2D> staging_;
+    Nv12Converter converter_;
+};
+
+}  // namespace
+
+std::unique_ptr<PictureConverter> MakePictureConverter() { return std::make_unique<CpuPictureConverter>(); }

@@ -1,0 +1,128 @@
+#pragma once
+// A fragmented MP4 writer: lossless H.264 pictures (every macroblock I_PCM, so
+// no encoder is needed) and 16-bit stereo PCM sound. Each picture becomes its own
+// moof + mdat fragment written straight to the sink, so a recording cut short
+// (crash, power loss) keeps every complete fragment playable.
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <vector>
+
+struct Mp4Config {
+    uint32_t width = 0;   // even, 2..16384
+    uint32_t height = 0;  // even, 2..16384
+    uint32_t fps = 30;    // nominal rate, 1..1000; used for levels and timing hints
+    bool audio = false;   // adds a 48 kHz stereo 16-bit sound track
+    // Sound frames per MP4 sample, 1..48000. 1 (one 4-byte sample per frame) is the
+    // plain layout, but ffmpeg-based players then index every frame: about 1 GB of
+    // memory per 10 minutes. 1024 keeps the index small.
+    uint32_t audioFramesPerSample = 1;
+};
+
+namespace mp4 {
+
+constexpr uint32_t kVideoTimescale = 10'000'000;  // 100-ns units: recording times are exact
+constexpr uint32_t kAudioRate = 48'000;
+constexpr uint32_t kVideoTrackId = 1;
+constexpr uint32_t kAudioTrackId = 2;
+
+// Most significant bit first, with exp-Golomb codes, for parameter sets and slice headers.
+class BitWriter {
+public:
+    explicit BitWriter(std::vector<uint8_t>& out) : out_(out) {}
+    void Bits(uint64_t value, int count);  // the low `count` bits of value, count <= 64
+    void Ue(uint32_t value);
+    void Se(int32_t value);
+    void AlignZero();  // zero bits up to the next byte boundary
+    void Trailing();   // a one bit, then AlignZero
+    bool Aligned() const { return used_ == 0; }
+
+private:
+    std::vector<uint8_t>& out_;
+    uint32_t pending_ = 0;  // bits not yet forming a whole byte
+    int used_ = 0;
+};
+
+// Inserts 0x03 into buf[begin, end) wherever two zero bytes are followed by a byte
+// <= 3 (and after a final zero byte), so the payload cannot imitate a start code.
+// `spots` is scratch space kept by the caller to avoid allocating. buf may grow;
+// returns the new end.
+size_t EscapeInPlace(std::vector<uint8_t>& buf, size_t begin, size_t end, std::vector<size_t>& spots);
+
+// The smallest level_idc whose frame size and macroblock rate limits fit.
+uint8_t LevelFor(uint32_t width, uint32_t height, uint32_t fps);
+
+// Escaped NAL units including their one-byte header, without length prefix.
+std::vector<uint8_t> SequenceParameterSet(const Mp4Config& config);
+std::vector<uint8_t> PictureParameterSet();
+
+// Reads `size` bytes at `offset` into `out`; false when they cannot be read.
+using ReadAt = std::function<bool(uint64_t offset, uint8_t* out, size_t size)>;
+
+// For recovering a recording cut short: the length of the longest prefix made of
+// whole boxes, with every moof followed by its whole mdat. Cutting the file to it
+// matters when the cut fell inside a moof, which makes ffmpeg reject the whole
+// file. 0 when the moov itself is incomplete.
+uint64_t PlayableLength(uint64_t fileSize, const ReadAt& read);
+
+}  // namespace mp4
+
+class FragmentedMp4Writer {
+public:
+    // Appends bytes to the file; false = the write failed.
+    using Sink = std::function<bool(const uint8_t* data, size_t size)>;
+
+    FragmentedMp4Writer(const Mp4Config& config, Sink sink);
+
+    // ftyp + moov (with mvex/trex). False for a bad configuration or a failed write.
+    bool Begin();
+    // One tightly packed NV12 picture (width*height*3/2 bytes). time/duration in
+    // 100-ns units; time may jump ahead (a gap) but never go back. A wrong size, a
+    // negative time or one earlier than the last picture's is refused (false) and
+    // the writer goes on; duration <= 0 means 1/fps.
+    bool AddVideoFrame(const uint8_t* nv12, size_t size, int64_t time, int64_t duration);
+    // Interleaved stereo 16-bit frames (L,R) at 48 kHz starting at `time` (100 ns).
+    // Blocks follow each other without gaps unless `time` is more than 20 ms past
+    // the end of the sound so far; sound before time 0 is dropped.
+    bool AddAudio(const int16_t* frames, size_t frameCount, int64_t time);
+    // Writes pending sound; the file is complete afterwards and nothing more is accepted.
+    // Any failed write makes this and every later call return false.
+    bool Finish();
+
+    bool Failed() const { return state_ == State::Failed; }
+
+private:
+    enum class State { Idle, Open, Done, Failed };
+
+    size_t EncodePicture(const uint8_t* nv12);  // fills frame_, returns its used length
+    bool WriteFragment(size_t videoBytes, int64_t videoTime, uint32_t videoDuration);
+    bool FlushAudio();
+    bool Write(const uint8_t* data, size_t size);
+
+    Mp4Config config_;
+    Sink sink_;
+    State state_ = State::Idle;
+    bool configOk_ = false;
+    uint32_t mbWidth_ = 0;
+    uint32_t mbHeight_ = 0;
+    size_t frameBytes_ = 0;
+    uint32_t defaultDuration_ = 0;
+
+    uint32_t sequence_ = 0;
+    bool haveVideo_ = false;
+    int64_t lastVideoTime_ = 0;
+    uint32_t idrId_ = 0;
+
+    // Sound waiting for the next fragment, as little-endian bytes.
+    std::vector<uint8_t> audioPending_;
+    uint64_t pendingFrames_ = 0;
+    uint64_t pendingStart_ = 0;  // in 48 kHz units
+    bool haveAudioEnd_ = false;
+    uint64_t audioEnd_ = 0;  // where the written sound ends, in 48 kHz units
+
+    // Reused for every picture so recording does not allocate per frame.
+    std::vector<uint8_t> frame_;   // 4-byte length + IDR slice NAL unit
+    std::vector<uint8_t> header_;  // slice header bits
+    std::vector<uint8_t> moof_;    // moof + mdat header
+    std::vector<size_t> spots_;
+};

@@ -1,0 +1,22 @@
+#pragma once
+// BGRA to NV12 on the processor: scales the source into its placement in the
+// output frame (bars black), BT.709 matrix, luma 16-235 and chroma 16-240.
+#include <cstdint>
+#include <vector>
+
+#include "recorder/recording_rules_core.h"
+
+class Nv12Converter {
+public:
+    // Prepares for a source size and an output size (both output sides even).
+    void Build(int32_t sourceWidth, int32_t sourceHeight, int32_t width, int32_t height);
+    // `source` is the top row of the B8G8R8A8 picture, `pitch` bytes per row;
+    // `out` receives width x height x 3 / 2 bytes of tightly packed NV12.
+    void Convert(const uint8_t* source, uint32_t pitch, uint8_t* out) const;
+
+private:
+    int32_t sourceWidth_ = 0, sourceHeight_ = 0, width_ = 0, height_ = 0;
+    Placement placement_;
+    // Source column and row for each output column and row inside the placement.
+    std::vector<int32_t> columns_, rows_;
+};

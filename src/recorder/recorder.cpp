@@ -1,0 +1,226 @@
+#include "recorder/recorder.h"
+
+#include <system_error>
+
+#include "recorder/recording_rules_core.h"
+#include "storage/folders.h"
+#include "storage/log.h"
+#include "storage/monitors.h"
+
+Recorder TheRecorder;
+
+namespace {
+
+constexpr DWORD kFirstFrameWaitMs = 3000;
+constexpr unsigned long kVideoStream = 0;
+constexpr unsigned long kAudioStream = 1;
+
+int64_t Counter() {
+    LARGE_INTEGER value{};
+    QueryPerformanceCounter(&value);
+    return value.QuadPart;
+}
+
+HRESULT FromWin32(DWORD code) {
+    const auto c = static_cast<HRESULT>(code);
+    return c <= 0 ? c : static_cast<HRESULT>((code & 0xFFFF) | 0x80070000u);
+}
+
+}  // namespace
+
+bool Recorder::OpenWriter(bool allowHardware, std::wstring& problem) {
+    writer.reset();
+    auto candidate = MakeSampleWriter();
+    WriterSetup setup;
+    setup.partPath = partPath;
+    setup.folder = options.folder;
+    setup.width = width;
+    setup.height = height;
+    setup.fps = options.fps;
+    setup.audioEnabled = audioEnabled;
+    if (!candidate->Open(setup, allowHardware, problem)) return false;
+    writer = std::move(candidate);
+    return true;
+}
+
+std::wstring Recorder::Start(const RecordingOptions& requested) {
+    std::lock_guard<std::mutex> control(controlLock);
+    if (state.load() != Idle) return L"A recording is already running. Stop it before starting another.";
+    options = requested;
+    failureLatched = false;
+    failureText.clear();
+    stopRequested = false;
+
+    if (!EnsureFolder(options.folder)) return L"The captures folder could not be created: " + options.folder;
+    if (FreeBytes(options.folder) < kMinimumFreeBytes)
+        return L"There is less than 80 MB free where captures are saved. Free some space first.";
+
+    std::wstring problem;
+    d3d = D3D{};
+    if (!d3d.Create(problem)) return problem;
+    if (!capturer.Start(d3d, options.monitor, options.cursor, problem)) return problem;
+    if (!capturer.WaitForFirstFrame(kFirstFrameWaitMs)) {
+        capturer.Stop();
+        return L"The screen did not send a picture in time. Try again.";
+    }
+    int32_t sourceWidth = 0;
+    int32_t sourceHeight = 0;
+    {
+        Microsoft::WRL::ComPtr<ID3D11Texture2D> scratch;
+        capturer.CopyLatestFrame(scratch, sourceWidth, sourceHeight);
+    }
+    const OutputSize size = ChooseOutputSize(sourceWidth, sourceHeight, options.resolution);
+    width = size.width;
+    height = size.height;
+    // Sound is written once the sound loop is part of the recording; until
+    // then a recording has a picture track only.
+    audioEnabled = false;
+
+    finalPath = UniqueCaptureName(options.folder, L"Recording " + CaptureTimeStamp(), L".mp4");
+    partPath = finalPath + L".part";
+
+    if (OpenWriter(true, problem)) {
+        encoderName = L"hardware if available";
+    } else {
+        Log(L"Hardware encoder unavailable (%s); using the software encoder", problem.c_str());
+        problem.clear();
+        if (!OpenWriter(false, problem)) {
+            capturer.Stop();
+            DeleteFileW(partPath.c_str());
+            return problem;
+        }
+        encoderName = L"software";
+    }
+
+    LARGE_INTEGER frequency{};
+    QueryPerformanceFrequency(&frequency);
+    qpcFrequency = frequency.QuadPart;
+    startCounter = Counter();
+    pausedTicks = 0;
+    pauseCounter = 0;
+    state = Recording;
+
+    try {
+        videoThread = std::thread(VideoLoop, std::ref(*this));
+    } catch (const std::system_error&) {
+        // Nothing was written yet: undo the start completely.
+        state = Idle;
+        capturer.Stop();
+        {
+            std::lock_guard<std::mutex> lock(writerLock);
+            writer.reset();
+        }
+        d3d = D3D{};
+        DeleteFileW(partPath.c_str());
+        return L"The recording could not start because Windows could not create its worker thread. Please try again.";
+    }
+
+    Log(L"Recording started: %dx%d %d fps, sound %d mic %d, encoder %s", width, height, options.fps,
+        options.systemAudio ? 1 : 0, options.microphone ? 1 : 0, encoderName.c_str());
+    return {};
+}
+
+std::wstring Recorder::Stop(std::wstring* problem) {
+    std::lock_guard<std::mutex> control(controlLock);
+    if (state.load() == Idle) return lastResult;
+    if (state.load() == Paused) Resume();
+    state = Stopping;
+    stopRequested = true;
+    if (videoThread.joinable()) videoThread.join();
+    if (audioThread.joinable()) audioThread.join();
+    capturer.Stop();
+
+    HRESULT finalized = S_OK;
+    {
+        std::lock_guard<std::mutex> lock(writerLock);
+        if (writer) finalized = writer->Finalize();
+        writer.reset();
+    }
+    d3d = D3D{};
+
+    std::wstring result;
+    HRESULT code = finalized;
+    if (SUCCEEDED(finalized)) {
+        if (MoveFileExW(partPath.c_str(), finalPath.c_str(), MOVEFILE_WRITE_THROUGH))
+            result = finalPath;
+        else
+            code = FromWin32(GetLastError());
+    }
+    if (result.empty()) {
+        if (problem != nullptr)
+            *problem = L"The recording could not be finished normally (" + ErrorText(static_cast<uint32_t>(code)) +
+                       L"). What was recorded is kept as " + partPath + L" and will be offered when Ostrel next starts.";
+        Log(L"Finalize failed: %s", ErrorText(static_cast<uint32_t>(code)).c_str());
+    }
+    if (problem != nullptr && failureLatched.load() && problem->empty()) *problem = failureText;
+
+    lastResult = result;
+    state = Idle;
+    Log(L"Recording stopped (%s)", result.empty() ? L"kept as part file" : L"saved");
+    return result;
+}
+
+bool Recorder::Pause() {
+    int32_t expected = Recording;
+    const int64_t now = Counter();
+    if (state.load() != Recording) return false;
+    pauseCounter = now;
+    if (!state.compare_exchange_strong(expected, Paused)) {
+        pauseCounter = 0;
+        return false;
+    }
+    return true;
+}
+
+bool Recorder::Resume() {
+    if (state.load() != Paused) return false;
+    pausedTicks += Counter() - pauseCounter.load();
+    pauseCounter = 0;
+    state = Recording;
+    return true;
+}
+
+int64_t Recorder::RecordingTime() const {
+    return RecordingTimeAt(Counter(), startCounter, pausedTicks.load(), pauseCounter.load(), qpcFrequency);
+}
+
+double Recorder::ElapsedSeconds() const {
+    const auto current = state.load();
+    if (current != Recording && current != Paused) return 0;
+    return static_cast<double>(RecordingTime()) / 10000000.0;
+}
+
+bool Recorder::LatchFailure(const std::wstring& text) {
+    if (failureLatched.exchange(true)) return false;
+    failureText = text;
+    return true;
+}
+
+bool Recorder::LatchWriteFailure(HRESULT hr, unsigned long stream) {
+    const std::wstring error = ErrorText(static_cast<uint32_t>(hr));
+    if (!LatchFailure(L"The encoder stopped working (" + error + L"). The recording so far was kept.")) return false;
+    Log(L"WriteSample failed on stream %lu: %s", stream, error.c_str());
+    return true;
+}
+
+bool Recorder::WriteVideo(const uint8_t* nv12, size_t size, int64_t time, int64_t duration) {
+    std::lock_guard<std::mutex> lock(writerLock);
+    if (!writer) return false;
+    const HRESULT hr = writer->WriteVideo(nv12, size, time, duration);
+    if (SUCCEEDED(hr)) return true;
+    LatchWriteFailure(hr, kVideoStream);
+    return false;
+}
+
+bool Recorder::WriteAudio(const int16_t* frames, size_t frameCount, int64_t time, int64_t duration) {
+    std::lock_guard<std::mutex> lock(writerLock);
+    if (!writer) return false;
+    const HRESULT hr = writer->WriteAudio(frames, frameCount, time, duration);
+    if (SUCCEEDED(hr)) return true;
+    LatchWriteFailure(hr, kAudioStream);
+    return false;
+}
+
+void Recorder::Notify(int32_t code, const std::wstring& text) const {
+    if (notify) notify(code, text);
+}

@@ -1,0 +1,93 @@
+#pragma once
+// The one recording session of the process: start, pause, resume and stop on
+// one clock, with the video and sound threads and the partial file that gets
+// its final name only when it is complete.
+#include <windows.h>
+
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+
+#include "capture/capturer.h"
+#include "capture/d3d.h"
+#include "recorder/backends.h"
+
+struct RecordingOptions {
+    HMONITOR monitor = nullptr;
+    int32_t resolution = 720;  // height limit: 720, 1080, or 0 for the monitor's own size
+    int32_t fps = 30;
+    bool systemAudio = true;
+    bool microphone = false;
+    std::wstring microphoneId;
+    bool cursor = true;
+    std::wstring folder;
+    bool syncTest = false;
+};
+
+enum RecorderState : int32_t { Idle = 0, Recording = 1, Paused = 2, Stopping = 3 };
+
+// Codes sent through Recorder::notify from the loop threads.
+enum RecorderNotifyCode : int32_t { NotifyLowSpace = 1, NotifyOutOfSpace = 2, NotifyDeviceProblem = 3 };
+using RecorderNotify = std::function<void(int32_t code, const std::wstring& text)>;
+
+class Recorder {
+public:
+    // Empty when the recording runs; otherwise the sentence for the user.
+    std::wstring Start(const RecordingOptions& options);
+    // The saved path, or empty when the file was not finished. `problem`, when
+    // given and empty, receives why, or the first failure during the recording.
+    std::wstring Stop(std::wstring* problem = nullptr);
+    bool Pause();
+    bool Resume();
+    RecorderState State() const { return static_cast<RecorderState>(state.load()); }
+    int64_t RecordingTime() const;  // 100-ns units
+    double ElapsedSeconds() const;
+
+    // Set once by the shell; called on loop threads, must not block.
+    RecorderNotify notify;
+
+    // Read by the loops.
+    RecordingOptions options;
+    std::atomic<int32_t> state{Idle};
+    std::atomic<bool> stopRequested{false};
+    D3D d3d;
+    Capturer capturer;
+    bool audioEnabled = false;
+    int32_t width = 0;
+    int32_t height = 0;
+    int64_t qpcFrequency = 1;
+    int64_t startCounter = 0;
+    std::atomic<int64_t> pausedTicks{0};
+    std::atomic<int64_t> pauseCounter{0};
+
+    // Writes under the writer lock; a failure is latched once and ends the calling loop.
+    bool WriteVideo(const uint8_t* nv12, size_t size, int64_t time, int64_t duration);
+    bool WriteAudio(const int16_t* frames, size_t frameCount, int64_t time, int64_t duration);
+    // Keeps the first failure of a recording; later ones are dropped. True when this one was kept.
+    bool LatchFailure(const std::wstring& text);
+    void Notify(int32_t code, const std::wstring& text) const;
+
+private:
+    bool OpenWriter(bool allowHardware, std::wstring& problem);
+    bool LatchWriteFailure(HRESULT hr, unsigned long stream);
+
+    std::wstring encoderName;
+    std::mutex controlLock;
+    std::mutex writerLock;
+    std::unique_ptr<SampleWriter> writer;
+    std::wstring partPath;
+    std::wstring finalPath;
+    std::wstring lastResult;
+    std::thread videoThread;
+    std::thread audioThread;
+    std::atomic<bool> failureLatched{false};
+    std::wstring failureText;
+};
+
+extern Recorder TheRecorder;
+
+void VideoLoop(Recorder& recorder);

@@ -1,0 +1,72 @@
+#include "recording_rules_core.h"
+
+OutputSize ChooseOutputSize(int32_t sourceWidth, int32_t sourceHeight, int32_t resolution) {
+    OutputSize size{sourceWidth, sourceHeight};
+    if (resolution != 0 && sourceHeight > resolution && sourceHeight > 0) {
+        size.height = resolution;
+        size.width = static_cast<int32_t>(static_cast<double>(resolution) * sourceWidth / sourceHeight + 0.5);
+    }
+    size.width &= ~1;
+    size.height &= ~1;
+    return size;
+}
+
+uint32_t VideoBitRate(int32_t height, int32_t fps) {
+    const double base = height <= 720 ? 4000000.0 : height <= 1080 ? 8000000.0 : 14000000.0;
+    const double factor = fps <= 15 ? 0.6 : fps < 60 ? 1.0 : 1.5;
+    return static_cast<uint32_t>(base * factor);
+}
+
+Placement LetterboxPlacement(int32_t sourceWidth, int32_t sourceHeight, int32_t width, int32_t height) {
+    Placement p{0, 0, width, height};
+    if (sourceWidth <= 0 || sourceHeight <= 0 || width <= 0 || height <= 0) return p;
+    const double sourceAspect = static_cast<double>(sourceWidth) / sourceHeight;
+    const double outputAspect = static_cast<double>(width) / height;
+    if (sourceAspect > outputAspect + 0.01) {
+        const auto fitted = static_cast<int32_t>(width / sourceAspect);
+        p.top = (height - fitted) / 2;
+        p.bottom = p.top + fitted;
+    } else if (sourceAspect < outputAspect - 0.01) {
+        const auto fitted = static_cast<int32_t>(height * sourceAspect);
+        p.left = (width - fitted) / 2;
+        p.right = p.left + fitted;
+    }
+    return p;
+}
+
+int64_t FrameInterval(int32_t fps) { return fps > 0 ? 10000000 / fps : 10000000; }
+
+int64_t TicksToHundredNs(int64_t ticks, int64_t frequency) {
+    if (frequency <= 0) return 0;
+    return static_cast<int64_t>(static_cast<double>(ticks) * 10000000.0 / static_cast<double>(frequency));
+}
+
+int64_t RecordingTimeAt(int64_t now, int64_t startCounter, int64_t pausedTicks, int64_t pauseCounter, int64_t frequency) {
+    int64_t paused = pausedTicks;
+    if (pauseCounter != 0) paused += now - pauseCounter;
+    const int64_t t = now - startCounter - paused;
+    if (t < 0) return 0;
+    return TicksToHundredNs(t, frequency);
+}
+
+PaceStep PaceFrame(int64_t now, int64_t nextTime, int64_t interval) {
+    PaceStep step;
+    step.nextTime = nextTime;
+    if (now < nextTime) {
+        const int64_t ms = (nextTime - now) / 10000;
+        step.sleepMs = ms < 1 ? 1 : static_cast<uint32_t>(ms);
+        return step;
+    }
+    step.write = true;
+    if (interval > 0 && now - nextTime > 5 * interval) {
+        step.skipped = (now - nextTime) / interval;
+        step.nextTime = now - now % interval;
+    }
+    return step;
+}
+
+bool SyncMarkerWhite(int64_t frameTime, int64_t startHundredNs, int64_t pausedHundredNs) {
+    int64_t phase = (frameTime + startHundredNs + pausedHundredNs) % 10000000;
+    if (phase < 0) phase += 10000000;
+    return phase < 1000000;
+}

@@ -1,0 +1,51 @@
+#pragma once
+// The recording's arithmetic: output size, bit rate, bar placement, the
+// recording clock and the pacing of frames.
+#include <cstdint>
+
+struct OutputSize {
+    int32_t width = 0;
+    int32_t height = 0;
+};
+
+// Only downscaling: a source taller than the limit is scaled to it, keeping
+// its aspect; both sides even. A limit of 0 keeps the source size.
+OutputSize ChooseOutputSize(int32_t sourceWidth, int32_t sourceHeight, int32_t resolution);
+
+// Bits per second by output height and frame rate.
+uint32_t VideoBitRate(int32_t height, int32_t fps);
+
+struct Placement {
+    int32_t left = 0, top = 0, right = 0, bottom = 0;
+};
+
+// Where the source picture goes in the output frame: the whole frame, or
+// centred with bars when the aspects differ by more than 0.01.
+Placement LetterboxPlacement(int32_t sourceWidth, int32_t sourceHeight, int32_t width, int32_t height);
+
+// 100-ns units per frame (integer division).
+int64_t FrameInterval(int32_t fps);
+
+// Counter ticks as 100-ns units (integer part, double precision).
+int64_t TicksToHundredNs(int64_t ticks, int64_t frequency);
+
+// The recording time in 100-ns units: time since start less paused time
+// (finished pauses plus the current one when pauseCounter is not 0); never negative.
+int64_t RecordingTimeAt(int64_t now, int64_t startCounter, int64_t pausedTicks, int64_t pauseCounter, int64_t frequency);
+
+// What the video loop does at recording time `now` when its next frame is due at `nextTime`.
+struct PaceStep {
+    bool write = false;       // false: sleep sleepMs first
+    uint32_t sleepMs = 0;
+    int64_t skipped = 0;      // slots dropped to catch up
+    int64_t nextTime = 0;     // the time stamp to write (after catching up)
+};
+PaceStep PaceFrame(int64_t now, int64_t nextTime, int64_t interval);
+
+// The marker picture of the sync test is white for the first 100 ms of each
+// whole counter second.
+bool SyncMarkerWhite(int64_t frameTime, int64_t startHundredNs, int64_t pausedHundredNs);
+
+// Free-space thresholds of a recording.
+constexpr uint64_t kMinimumFreeBytes = 83886080;   // 80 MiB: refuse to start, or stop
+constexpr uint64_t kLowSpaceBytes = 524288000;     // 500 MiB: warn once

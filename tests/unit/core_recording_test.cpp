@@ -1,0 +1,114 @@
+#include <doctest.h>
+
+#include <cstddef>
+#include <vector>
+
+#include "recorder/nv12_core.h"
+#include "recorder/recording_rules_core.h"
+
+namespace {
+bool operator==(const OutputSize& a, const OutputSize& b) { return a.width == b.width && a.height == b.height; }
+}  // namespace
+
+TEST_CASE("output size: downscale to the height limit only, even sides") {
+    CHECK(ChooseOutputSize(2560, 1440, 720) == OutputSize{1280, 720});
+    CHECK(ChooseOutputSize(2560, 1440, 1080) == OutputSize{1920, 1080});
+    CHECK(ChooseOutputSize(2560, 1440, 0) == OutputSize{2560, 1440});
+    CHECK(ChooseOutputSize(1366, 768, 720) == OutputSize{1280, 720});
+    CHECK(ChooseOutputSize(1920, 1080, 1080) == OutputSize{1920, 1080});
+    CHECK(ChooseOutputSize(1920, 1080, 720) == OutputSize{1280, 720});
+    CHECK(ChooseOutputSize(1364, 766, 0) == OutputSize{1364, 766});
+    CHECK(ChooseOutputSize(1364, 766, 720) == OutputSize{1282, 720});
+    CHECK(ChooseOutputSize(1364, 766, 1080) == OutputSize{1364, 766});
+}
+
+TEST_CASE("bit rates by height and frame rate") {
+    CHECK(VideoBitRate(720, 30) == 4000000u);
+    CHECK(VideoBitRate(1080, 60) == 12000000u);
+    CHECK(VideoBitRate(1440, 15) == 8400000u);
+    CHECK(VideoBitRate(720, 15) == 2400000u);
+    CHECK(VideoBitRate(721, 59) == 8000000u);
+}
+
+TEST_CASE("bars only when the aspects differ by more than 0.01") {
+    auto p = LetterboxPlacement(1280, 720, 1280, 720);
+    CHECK((p.left == 0 && p.top == 0 && p.right == 1280 && p.bottom == 720));
+    p = LetterboxPlacement(1920, 800, 1280, 720);  // wider source: bars above and below
+    CHECK((p.left == 0 && p.right == 1280 && p.top == 93 && p.bottom == 93 + 533));
+    p = LetterboxPlacement(1024, 768, 1280, 720);  // narrower source: bars left and right
+    CHECK((p.top == 0 && p.bottom == 720 && p.left == 160 && p.right == 1120));
+    p = LetterboxPlacement(1366, 768, 1280, 720);  // 1.7786 against 1.7778: no bars
+    CHECK((p.left == 0 && p.right == 1280));
+}
+
+TEST_CASE("the recording clock leaves pauses out") {
+    const int64_t f = 10000000;  // a counter in 100-ns ticks
+    CHECK(FrameInterval(30) == 333333);
+    CHECK(FrameInterval(60) == 166666);
+    CHECK(FrameInterval(15) == 666666);
+    CHECK(RecordingTimeAt(5 * f, 2 * f, 0, 0, f) == 3 * f);
+    CHECK(RecordingTimeAt(5 * f, 2 * f, f, 0, f) == 2 * f);
+    CHECK(RecordingTimeAt(5 * f, 2 * f, f, 4 * f, f) == f);  // paused since 4 s: stands at 1 s
+    CHECK(RecordingTimeAt(1, 2 * f, 0, 0, f) == 0);
+    CHECK(TicksToHundredNs(3, 3) == 10000000);
+}
+
+TEST_CASE("pacing with a fake clock: sleep, write on time, catch up after a stall") {
+    const int64_t interval = 333333;
+    PaceStep s = PaceFrame(100000, 333333, interval);
+    CHECK_FALSE(s.write);
+    CHECK(s.sleepMs == 23);
+    s = PaceFrame(333000, 333333, interval);
+    CHECK((!s.write && s.sleepMs == 1));
+    // Up to five intervals late: written back to back, nothing skipped.
+    s = PaceFrame(333333 * 6, 333333, interval);
+    CHECK((s.write && s.skipped == 0 && s.nextTime == 333333));
+    // A one-second stall at 30 fps: 30 slots skipped, stamped at the last boundary.
+    s = PaceFrame(10000000 + 333333, 333333, interval);
+    CHECK(s.write);
+    CHECK(s.skipped == 30);
+    CHECK(s.nextTime == 10333333 - 10333333 % interval);
+
+    // A still screen and steady clock: a frame per interval with stamps n x interval.
+    int64_t next = 0;
+    std::vector<int64_t> stamps;
+    for (int64_t now = 0; now < 10 * interval; now += 10000) {
+        const PaceStep step = PaceFrame(now, next, interval);
+        if (!step.write) continue;
+        stamps.push_back(step.nextTime);
+        next = step.nextTime + interval;
+    }
+    REQUIRE(stamps.size() == 10);
+    for (std::size_t n = 0; n < stamps.size(); ++n) CHECK(stamps[n] == static_cast<int64_t>(n) * interval);
+}
+
+TEST_CASE("sync marker: white for the first 100 ms of each counter second") {
+    CHECK(SyncMarkerWhite(0, 0, 0));
+    CHECK(SyncMarkerWhite(999999, 0, 0));
+    CHECK_FALSE(SyncMarkerWhite(1000000, 0, 0));
+    CHECK(SyncMarkerWhite(500000, 9500000, 0));
+    CHECK_FALSE(SyncMarkerWhite(500000, 9000000, 0));
+    CHECK(SyncMarkerWhite(0, 9500000, 600000));
+}
+
+TEST_CASE("NV12 conversion: BT.709 limited range, neutral chroma for grey, black bars") {
+    // 4 x 2 source: white, black, pure red, pure blue columns.
+    const uint8_t bgra[] = {255, 255, 255, 0, 0, 0, 0, 0, 0, 0, 255, 0, 255, 0, 0, 0,
+                            255, 255, 255, 0, 0, 0, 0, 0, 0, 0, 255, 0, 255, 0, 0, 0};
+    Nv12Converter converter;
+    converter.Build(4, 2, 4, 2);
+    std::vector<uint8_t> out(12);
+    converter.Convert(bgra, 16, out.data());
+    CHECK(std::vector<uint8_t>(out.begin(), out.begin() + 4) == std::vector<uint8_t>{235, 16, 63, 32});
+    // Chroma of the white+black pair is neutral; of red+blue it averages the two.
+    CHECK(out[8] == 128);
+    CHECK(out[9] == 128);
+
+    // A 2 x 2 grey source into a 4 x 2 frame: bars left and right are black.
+    const uint8_t grey[] = {128, 128, 128, 0, 128, 128, 128, 0, 128, 128, 128, 0, 128, 128, 128, 0};
+    converter.Build(2, 2, 4, 2);
+    converter.Convert(grey, 8, out.data());
+    CHECK(std::vector<uint8_t>(out.begin(), out.begin() + 4) == std::vector<uint8_t>{16, 126, 126, 16});
+    CHECK(out[8] == 128);
+    CHECK(out[9] == 128);
+}
