@@ -10,6 +10,22 @@ inline uint8_t Luma(int b, int g, int r) { return static_cast<uint8_t>(((47 * r 
 inline uint8_t Cb(int b, int g, int r) { return static_cast<uint8_t>(((-26 * r - 86 * g + 112 * b + 128) >> 8) + 128); }
 inline uint8_t Cr(int b, int g, int r) { return static_cast<uint8_t>(((112 * r - 102 * g - 10 * b + 128) >> 8) + 128); }
 
+// Row by row, in loops simple enough for the compiler to vectorise.
+void LumaRow(const uint8_t* pixels, uint8_t* luma, int32_t count) {
+    for (int32_t i = 0; i < count; ++i) luma[i] = Luma(pixels[4 * i], pixels[4 * i + 1], pixels[4 * i + 2]);
+}
+
+// One chroma pair per 2 x 2 block of the two rows.
+void ChromaRow(const uint8_t* a, const uint8_t* b, uint8_t* uv, int32_t count) {
+    for (int32_t i = 0; i + 1 < count; i += 2) {
+        const int blue = (a[4 * i] + a[4 * i + 4] + b[4 * i] + b[4 * i + 4] + 2) >> 2;
+        const int green = (a[4 * i + 1] + a[4 * i + 5] + b[4 * i + 1] + b[4 * i + 5] + 2) >> 2;
+        const int red = (a[4 * i + 2] + a[4 * i + 6] + b[4 * i + 2] + b[4 * i + 6] + 2) >> 2;
+        uv[i] = Cb(blue, green, red);
+        uv[i + 1] = Cr(blue, green, red);
+    }
+}
+
 }  // namespace
 
 void Nv12Converter::Build(int32_t sourceWidth, int32_t sourceHeight, int32_t width, int32_t height) {
@@ -20,11 +36,12 @@ void Nv12Converter::Build(int32_t sourceWidth, int32_t sourceHeight, int32_t wid
     placement_ = LetterboxPlacement(sourceWidth, sourceHeight, width, height);
     const int32_t placedWidth = placement_.right - placement_.left;
     const int32_t placedHeight = placement_.bottom - placement_.top;
-    // Nearest source sample at each output pixel's centre.
+    // Byte offset of the nearest source sample at each output pixel's centre; -1 in the bars.
     columns_.assign(static_cast<size_t>(width), -1);
     for (int32_t x = placement_.left; x < placement_.right; ++x)
-        columns_[static_cast<size_t>(x)] = static_cast<int32_t>(
-            ((2 * static_cast<int64_t>(x - placement_.left) + 1) * sourceWidth) / (2 * static_cast<int64_t>(placedWidth)));
+        columns_[static_cast<size_t>(x)] =
+            4 * static_cast<int32_t>(((2 * static_cast<int64_t>(x - placement_.left) + 1) * sourceWidth) /
+                                     (2 * static_cast<int64_t>(placedWidth)));
     rows_.assign(static_cast<size_t>(height), -1);
     for (int32_t y = placement_.top; y < placement_.bottom; ++y)
         rows_[static_cast<size_t>(y)] = static_cast<int32_t>(
@@ -33,39 +50,37 @@ void Nv12Converter::Build(int32_t sourceWidth, int32_t sourceHeight, int32_t wid
 
 void Nv12Converter::Convert(const uint8_t* source, uint32_t pitch, uint8_t* out) const {
     const auto w = static_cast<size_t>(width_);
-    uint8_t* luma = out;
     uint8_t* chroma = out + w * static_cast<size_t>(height_);
-    // Two rows at a time: chroma is one sample per 2 x 2 block.
-    for (int32_t y = 0; y + 1 < height_; y += 2) {
-        const int32_t rowA = rows_[static_cast<size_t>(y)];
-        const int32_t rowB = rows_[static_cast<size_t>(y + 1)];
-        const uint8_t* a = rowA >= 0 ? source + static_cast<size_t>(rowA) * pitch : nullptr;
-        const uint8_t* b = rowB >= 0 ? source + static_cast<size_t>(rowB) * pitch : nullptr;
-        uint8_t* yA = luma + static_cast<size_t>(y) * w;
-        uint8_t* yB = yA + w;
-        uint8_t* uv = chroma + static_cast<size_t>(y / 2) * w;
-        for (int32_t x = 0; x + 1 < width_; x += 2) {
-            int sb = 0, sg = 0, sr = 0;
-            const int32_t cols[2] = {columns_[static_cast<size_t>(x)], columns_[static_cast<size_t>(x + 1)]};
-            const uint8_t* lines[2] = {a, b};
-            uint8_t* targets[2] = {yA, yB};
-            for (int i = 0; i < 2; ++i) {
-                for (int j = 0; j < 2; ++j) {
-                    int pb = 0, pg = 0, pr = 0;  // bars are black
-                    if (lines[i] != nullptr && cols[j] >= 0) {
-                        const uint8_t* p = lines[i] + static_cast<size_t>(cols[j]) * 4;
-                        pb = p[0];
-                        pg = p[1];
-                        pr = p[2];
-                    }
-                    targets[i][x + j] = Luma(pb, pg, pr);
-                    sb += pb;
-                    sg += pg;
-                    sr += pr;
-                }
-            }
-            uv[x] = Cb((sb + 2) >> 2, (sg + 2) >> 2, (sr + 2) >> 2);
-            uv[x + 1] = Cr((sb + 2) >> 2, (sg + 2) >> 2, (sr + 2) >> 2);
+    const bool identity = sourceWidth_ == width_ && sourceHeight_ == height_;
+    if (!identity) {
+        scratchA_.resize(w * 4);
+        scratchB_.resize(w * 4);
+    }
+    // The output row's pixels: the source row itself when nothing is scaled,
+    // otherwise gathered into a scratch row with black in the bars.
+    auto row = [&](int32_t y, std::vector<uint8_t>& scratch) -> const uint8_t* {
+        const int32_t sourceRow = rows_[static_cast<size_t>(y)];
+        if (identity) return source + static_cast<size_t>(sourceRow) * pitch;
+        uint8_t* target = scratch.data();
+        if (sourceRow < 0) {
+            std::memset(target, 0, w * 4);
+            return target;
         }
+        const uint8_t* line = source + static_cast<size_t>(sourceRow) * pitch;
+        for (size_t x = 0; x < w; ++x) {
+            const int32_t column = columns_[x];
+            if (column >= 0)
+                std::memcpy(target + 4 * x, line + column, 4);
+            else
+                std::memset(target + 4 * x, 0, 4);
+        }
+        return target;
+    };
+    for (int32_t y = 0; y + 1 < height_; y += 2) {
+        const uint8_t* a = row(y, scratchA_);
+        const uint8_t* b = row(y + 1, scratchB_);
+        LumaRow(a, out + static_cast<size_t>(y) * w, width_);
+        LumaRow(b, out + static_cast<size_t>(y + 1) * w, width_);
+        ChromaRow(a, b, chroma + static_cast<size_t>(y / 2) * w, width_);
     }
 }

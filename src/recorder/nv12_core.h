@@ -17,6 +17,8 @@ public:
 private:
     int32_t sourceWidth_ = 0, sourceHeight_ = 0, width_ = 0, height_ = 0;
     Placement placement_;
-    // Source column and row for each output column and row inside the placement.
+    // Source byte offset in a row and source row for each output column and
+    // row inside the placement; -1 in the bars.
     std::vector<int32_t> columns_, rows_;
+    mutable std::vector<uint8_t> scratchA_, scratchB_;  // gathered rows when scaling
 };
