@@ -14,9 +14,11 @@ add_library(ostrel_glue STATIC
   src/app/self_tests.cpp
   src/app/shell.cpp
   src/app/tray.cpp
+  src/audio/audio_source.cpp
   src/capture/capturer.cpp
   src/capture/d3d.cpp
   src/capture/screenshot.cpp
+  src/recorder/audio_loop.cpp
   src/recorder/recorder.cpp
   src/recorder/video_loop.cpp
   src/common/wide_format.cpp
@@ -55,11 +57,13 @@ endfunction()
 enable_language(RC)
 # The backends behind the narrow seams of the screen path.
 set(OSTREL_WINDOWS_BACKENDS
+  src/audio/computer_sound_loopback.cpp
   src/capture/capturer_wgc.cpp
   src/recorder/mf_writer.cpp
   src/recorder/video_processor.cpp
 )
 set(OSTREL_STANDIN_BACKENDS
+  src/audio/computer_sound_monitor.cpp
   src/capture/capturer_gdi.cpp
   src/recorder/cpu_converter.cpp
   src/recorder/mp4_file_writer.cpp

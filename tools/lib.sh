@@ -75,6 +75,9 @@ ostrel_start_pulseaudio() {
   if pulseaudio -n --daemonize=yes --exit-idle-time=-1 --disallow-exit \
        --load=module-null-sink --load=module-native-protocol-unix >/dev/null 2>&1; then
     OSTREL_PULSE_STARTED=1
+    # The sink's monitor is the default input: Wine has no loopback capture,
+    # so the test build records the computer's sound from there.
+    pactl set-default-source null.monitor >/dev/null 2>&1 || true
     log_step "PulseAudio with a null sink"
   else
     echo "PulseAudio did not start; sound tests will see no devices" >&2

@@ -72,9 +72,7 @@ std::wstring Recorder::Start(const RecordingOptions& requested) {
     const OutputSize size = ChooseOutputSize(sourceWidth, sourceHeight, options.resolution);
     width = size.width;
     height = size.height;
-    // Sound is written once the sound loop is part of the recording; until
-    // then a recording has a picture track only.
-    audioEnabled = false;
+    audioEnabled = options.systemAudio || options.microphone;
 
     finalPath = UniqueCaptureName(options.folder, L"Recording " + CaptureTimeStamp(), L".mp4");
     partPath = finalPath + L".part";
@@ -102,8 +100,12 @@ std::wstring Recorder::Start(const RecordingOptions& requested) {
 
     try {
         videoThread = std::thread(VideoLoop, std::ref(*this));
+        if (audioEnabled) audioThread = std::thread(AudioLoop, std::ref(*this));
     } catch (const std::system_error&) {
-        // Nothing was written yet: undo the start completely.
+        // Nothing was kept yet: undo the start completely.
+        stopRequested = true;
+        if (videoThread.joinable()) videoThread.join();
+        stopRequested = false;
         state = Idle;
         capturer.Stop();
         {

@@ -91,3 +91,4 @@ private:
 extern Recorder TheRecorder;
 
 void VideoLoop(Recorder& recorder);
+void AudioLoop(Recorder& recorder);

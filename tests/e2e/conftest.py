@@ -19,9 +19,13 @@ MAIN_CLASS = "NIRAOstrelWindowsMain"
 
 
 def winpath(path):
-    """The Windows path under which Wine's programs see a Linux path."""
-    out = subprocess.run(["winepath", "-w", str(path)], capture_output=True, text=True, timeout=60, check=True)
-    return out.stdout.strip()
+    """The Windows path under which Wine's programs see a Linux path. (Through
+    a file, not a pipe: Wine's helper processes may inherit and keep it.)"""
+    with tempfile.TemporaryFile() as out:
+        subprocess.run(["winepath", "-w", str(path)], stdin=subprocess.DEVNULL, stdout=out,
+                       stderr=subprocess.DEVNULL, timeout=60, check=True)
+        out.seek(0)
+        return out.read().decode().strip()
 
 
 def wait_until(condition, timeout, interval=0.1):
@@ -149,10 +153,18 @@ class PrivateScreen:
             number = numbers.readline().strip()
         assert number, "Xvfb did not start"
         self.display = f":{number}"
+        # Every Wine program of this test, helpers such as winepath included,
+        # runs on this screen.
+        self.saved_display = os.environ.get("DISPLAY")
+        os.environ["DISPLAY"] = self.display
         restart_wine_server()
         return self
 
     def __exit__(self, *exc):
+        if self.saved_display is None:
+            os.environ.pop("DISPLAY", None)
+        else:
+            os.environ["DISPLAY"] = self.saved_display
         restart_wine_server()
         self.process.terminate()
         self.process.wait(timeout=30)
@@ -162,13 +174,56 @@ class PrivateScreen:
 
 
 def restart_wine_server():
-    """Ends Wine's server for the prefix, so the next program starts one on the current display."""
-    subprocess.run(["wineserver", "-k"], timeout=60)
-    subprocess.run(["wineserver", "-w"], timeout=60)
+    """Ends Wine's server for the prefix and starts a persistent one again;
+    the next program brings Wine's desktop up on its own display. (A server
+    that is not persistent ends a few seconds after its last program and
+    takes a program starting just then with it. Wine's desktop is left to
+    start with the next program: started before a picture is put on the
+    screen's background, it keeps the picture from showing.)"""
+    quiet = dict(stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=60)
+    subprocess.run(["wineserver", "-k"], **quiet)
+    subprocess.run(["wineserver", "-w"], **quiet)
+    subprocess.run(["wineserver", "-p"], **quiet)
+
+
+_shown = {}
 
 
 def show_on_screen(display, image_path):
-    """Puts a picture on the screen's background (the root window). ImageMagick
-    exits with 1 here even when the picture is shown, so its code is not used."""
-    subprocess.run(["display", "-window", "root", str(image_path)], env={**os.environ, "DISPLAY": display},
-                   stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=60)
+    """Covers the screen with a picture in a window of our driver, and checks
+    that the screen shows it. (A picture set as the screen's background does
+    not last: Wine's desktop clears it whenever it starts.) The window stays
+    until the next picture on that screen or the end of the test."""
+    from PIL import Image
+
+    env = {**os.environ, "DISPLAY": display}
+    bitmap = Path(image_path).with_suffix(".bmp")
+    with Image.open(image_path) as picture:
+        picture.convert("RGB").save(bitmap)
+        expected = picture.convert("RGB").crop((100, 100, 104, 104)).tobytes()
+    hide_picture(display)
+    process = subprocess.Popen(["wine", str(WINDOWS_BUILD / "OstrelDriver.exe"), "show-picture", winpath(bitmap)],
+                               env=env, stdin=subprocess.DEVNULL, stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
+    _shown[display] = process
+    assert process.stdout.readline().strip() == b"showing", "the picture window did not open"
+    for _ in range(100):
+        shown = subprocess.run(["import", "-window", "root", "-crop", "4x4+100+100", "-depth", "8", "rgb:-"],
+                               env=env, capture_output=True, timeout=60).stdout
+        if shown == expected:
+            return
+        time.sleep(0.1)
+    raise AssertionError("the picture did not show on the screen")
+
+
+def hide_picture(display):
+    process = _shown.pop(display, None)
+    if process is not None:
+        process.kill()
+        process.wait(timeout=30)
+
+
+@pytest.fixture(autouse=True)
+def _hide_pictures_afterwards():
+    yield
+    for display in list(_shown):
+        hide_picture(display)

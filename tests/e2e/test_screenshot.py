@@ -40,14 +40,15 @@ def mismatches(shot, expected):
 
 
 def screenshot_matches_screen(wine, tmp_path, width, height, display):
+    folder = tmp_path / "new" / "shots"  # missing: the self-test makes it
     expected = pattern(width, height, tmp_path / "pattern.png")
     show_on_screen(display, tmp_path / "pattern.png")
-    folder = tmp_path / "new" / "shots"  # missing: the self-test makes it
-    done = wine.run(["--selftest-screenshot", winpath(folder)], exe="OstrelWindowsTest.exe", timeout=120)
+    target = winpath(folder)
+    done = wine.run(["--selftest-screenshot", target], exe="OstrelWindowsTest.exe", timeout=120)
     assert done.returncode == 0, read_text(folder / "result.txt")
     lines = result_lines(folder)
     assert lines[1:] == ["", ""]
-    assert lines[0].startswith(winpath(folder) + "\\Screenshot ") and lines[0].endswith(".png")
+    assert lines[0].startswith(target + "\\Screenshot ") and lines[0].endswith(".png")
     pngs = [p for p in folder.iterdir() if p.suffix == ".png"]
     assert len(pngs) == 1 and not list(folder.glob("*.part"))
     shot = Image.open(pngs[0])
@@ -132,15 +133,18 @@ def test_a_folder_that_cannot_be_made_or_filled_gives_a_sentence(wine, tmp_path)
     done = wine.run(["--selftest-screenshot", winpath(blocker / "shots")], exe="OstrelWindowsTest.exe", timeout=120)
     assert done.returncode == 1
 
-    # Noise on screen, so its PNG cannot fit on the small volume.
-    Image.frombytes("RGB", (1920, 1080), os.urandom(1920 * 1080 * 3)).save(tmp_path / "noise.png")
-    show_on_screen(os.environ["DISPLAY"], tmp_path / "noise.png")
     full = tmp_path / "full"
     full.mkdir()
     if subprocess.run(["mount", "-t", "tmpfs", "-o", "size=12k", "tmpfs", str(full)]).returncode != 0:
         pytest.skip("cannot mount a small volume here")
     try:
-        done = wine.run(["--selftest-screenshot", winpath(full)], exe="OstrelWindowsTest.exe", timeout=120)
+        # Noise on screen, so its PNG cannot fit on the small volume.
+        Image.frombytes("RGB", (1920, 1080), os.urandom(1920 * 1080 * 3)).save(tmp_path / "noise.png")
+        with PrivateScreen("1920x1080") as screen:
+            wine.env["DISPLAY"] = screen.display
+            target = winpath(full)
+            show_on_screen(screen.display, tmp_path / "noise.png")
+            done = wine.run(["--selftest-screenshot", target], exe="OstrelWindowsTest.exe", timeout=120)
         assert done.returncode == 1
         names = sorted(p.name for p in full.iterdir())
         assert not [n for n in names if n.endswith(".png") or n.endswith(".part")]

@@ -8,6 +8,8 @@
 //   OstrelDriver close CLASS                     post WM_CLOSE
 //   OstrelDriver clipboard-dib FILE              write the clipboard's CF_DIB block to FILE
 //   OstrelDriver hold-clipboard SECONDS          keep the clipboard open (busy) that long
+//   OstrelDriver show-picture FILE.bmp           cover the primary monitor with the picture
+//                                                until ended; prints "showing" once painted
 //
 // Every wait is bounded by its SECONDS argument.
 #include <windows.h>
@@ -57,6 +59,49 @@ int HoldClipboard(double seconds) {
     return 0;
 }
 
+HBITMAP Picture = nullptr;
+
+LRESULT CALLBACK PictureProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    if (message == WM_PAINT) {
+        PAINTSTRUCT paint;
+        HDC target = BeginPaint(window, &paint);
+        HDC source = CreateCompatibleDC(target);
+        HGDIOBJ previous = SelectObject(source, Picture);
+        BITMAP info{};
+        GetObjectW(Picture, sizeof info, &info);
+        BitBlt(target, 0, 0, info.bmWidth, info.bmHeight, source, 0, 0, SRCCOPY);
+        SelectObject(source, previous);
+        DeleteDC(source);
+        EndPaint(window, &paint);
+        return 0;
+    }
+    return DefWindowProcW(window, message, wParam, lParam);
+}
+
+// A plain picture window over the whole primary monitor: what the screen
+// shows is then known exactly, whatever the desktop does with its background.
+int ShowPicture(const wchar_t* file) {
+    Picture = static_cast<HBITMAP>(LoadImageW(nullptr, file, IMAGE_BITMAP, 0, 0, LR_LOADFROMFILE | LR_CREATEDIBSECTION));
+    if (Picture == nullptr) return 1;
+    WNDCLASSW windowClass{};
+    windowClass.lpfnWndProc = PictureProc;
+    windowClass.hInstance = GetModuleHandleW(nullptr);
+    windowClass.lpszClassName = L"OstrelDriverPicture";
+    RegisterClassW(&windowClass);
+    const int width = GetSystemMetrics(SM_CXSCREEN);
+    const int height = GetSystemMetrics(SM_CYSCREEN);
+    HWND window = CreateWindowExW(WS_EX_TOPMOST | WS_EX_TOOLWINDOW, L"OstrelDriverPicture", L"", WS_POPUP | WS_VISIBLE, 0,
+                                  0, width, height, nullptr, nullptr, windowClass.hInstance, nullptr);
+    if (window == nullptr) return 1;
+    UpdateWindow(window);
+    GdiFlush();
+    std::puts("showing");
+    std::fflush(stdout);
+    MSG message;
+    while (GetMessageW(&message, nullptr, 0, 0) > 0) DispatchMessageW(&message);
+    return 0;
+}
+
 int Usage() {
     std::fputs("usage: OstrelDriver find|wait|gone|post|close CLASS [...]\n", stderr);
     return 2;
@@ -69,6 +114,7 @@ int wmain(int argc, wchar_t** argv) {
     const std::wstring command = argv[1];
     if (command == L"clipboard-dib") return SaveClipboardDib(argv[2]);
     if (command == L"hold-clipboard") return HoldClipboard(std::wcstod(argv[2], nullptr));
+    if (command == L"show-picture") return ShowPicture(argv[2]);
     const wchar_t* windowClass = argv[2];
     if (command == L"find") {
         HWND window = Find(windowClass);

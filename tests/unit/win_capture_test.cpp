@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "audio/audio_source.h"
 #include "capture/capturer.h"
 #include "storage/monitors.h"
 #include "win_test_support.h"
@@ -69,6 +70,15 @@ TEST_CASE("the stand-in capture keeps the newest frame under the capture contrac
         capturer.Stop();
         CHECK_FALSE(capturer.Running());
         CHECK_FALSE(capturer.CopyLatestFrame(texture, width, height));
+    }
+    CoUninitialize();
+}
+
+TEST_CASE("the microphone list names every capture endpoint") {
+    REQUIRE(SUCCEEDED(CoInitializeEx(nullptr, COINIT_MULTITHREADED)));
+    for (const MicrophoneEntry& entry : ListMicrophones()) {
+        CHECK_FALSE(entry.id.empty());
+        CHECK_FALSE(entry.name.empty());
     }
     CoUninitialize();
 }

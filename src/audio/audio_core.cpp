@@ -1,0 +1,224 @@
+#include "audio/audio_core.h"
+
+#include <algorithm>
+#include <bit>
+#include <cmath>
+#include <cstring>
+
+namespace {
+constexpr int64_t kTicksPerSecond = 10'000'000;
+constexpr int64_t kRate = 48000;
+constexpr int64_t kToneRate = 48096;  // slightly off 48 kHz, as real devices are
+constexpr int64_t kMaxTrackFrames = 96000;
+constexpr int64_t kDriftTolerance = 240;  // 5 ms
+
+// Assembled from bytes so the result does not depend on the host's byte order.
+uint32_t ReadLittle(const uint8_t* at, int bytes) {
+    uint8_t raw[4] = {};
+    std::memcpy(raw, at, static_cast<size_t>(bytes));
+    uint32_t value = 0;
+    for (int i = bytes - 1; i >= 0; --i) value = (value << 8) | raw[i];
+    return value;
+}
+
+int BytesOf(SampleKind kind) {
+    switch (kind) {
+        case SampleKind::Int16: return 2;
+        case SampleKind::Int24: return 3;
+        case SampleKind::Float32:
+        case SampleKind::Int32: return 4;
+        default: return 0;
+    }
+}
+
+float SampleAt(const uint8_t* at, SampleKind kind) {
+    switch (kind) {
+        case SampleKind::Float32: return std::bit_cast<float>(ReadLittle(at, 4));
+        case SampleKind::Int16: return static_cast<int16_t>(ReadLittle(at, 2)) / 32768.0f;
+        case SampleKind::Int24: return static_cast<int32_t>(ReadLittle(at, 3) << 8) / 2147483648.0f;
+        case SampleKind::Int32: return static_cast<int32_t>(ReadLittle(at, 4)) / 2147483648.0f;
+        default: return 0.0f;
+    }
+}
+
+// A NaN from a misbehaving device would make the integer conversion undefined.
+int16_t ToPcm16(float value) {
+    if (value > 1.0f) value = 1.0f;
+    else if (value < -1.0f) value = -1.0f;
+    else if (value != value) value = 0.0f;
+    return static_cast<int16_t>(value * 32767.0f);
+}
+}  // namespace
+
+SampleKind KindOf(bool isFloat, int32_t bitsPerSample) {
+    if (isFloat) return bitsPerSample == 32 ? SampleKind::Float32 : SampleKind::Unsupported;
+    switch (bitsPerSample) {
+        case 16: return SampleKind::Int16;
+        case 24: return SampleKind::Int24;
+        case 32: return SampleKind::Int32;
+        default: return SampleKind::Unsupported;
+    }
+}
+
+void AppendStereo(const uint8_t* data, uint32_t frames, int32_t channels, SampleKind kind, bool silent,
+                  std::vector<float>& out) {
+    if (channels <= 0) return;
+    const int bytes = BytesOf(kind);
+    out.reserve(out.size() + size_t{frames} * 2);
+    for (uint32_t f = 0; f < frames; ++f) {
+        float left = 0.0f;
+        float right = 0.0f;
+        if (!silent && bytes != 0) {
+            const uint8_t* frame = data + size_t{f} * static_cast<size_t>(channels) * static_cast<size_t>(bytes);
+            left = SampleAt(frame, kind);
+            right = channels >= 2 ? SampleAt(frame + bytes, kind) : left;
+        }
+        out.push_back(left);
+        out.push_back(right);
+    }
+}
+
+void LinearResampler::Reset(int32_t rate) {
+    pending.clear();
+    resamplePos = 0;
+    sampleRate = rate;
+}
+
+int64_t LinearResampler::Drain(std::vector<float>& block, int64_t endTime) {
+    if (sampleRate == kRate) {
+        block.insert(block.end(), pending.begin(), pending.end());
+        pending.clear();
+        return endTime;
+    }
+    // A rate of zero would never advance; such input cannot be converted.
+    if (sampleRate <= 0) {
+        pending.clear();
+        return 0;
+    }
+    const int64_t n = static_cast<int64_t>(pending.size() / 2);
+    if (n < 2) return 0;
+    const double step = sampleRate / static_cast<double>(kRate);
+    double pos = resamplePos;
+    while (static_cast<double>(n) > pos + 1) {
+        const int64_t i = static_cast<int64_t>(pos);
+        const double t = pos - static_cast<double>(i);
+        const float* a = pending.data() + i * 2;
+        block.push_back(static_cast<float>(a[0] * (1 - t) + a[2] * t));
+        block.push_back(static_cast<float>(a[1] * (1 - t) + a[3] * t));
+        pos += step;
+    }
+    const int64_t consumed = std::min(n - 1, static_cast<int64_t>(pos));
+    pending.erase(pending.begin(), pending.begin() + consumed * 2);
+    resamplePos = pos - static_cast<double>(consumed);
+    if (endTime != 0) {
+        // The input still pending after the next output frame was not produced yet.
+        const double left = static_cast<double>(pending.size() / 2) - resamplePos;
+        endTime -= static_cast<int64_t>(left * kTicksPerSecond / sampleRate);
+    }
+    return endTime;
+}
+
+void SyncTone::Start(int64_t nowHundredNs) {
+    toneStart = nowHundredNs;
+    toneSamples = 0;
+    jitterState = 12345;
+}
+
+int64_t SyncTone::Read(int64_t nowHundredNs, std::vector<float>& block) {
+    jitterState = jitterState * 1103515245u + 12345u;
+    const int64_t jitter = jitterState >> 16;
+    const double due =
+        static_cast<double>(nowHundredNs - jitter - toneStart - 100000) / kTicksPerSecond * kToneRate;
+    if (due <= static_cast<double>(toneSamples)) return 0;
+    const int64_t available = static_cast<int64_t>(due);
+    if (toneSamples >= available) return 0;
+    for (int64_t i = toneSamples; i < available; ++i) {
+        const double s = (static_cast<double>(i) / kToneRate * kTicksPerSecond + static_cast<double>(toneStart)) /
+                         kTicksPerSecond;
+        const double r = s - std::floor(s);
+        const float value = r < 0.01 ? static_cast<float>(0.8 * std::sin(r * 6283.18530717958)) : 0.0f;
+        block.push_back(value);
+        block.push_back(value);
+    }
+    toneSamples = available;
+    return toneStart + static_cast<int64_t>(static_cast<double>(available) * kTicksPerSecond / kToneRate);
+}
+
+void AudioTrack::DropFront(int64_t count) {
+    first += count;
+    start += count;
+    // Compacting only once the dropped part outgrows the kept part keeps the
+    // cost per frame constant and the buffer at most about twice the cap.
+    if (first >= Count()) {
+        frames.erase(frames.begin(), frames.begin() + first * 2);
+        first = 0;
+    }
+}
+
+void AudioTrack::Place(std::vector<float>& block, int64_t endPos) {
+    const int64_t n = static_cast<int64_t>(block.size() / 2);
+    if (n == 0) return;
+    int64_t silence = 0;
+    int64_t skip = 0;
+    if (!anchored || Count() == 0) {
+        frames.clear();
+        first = 0;
+        start = endPos - n;
+        anchored = true;
+    } else {
+        const int64_t gap = (endPos - n) - (start + Count());
+        if (gap > kDriftTolerance) silence = gap;
+        else if (gap < -kDriftTolerance) skip = std::min(n, -gap);
+    }
+    // Settle the cap before appending so a long gap never allocates its full
+    // length of silence: drop held frames first, then silence, then block.
+    int64_t excess = Count() + silence + (n - skip) - kMaxTrackFrames;
+    if (excess > 0) {
+        const int64_t held = std::min(excess, Count());
+        DropFront(held);
+        excess -= held;
+        const int64_t quiet = std::min(excess, silence);
+        silence -= quiet;
+        start += quiet;
+        excess -= quiet;
+        skip += excess;
+        start += excess;
+    }
+    frames.insert(frames.end(), static_cast<size_t>(silence * 2), 0.0f);
+    frames.insert(frames.end(), block.begin() + skip * 2, block.begin() + n * 2);
+    block.clear();
+}
+
+float AudioTrack::Left(int64_t pos) const {
+    if (!anchored || pos < start || pos >= start + Count()) return 0.0f;
+    return frames[static_cast<size_t>((first + pos - start) * 2)];
+}
+
+float AudioTrack::Right(int64_t pos) const {
+    if (!anchored || pos < start || pos >= start + Count()) return 0.0f;
+    return frames[static_cast<size_t>((first + pos - start) * 2 + 1)];
+}
+
+void AudioTrack::TrimBefore(int64_t target) {
+    if (anchored && start < target) DropFront(std::min(Count(), target - start));
+}
+
+void AudioTrack::Clear() {
+    frames.clear();
+    first = 0;
+    anchored = false;
+}
+
+void MixToPcm16(const AudioTrack& a, const AudioTrack& b, int64_t from, int64_t count, int16_t* out) {
+    for (int64_t i = 0; i < count; ++i) {
+        const int64_t p = from + i;
+        out[i * 2] = ToPcm16(a.Left(p) + b.Left(p));
+        out[i * 2 + 1] = ToPcm16(a.Right(p) + b.Right(p));
+    }
+}
+
+int64_t PositionOfTime(int64_t timeHundredNs, int64_t startHundredNs, int64_t pausedHundredNs) {
+    return (timeHundredNs - pausedHundredNs - startHundredNs) * kRate / kTicksPerSecond;
+}
+
+int64_t SampleTime(int64_t position) { return position * kTicksPerSecond / kRate; }

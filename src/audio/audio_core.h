@@ -1,0 +1,80 @@
+#pragma once
+// Audio for recordings: device samples turned into 48 kHz float stereo,
+// placed on a shared sample timeline and mixed to 16-bit PCM. Times are in
+// 100-ns units; positions count 48 kHz frames.
+#include <cstdint>
+#include <vector>
+
+enum class SampleKind { Float32, Int16, Int24, Int32, Unsupported };
+
+SampleKind KindOf(bool isFloat, int32_t bitsPerSample);
+
+// Appends `frames` frames of interleaved little-endian samples as float
+// stereo: the first channel (twice for mono) and the second; further channels
+// are ignored. Silent packets and unsupported layouts give zeros.
+void AppendStereo(const uint8_t* data, uint32_t frames, int32_t channels, SampleKind kind, bool silent,
+                  std::vector<float>& out);
+
+// Linear conversion of interleaved stereo at `sampleRate` to 48 kHz. Callers
+// append input to `pending`; Drain keeps only what it could not use yet.
+class LinearResampler {
+public:
+    void Reset(int32_t rate);
+    // Appends the converted frames to `block`. `endTime` is the time just past
+    // the pending input; the result is the time just past the last frame
+    // produced (0 when nothing was produced or endTime was 0).
+    int64_t Drain(std::vector<float>& block, int64_t endTime);
+
+    std::vector<float> pending;
+    double resamplePos = 0;  // input frame of the next output frame, within `pending`
+    int32_t sampleRate = 48000;
+};
+
+// A synthetic source whose 10 ms bursts start at every whole second of the
+// clock, delivered late by a pseudo-random amount like a real device, so a
+// recording of it shows whether audio and clock agree.
+class SyncTone {
+public:
+    void Start(int64_t nowHundredNs);
+    // Appends the stereo frames due by `nowHundredNs`; returns the time just
+    // past them, or 0 when none are due.
+    int64_t Read(int64_t nowHundredNs, std::vector<float>& block);
+
+    int64_t toneStart = 0;
+    int64_t toneSamples = 0;
+    uint32_t jitterState = 12345;
+};
+
+// One source's stereo frames on the 48 kHz timeline, holding at most the
+// newest two seconds. Blocks are placed by the position just past their end;
+// small clock drift is absorbed and larger drift corrected by inserting
+// silence or cutting overlap.
+struct AudioTrack {
+    // Frames before `first` are already dropped; they are removed in bulk so
+    // dropping from the front stays cheap.
+    std::vector<float> frames;
+    int64_t first = 0;
+    int64_t start = 0;  // position of frame `first`
+    bool anchored = false;
+
+    int64_t Count() const { return static_cast<int64_t>(frames.size() / 2) - first; }
+    // Takes the block's frames (and empties it).
+    void Place(std::vector<float>& block, int64_t endPos);
+    float Left(int64_t pos) const;
+    float Right(int64_t pos) const;
+    void TrimBefore(int64_t target);
+    void Clear();
+
+private:
+    void DropFront(int64_t count);
+};
+
+// Sums the two tracks over [from, from + count), clipped to full scale, as
+// interleaved 16-bit stereo (2 * count values).
+void MixToPcm16(const AudioTrack& a, const AudioTrack& b, int64_t from, int64_t count, int16_t* out);
+
+// Timeline position of a clock time in a recording that began at `start` and
+// has been paused for `paused` in total.
+int64_t PositionOfTime(int64_t timeHundredNs, int64_t startHundredNs, int64_t pausedHundredNs);
+// Time of a position from the recording's start.
+int64_t SampleTime(int64_t position);

@@ -1,0 +1,143 @@
+#include "audio/audio_source.h"
+
+#include <mmdeviceapi.h>
+#include <propidl.h>
+
+#include "storage/folders.h"
+
+using Microsoft::WRL::ComPtr;
+
+namespace {
+
+constexpr REFERENCE_TIME kBufferDuration = 2000000;  // 200 ms: polling may pause that long without loss
+// KSDATAFORMAT_SUBTYPE_IEEE_FLOAT, compared by value so no GUID library is needed.
+constexpr GUID kFloatSubtype = {0x00000003, 0x0000, 0x0010, {0x80, 0x00, 0x00, 0xaa, 0x00, 0x38, 0x9b, 0x71}};
+
+// PKEY_Device_FriendlyName, by value so no GUID library is needed.
+const PROPERTYKEY kFriendlyName = {{0xa45c254e, 0xdf1c, 0x4efd, {0x80, 0x20, 0x67, 0xd1, 0x46, 0xa8, 0x50, 0xe0}}, 14};
+
+int64_t CounterHundredNs() {
+    LARGE_INTEGER counter{}, frequency{};
+    QueryPerformanceCounter(&counter);
+    QueryPerformanceFrequency(&frequency);
+    return static_cast<int64_t>(static_cast<double>(counter.QuadPart) * 10000000.0 / static_cast<double>(frequency.QuadPart));
+}
+
+ComPtr<IMMDeviceEnumerator> DeviceEnumerator() {
+    ComPtr<IMMDeviceEnumerator> enumerator;
+    CoCreateInstance(__uuidof(MMDeviceEnumerator), nullptr, CLSCTX_ALL, IID_PPV_ARGS(&enumerator));
+    return enumerator;
+}
+
+}  // namespace
+
+bool AudioSource::Open(bool loopback, const std::wstring& deviceId, std::wstring& problem) {
+    Close();
+    ComPtr<IMMDeviceEnumerator> enumerator = DeviceEnumerator();
+    ComPtr<IMMDevice> device;
+    DWORD streamFlags = 0;
+    if (enumerator) {
+        if (loopback) {
+            ComputerSoundEndpoint(enumerator.Get(), device, streamFlags);
+        } else {
+            if (!deviceId.empty()) enumerator->GetDevice(deviceId.c_str(), &device);
+            if (!device) enumerator->GetDefaultAudioEndpoint(eCapture, eConsole, &device);
+        }
+    }
+    if (!device) {
+        problem = loopback ? L"No speakers or headphones were found, so computer sound can't be recorded."
+                           : L"No microphone was found.";
+        return false;
+    }
+    ComPtr<IAudioClient> client;
+    WAVEFORMATEX* format = nullptr;
+    HRESULT hr = device->Activate(__uuidof(IAudioClient), CLSCTX_ALL, nullptr, reinterpret_cast<void**>(client.GetAddressOf()));
+    if (SUCCEEDED(hr)) hr = client->GetMixFormat(&format);
+    if (FAILED(hr) || format == nullptr) {
+        problem = L"The sound device could not be opened: " + ErrorText(static_cast<uint32_t>(FAILED(hr) ? hr : E_POINTER));
+        return false;
+    }
+    bool isFloat = format->wFormatTag == WAVE_FORMAT_IEEE_FLOAT;
+    if (format->wFormatTag == WAVE_FORMAT_EXTENSIBLE && format->cbSize >= 22)
+        isFloat = IsEqualGUID(reinterpret_cast<WAVEFORMATEXTENSIBLE*>(format)->SubFormat, kFloatSubtype);
+    channels_ = format->nChannels;
+    kind_ = KindOf(isFloat, format->wBitsPerSample);
+    const auto sampleRate = static_cast<int32_t>(format->nSamplesPerSec);
+    hr = client->Initialize(AUDCLNT_SHAREMODE_SHARED, streamFlags, kBufferDuration, 0, format, nullptr);
+    CoTaskMemFree(format);
+    ComPtr<IAudioCaptureClient> capture;
+    if (SUCCEEDED(hr)) hr = client->GetService(IID_PPV_ARGS(&capture));
+    if (SUCCEEDED(hr)) hr = client->Start();
+    if (FAILED(hr)) {
+        problem = L"The sound device could not be started: " + ErrorText(static_cast<uint32_t>(hr));
+        return false;
+    }
+    audioClient_ = client;
+    captureClient_ = capture;
+    resampler_.Reset(sampleRate);
+    return true;
+}
+
+void AudioSource::StartSyncTone() {
+    Close();
+    synthetic_ = true;
+    tone_.Start(CounterHundredNs());
+}
+
+void AudioSource::Read(std::vector<float>& block, int64_t& endTime) {
+    endTime = 0;
+    if (synthetic_) {
+        endTime = tone_.Read(CounterHundredNs(), block);
+        return;
+    }
+    if (!captureClient_) return;
+    UINT32 packet = 0;
+    while (SUCCEEDED(captureClient_->GetNextPacketSize(&packet)) && packet > 0) {
+        BYTE* data = nullptr;
+        UINT32 frames = 0;
+        DWORD flags = 0;
+        UINT64 position = 0;
+        if (FAILED(captureClient_->GetBuffer(&data, &frames, &flags, nullptr, &position))) break;
+        if (position != 0 && !(flags & AUDCLNT_BUFFERFLAGS_TIMESTAMP_ERROR))
+            endTime = static_cast<int64_t>(position) + static_cast<int64_t>(frames) * 10000000 / resampler_.sampleRate;
+        AppendStereo(data, frames, channels_, kind_, (flags & AUDCLNT_BUFFERFLAGS_SILENT) != 0, resampler_.pending);
+        captureClient_->ReleaseBuffer(frames);
+    }
+    endTime = resampler_.Drain(block, endTime);
+}
+
+void AudioSource::Close() {
+    if (audioClient_) audioClient_->Stop();
+    captureClient_.Reset();
+    audioClient_.Reset();
+    synthetic_ = false;
+    resampler_.pending.clear();
+}
+
+std::vector<MicrophoneEntry> ListMicrophones() {
+    std::vector<MicrophoneEntry> list;
+    ComPtr<IMMDeviceEnumerator> enumerator = DeviceEnumerator();
+    ComPtr<IMMDeviceCollection> devices;
+    if (!enumerator || FAILED(enumerator->EnumAudioEndpoints(eCapture, DEVICE_STATE_ACTIVE, &devices))) return list;
+    UINT count = 0;
+    devices->GetCount(&count);
+    for (UINT i = 0; i < count; ++i) {
+        ComPtr<IMMDevice> device;
+        if (FAILED(devices->Item(i, &device))) continue;
+        LPWSTR id = nullptr;
+        if (FAILED(device->GetId(&id)) || id == nullptr) continue;
+        MicrophoneEntry entry{id, L"Microphone"};
+        CoTaskMemFree(id);
+        ComPtr<IPropertyStore> properties;
+        if (SUCCEEDED(device->OpenPropertyStore(STGM_READ, &properties))) {
+            PROPVARIANT value;
+            PropVariantInit(&value);
+            if (SUCCEEDED(properties->GetValue(kFriendlyName, &value)) && value.vt == VT_LPWSTR &&
+                value.pwszVal != nullptr)
+                entry.name = value.pwszVal;
+            PropVariantClear(&value);
+        }
+        list.push_back(std::move(entry));
+    }
+    return list;
+}

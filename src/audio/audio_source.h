@@ -1,0 +1,56 @@
+#pragma once
+// One sound source of a recording: the computer's sound by loopback, a
+// microphone, or the synthetic sync tone. Delivers stereo float frames at
+// 48 kHz with the capture time of their end on the performance-counter clock.
+#include <windows.h>
+#include <audioclient.h>
+#include <wrl/client.h>
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "audio/audio_core.h"
+
+class AudioSource {
+public:
+    AudioSource() = default;
+    ~AudioSource() { Close(); }
+    AudioSource(const AudioSource&) = delete;
+    AudioSource& operator=(const AudioSource&) = delete;
+
+    // Loopback of the default speakers, or the microphone `deviceId` (the
+    // default microphone when the id is empty or cannot be opened).
+    bool Open(bool loopback, const std::wstring& deviceId, std::wstring& problem);
+    void StartSyncTone();
+    // Appends every frame that is ready; `endTime` (100-ns counter time) is
+    // the end of what was appended, or 0 when unknown. Never blocks.
+    void Read(std::vector<float>& block, int64_t& endTime);
+    void Close();
+
+private:
+    bool synthetic_ = false;
+    SyncTone tone_;
+    Microsoft::WRL::ComPtr<IAudioClient> audioClient_;
+    Microsoft::WRL::ComPtr<IAudioCaptureClient> captureClient_;
+    int32_t channels_ = 2;
+    SampleKind kind_ = SampleKind::Float32;
+    LinearResampler resampler_;
+};
+
+// Provided by the build: the endpoint that carries the computer's sound and
+// the stream flags to open it with. The shipping program takes the default
+// speakers by loopback; the test build takes the default capture endpoint,
+// because Wine offers no loopback (its capture service refuses render
+// endpoints) while its sound server's monitor of the output is a capture
+// endpoint.
+struct IMMDeviceEnumerator;
+struct IMMDevice;
+bool ComputerSoundEndpoint(IMMDeviceEnumerator* enumerator, Microsoft::WRL::ComPtr<IMMDevice>& device, DWORD& streamFlags);
+
+struct MicrophoneEntry {
+    std::wstring id;
+    std::wstring name;
+};
+
+std::vector<MicrophoneEntry> ListMicrophones();

@@ -1,0 +1,125 @@
+"""Sound in recordings: the computer's sound by loopback from the PulseAudio
+null sink, silence when there is no sound server, and the sync test's bursts
+against its white frames. Judged by decoding with ffmpeg."""
+import array
+import math
+import os
+import re
+import subprocess
+import threading
+import time
+import wave
+
+import pytest
+
+from conftest import read_text, wait_until, winpath
+from test_record import probe, result_lines, video_times
+
+
+def decoded_sound(path):
+    raw = subprocess.run(["ffmpeg", "-v", "error", "-i", str(path), "-map", "0:a", "-f", "s16le", "-ac", "2",
+                          "-ar", "48000", "-"], capture_output=True, timeout=300, check=True).stdout
+    samples = array.array("h")
+    samples.frombytes(raw)
+    return samples[0::2]  # the left channel
+
+
+def frame_brightness(path):
+    raw = subprocess.run(["ffmpeg", "-v", "error", "-i", str(path), "-map", "0:v", "-vf", "scale=8:8",
+                          "-pix_fmt", "gray", "-f", "rawvideo", "-"], capture_output=True, timeout=300, check=True).stdout
+    return [sum(raw[i:i + 64]) / 64 for i in range(0, len(raw), 64)]
+
+
+def sound_stream(info):
+    return next(s for s in info["streams"] if s["codec_type"] == "audio")
+
+
+def record(wine, folder, seconds, switch="--selftest-record"):
+    return wine.run([switch, str(seconds), winpath(folder)], exe="OstrelWindowsTest.exe", timeout=300)
+
+
+def test_computer_sound_carries_the_tone_played_during_the_recording(wine, tmp_path):
+    tone = tmp_path / "tone.wav"
+    with wave.open(str(tone), "wb") as out:
+        out.setnchannels(2)
+        out.setsampwidth(2)
+        out.setframerate(48000)
+        frames = array.array("h")
+        for i in range(48000):
+            value = int(16000 * math.sin(2 * math.pi * 440 * i / 48000))
+            frames.extend((value, value))
+        out.writeframes(frames.tobytes())
+    folder = tmp_path / "caps"
+
+    def play_once_recording():
+        if wait_until(lambda: "Recording started" in read_text(wine.data_dir / "ostrel.log"), 60, 0.02):
+            subprocess.run(["paplay", str(tone)], timeout=30)
+
+    player = threading.Thread(target=play_once_recording)
+    player.start()
+    done = record(wine, folder, 6)
+    player.join()
+    assert done.returncode == 0, result_lines(folder)
+    mp4 = next(folder.glob("*.mp4"))
+    info = probe(mp4)
+    sound = sound_stream(info)
+    assert (sound["codec_name"], int(sound["channels"]), int(sound["sample_rate"])) == ("pcm_s16le", 2, 48000)
+    left = decoded_sound(mp4)
+    video_end = video_times(info)[-1]
+    assert abs(len(left) / 48000 - video_end) < 0.2
+    # 100 ms windows: the tone shows as loud windows near 440 Hz, the rest is silence.
+    windows = [left[i:i + 4800] for i in range(0, len(left) - 4800, 4800)]
+    loud = [w for w in windows if max(abs(v) for v in w) > 8000]
+    quiet = [w for w in windows if max(abs(v) for v in w) < 100]
+    assert len(loud) >= 5 and len(quiet) >= 5
+    # The one-second tone spans one second of the track. (Wine's capture times
+    # jitter by more than 5 ms, so placement inserts short silences inside it.)
+    loud_at = [i for i, v in enumerate(left) if abs(v) > 8000]
+    assert abs((loud_at[-1] - loud_at[0]) / 48000 - 1.0) < 0.1
+
+
+def test_without_a_sound_server_the_recording_has_a_silent_track_of_full_length(wine, tmp_path):
+    env = dict(os.environ)
+    subprocess.run(["pulseaudio", "--kill"], env=env, timeout=30)
+    time.sleep(1)
+    try:
+        folder = tmp_path / "caps"
+        done = record(wine, folder, 4)
+        assert done.returncode == 0
+        mp4 = next(folder.glob("*.mp4"))
+        info = probe(mp4)
+        left = decoded_sound(mp4)
+        assert abs(len(left) / 48000 - (video_times(info)[-1])) < 0.2
+        assert max(abs(v) for v in left) == 0
+        log = read_text(wine.data_dir / "ostrel.log")
+        assert re.search(r"No speakers or headphones were found|The sound device could not be (opened|started)", log), log
+    finally:
+        subprocess.run(["pulseaudio", "-n", "--daemonize=yes", "--exit-idle-time=-1", "--disallow-exit",
+                        "--load=module-null-sink", "--load=module-native-protocol-unix"], env=env, timeout=60)
+        subprocess.run(["pactl", "set-default-source", "null.monitor"], env=env, timeout=60)
+
+
+def test_sync_bursts_and_white_frames_line_up(wine, tmp_path):
+    folder = tmp_path / "caps"
+    done = record(wine, folder, 6, switch="--selftest-sync")
+    assert done.returncode == 0, result_lines(folder)
+    mp4 = next(folder.glob("*.mp4"))
+    info = probe(mp4)
+    video = next(s for s in info["streams"] if s["codec_type"] == "video")
+    assert (int(video["width"]), int(video["height"])) == (1280, 720)
+    clicks = [int(m) / 1e6 for m in re.findall(r"sync click at_us=(-?\d+)", read_text(wine.data_dir / "ostrel.log"))]
+    assert len(clicks) >= 4
+    left = decoded_sound(mp4)
+    times = video_times(info)
+    brightness = frame_brightness(mp4)
+    assert len(brightness) == len(times)
+    interval = 333333 / 1e7
+    for click in clicks:
+        if click < 0.05 or click > times[-1] - 0.2:
+            continue
+        start = max(0, int((click - 0.05) * 48000))
+        onset = next(i for i in range(start, len(left)) if abs(left[i]) > 3000) / 48000
+        # 5 ms, plus a tenth of a millisecond for finding the onset by a threshold.
+        assert abs(onset - click) <= 0.0051, (click, onset)
+        white = next(t for t, b in zip(times, brightness) if t >= click - 0.2 and b > 128)
+        assert 0 <= white - click < interval + 1e-6, (click, white)

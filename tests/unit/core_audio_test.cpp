@@ -1,0 +1,172 @@
+#include <doctest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+#include <vector>
+
+#include "audio/audio_core.h"
+
+namespace {
+using Floats = std::vector<float>;
+
+Floats Convert(const std::vector<uint8_t>& bytes, uint32_t frames, int32_t channels, SampleKind kind,
+               bool silent = false) {
+    Floats out;
+    AppendStereo(bytes.data(), frames, channels, kind, silent, out);
+    return out;
+}
+
+// Stereo frames whose left values count up from `from`, so placement is visible.
+Floats Tagged(int64_t from, int64_t frames) {
+    Floats block;
+    for (int64_t i = 0; i < frames; ++i) block.insert(block.end(), {static_cast<float>(from + i), 0.5f});
+    return block;
+}
+}  // namespace
+
+TEST_CASE("device samples become float stereo") {
+    std::vector<uint8_t> f32(8);
+    const float pair[2] = {0.25f, -0.75f};
+    std::memcpy(f32.data(), pair, 8);
+    CHECK(Convert(f32, 1, 2, KindOf(true, 32)) == Floats{0.25f, -0.75f});
+    // Mono repeats its one channel.
+    CHECK(Convert({0x00, 0xC0, 0xFF, 0x3F}, 2, 1, KindOf(false, 16)) ==
+          Floats{-0.5f, -0.5f, 16383 / 32768.0f, 16383 / 32768.0f});
+    CHECK(Convert({0x00, 0x00, 0x40, 0x00, 0x00, 0x80}, 1, 2, KindOf(false, 24)) == Floats{0.5f, -1.0f});
+    CHECK(Convert({0x00, 0x00, 0x00, 0xC0, 0x00, 0x00, 0x00, 0x20}, 1, 2, KindOf(false, 32)) ==
+          Floats{-0.5f, 0.25f});
+    // Six channels: the first two count and frames stay 12 bytes apart.
+    std::vector<uint8_t> six(24, 0);
+    six[1] = 0x40;
+    six[3] = 0xC0;
+    six[5] = 0x7F;
+    six[13] = 0x20;
+    CHECK(Convert(six, 2, 6, SampleKind::Int16) == Floats{0.5f, -0.5f, 0.25f, 0.0f});
+    CHECK(Convert({0x00, 0x40, 0x00, 0x40}, 1, 2, SampleKind::Int16, true) == Floats{0, 0});
+    CHECK(KindOf(true, 64) == SampleKind::Unsupported);
+    CHECK(Convert({1, 2, 3, 4}, 2, 2, KindOf(false, 8)) == Floats(4, 0.0f));
+    CHECK(Convert({1, 2}, 1, 0, SampleKind::Int16).empty());
+}
+
+TEST_CASE("resampling to 48 kHz") {
+    LinearResampler r;
+    r.Reset(44100);
+    for (int i = 0; i < 44100; ++i) r.pending.insert(r.pending.end(), {float(i), -float(i)});
+    Floats block;
+    const int64_t end = r.Drain(block, 10'000'000);
+    const int64_t made = static_cast<int64_t>(block.size() / 2);
+    const double step = 44100 / 48000.0;
+    CHECK(std::abs(made - 48000) <= 3);
+    CHECK(block[60000] == doctest::Approx(30000 * step).epsilon(1e-6));  // a ramp stays a ramp
+    CHECK(block[60001] == doctest::Approx(-30000 * step).epsilon(1e-6));
+    // The time returned is just past the last frame made, not past the input.
+    CHECK(std::abs(end - std::llround(made * step / 44100 * 1e7)) <= 1);
+    CHECK(r.pending.size() <= 4);
+
+    r.Reset(44100);
+    r.pending = {0.1f, 0.2f};
+    block.clear();
+    CHECK(r.Drain(block, 5'000'000) == 0);
+    CHECK((block.empty() && r.pending.size() == 2));
+}
+
+TEST_CASE("sync tone bursts at whole seconds") {
+    SyncTone tone;
+    const int64_t start = 1'234'567'890;  // 123.456789 s, so 124 s falls in the first second
+    tone.Start(start);
+    Floats block;
+    const int64_t end = tone.Read(start + 10'000'000, block);
+    const int64_t made = static_cast<int64_t>(block.size() / 2);
+    CHECK(made >= 47299);
+    CHECK(made <= 47615);
+    CHECK(end == start + static_cast<int64_t>(made * 1e7 / 48096));
+
+    int64_t loud = 0;
+    int64_t misplaced = 0;
+    for (int64_t i = 0; i < made; ++i) {
+        if (block[2 * i] != block[2 * i + 1]) ++misplaced;
+        if (block[2 * i] == 0.0f) continue;
+        ++loud;
+        const double s = (i * 1e7 / 48096 + start) / 1e7;
+        if (s - std::floor(s) >= 0.01) ++misplaced;
+    }
+    CHECK(misplaced == 0);
+    CHECK((loud > 470 && loud <= 481));
+}
+
+TEST_CASE("placing blocks on the timeline") {
+    AudioTrack t;
+    Floats b = Tagged(1, 480);
+    t.Place(b, 1000);
+    CHECK((b.empty() && t.start == 520 && t.Left(520) == 1.0f && t.Right(999) == 0.5f));
+    CHECK((t.Left(519) == 0.0f && t.Left(1000) == 0.0f));
+    b = Tagged(1000, 480);
+
+    SUBCASE("a skipped 10 ms becomes silence") {
+        t.Place(b, 1000 + 960);
+        CHECK((t.Count() == 1440 && t.Right(1000) == 0.0f && t.Right(1479) == 0.0f && t.Left(1480) == 1000.0f));
+    }
+    SUBCASE("overlap beyond 5 ms is cut from the block's front, less is kept") {
+        t.Place(b, 1000 + 480 - 300);
+        CHECK((t.Count() == 660 && t.Left(1000) == 1300.0f));
+        b = Tagged(2000, 480);
+        t.Place(b, 1180 + 480 - 100);
+        CHECK((t.Count() == 1140 && t.Left(1180) == 2000.0f));
+    }
+    SUBCASE("two seconds at most, even across an hour's gap") {
+        int64_t endPos = 1000;
+        for (int i = 0; i < 250; ++i, endPos += 480) {
+            b = Tagged(endPos, 480);
+            t.Place(b, endPos + 480);
+        }
+        CHECK((t.Count() == 96000 && t.start == endPos - 96000 && t.Left(t.start) == float(t.start)));
+        b = Tagged(7, 480);
+        endPos += 48000 * 3600;
+        t.Place(b, endPos);
+        CHECK((t.Count() == 96000 && t.start == endPos - 96000 && t.Left(endPos - 480) == 7.0f));
+        CHECK(t.frames.size() <= 4 * 96000);
+    }
+    SUBCASE("trimming and clearing") {
+        t.TrimBefore(600);
+        CHECK((t.start == 600 && t.Left(600) == 81.0f));
+        t.TrimBefore(5000);
+        CHECK(t.Count() == 0);
+        t.Clear();
+        t.Place(b, 9000);
+        CHECK(t.start == 8520);
+    }
+}
+
+TEST_CASE("a 0.2 % fast device clock stays within 5 ms") {
+    AudioTrack t;
+    int64_t worst = 0;
+    for (int64_t period = 1; period <= 6000; ++period) {
+        Floats b = Tagged((period - 1) * 481, 481);
+        t.Place(b, period * 480);
+        worst = std::max(worst, std::abs(t.start + t.Count() - period * 480));
+    }
+    CHECK(worst <= 240);
+    // Every kept frame also sits near where its device time belongs.
+    double off = 0;
+    for (int64_t p = t.start; p < t.start + t.Count(); ++p)
+        off = std::max(off, std::abs(double(p + 1) - (t.Left(p) + 1) * 480.0 / 481.0));
+    CHECK(off <= 241.0);
+}
+
+TEST_CASE("mixing clips instead of wrapping") {
+    AudioTrack a;
+    AudioTrack b;
+    Floats block = {1.0f, -1.0f, 0.5f, -0.25f};
+    a.Place(block, 2);
+    block = {1.0f, -1.0f, 0.25f, -0.5f};
+    b.Place(block, 2);
+    int16_t out[6] = {};
+    MixToPcm16(a, b, 0, 3, out);
+    // 0.75 * 32767 truncates to 24575; past both tracks is silence.
+    CHECK(std::vector<int16_t>(out, out + 6) == std::vector<int16_t>{32767, -32767, 24575, -24575, 0, 0});
+
+    CHECK(PositionOfTime(30'000'000, 10'000'000, 5'000'000) == 72000);
+    CHECK(SampleTime(72000) == 15'000'000);
+}
