@@ -21,7 +21,7 @@ def main(mp4, log):
     times = [float(t) for t in subprocess.run(
         ["ffprobe", "-v", "error", "-select_streams", "v:0", "-show_entries", "packet=pts_time", "-of", "csv=p=0", mp4],
         capture_output=True, text=True, check=True).stdout.split()]
-    gray = subprocess.run(["ffmpeg", "-v", "error", "-i", mp4, "-map", "0:v", "-vf", "scale=8:8", "-pix_fmt", "gray",
+    gray = subprocess.run(["ffmpeg", "-v", "error", "-i", mp4, "-map", "0:v", "-fps_mode", "passthrough", "-vf", "scale=8:8", "-pix_fmt", "gray",
                            "-f", "rawvideo", "-"], capture_output=True, check=True).stdout
     brightness = [sum(gray[i:i + 64]) / 64 for i in range(0, len(gray), 64)]
     clicks = [int(m) / 1e6 for m in re.findall(r"sync click at_us=(-?\d+)", open(log, encoding="utf-8-sig").read())]

@@ -76,8 +76,14 @@ ostrel_start_pulseaudio() {
        --load=module-null-sink --load=module-native-protocol-unix >/dev/null 2>&1; then
     OSTREL_PULSE_STARTED=1
     # The sink's monitor is the default input: Wine has no loopback capture,
-    # so the test build records the computer's sound from there.
-    pactl set-default-source null.monitor >/dev/null 2>&1 || true
+    # so the test build records the computer's sound from there. The daemon
+    # may need a moment before it takes commands.
+    local try
+    for try in 1 2 3 4 5 6 7 8 9 10; do
+      pactl set-default-source null.monitor >/dev/null 2>&1 &&
+        pactl info 2>/dev/null | grep -q 'Default Source: null.monitor' && break
+      sleep 0.5
+    done
     log_step "PulseAudio with a null sink"
   else
     echo "PulseAudio did not start; sound tests will see no devices" >&2

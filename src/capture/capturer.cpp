@@ -4,33 +4,38 @@
 
 using Microsoft::WRL::ComPtr;
 
+HRESULT FrameStore::EnsureLatest(D3D11_TEXTURE2D_DESC description, int32_t width, int32_t height) {
+    if (latest && latestWidth == width && latestHeight == height) return S_OK;
+    description.Width = static_cast<UINT>(width);
+    description.Height = static_cast<UINT>(height);
+    description.MipLevels = 1;
+    description.ArraySize = 1;
+    description.MiscFlags = 0;
+    latest.Reset();
+    const HRESULT hr = d3d->device->CreateTexture2D(&description, nullptr, &latest);
+    if (FAILED(hr)) {
+        latestWidth = latestHeight = 0;
+        hasFrame = false;
+        return hr;
+    }
+    latestWidth = width;
+    latestHeight = height;
+    return S_OK;
+}
+
 HRESULT FrameStore::StoreFrame(ID3D11Texture2D* frame, int32_t width, int32_t height) {
     if (frame == nullptr || d3d == nullptr) return E_POINTER;
     const int32_t w = width & ~1;
     const int32_t h = height & ~1;
     if (w <= 0 || h <= 0) return S_FALSE;
     std::lock_guard<std::mutex> lock(frameLock);
-    if (!latest || latestWidth != w || latestHeight != h) {
-        D3D11_TEXTURE2D_DESC description{};
-        frame->GetDesc(&description);
-        description.Width = static_cast<UINT>(w);
-        description.Height = static_cast<UINT>(h);
-        description.MipLevels = 1;
-        description.ArraySize = 1;
-        description.Usage = D3D11_USAGE_DEFAULT;
-        description.BindFlags = D3D11_BIND_SHADER_RESOURCE | D3D11_BIND_RENDER_TARGET;
-        description.CPUAccessFlags = 0;
-        description.MiscFlags = 0;
-        latest.Reset();
-        const HRESULT hr = d3d->device->CreateTexture2D(&description, nullptr, &latest);
-        if (FAILED(hr)) {
-            latestWidth = latestHeight = 0;
-            hasFrame = false;
-            return hr;
-        }
-        latestWidth = w;
-        latestHeight = h;
-    }
+    D3D11_TEXTURE2D_DESC description{};
+    frame->GetDesc(&description);
+    description.Usage = D3D11_USAGE_DEFAULT;
+    description.BindFlags = D3D11_BIND_SHADER_RESOURCE | D3D11_BIND_RENDER_TARGET;
+    description.CPUAccessFlags = 0;
+    const HRESULT hr = EnsureLatest(description, w, h);
+    if (FAILED(hr)) return hr;
     const D3D11_BOX box{0, 0, 0, static_cast<UINT>(w), static_cast<UINT>(h), 1};
     d3d->context->CopySubresourceRegion(latest.Get(), 0, 0, 0, 0, frame, 0, &box);
     hasFrame = true;
@@ -44,28 +49,15 @@ HRESULT FrameStore::StorePixels(const uint8_t* pixels, uint32_t pitch, int32_t w
     const int32_t h = height & ~1;
     if (w <= 0 || h <= 0) return S_FALSE;
     std::lock_guard<std::mutex> lock(frameLock);
-    if (!latest || latestWidth != w || latestHeight != h) {
-        D3D11_TEXTURE2D_DESC description{};
-        description.Width = static_cast<UINT>(w);
-        description.Height = static_cast<UINT>(h);
-        description.MipLevels = 1;
-        description.ArraySize = 1;
-        description.Format = DXGI_FORMAT_B8G8R8A8_UNORM;
-        description.SampleDesc.Count = 1;
-        description.Usage = D3D11_USAGE_STAGING;
-        description.CPUAccessFlags = D3D11_CPU_ACCESS_READ | D3D11_CPU_ACCESS_WRITE;
-        latest.Reset();
-        const HRESULT hr = d3d->device->CreateTexture2D(&description, nullptr, &latest);
-        if (FAILED(hr)) {
-            latestWidth = latestHeight = 0;
-            hasFrame = false;
-            return hr;
-        }
-        latestWidth = w;
-        latestHeight = h;
-    }
+    D3D11_TEXTURE2D_DESC description{};
+    description.Format = DXGI_FORMAT_B8G8R8A8_UNORM;
+    description.SampleDesc.Count = 1;
+    description.Usage = D3D11_USAGE_STAGING;
+    description.CPUAccessFlags = D3D11_CPU_ACCESS_READ | D3D11_CPU_ACCESS_WRITE;
+    HRESULT hr = EnsureLatest(description, w, h);
+    if (FAILED(hr)) return hr;
     D3D11_MAPPED_SUBRESOURCE mapped{};
-    const HRESULT hr = d3d->context->Map(latest.Get(), 0, D3D11_MAP_WRITE, 0, &mapped);
+    hr = d3d->context->Map(latest.Get(), 0, D3D11_MAP_WRITE, 0, &mapped);
     if (FAILED(hr)) return hr;
     for (int32_t y = 0; y < h; ++y)
         std::memcpy(static_cast<uint8_t*>(mapped.pData) + static_cast<size_t>(y) * mapped.RowPitch,

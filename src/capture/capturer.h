@@ -38,6 +38,9 @@ struct FrameStore {
     HRESULT StorePixels(const uint8_t* pixels, uint32_t pitch, int32_t width, int32_t height);
     // Drops the newest frame (under the lock).
     void Clear();
+    // Makes `latest` a texture of `description` at the given size unless it
+    // already is one of that size. Called under the frame lock.
+    HRESULT EnsureLatest(D3D11_TEXTURE2D_DESC description, int32_t width, int32_t height);
 };
 
 class Capturer {

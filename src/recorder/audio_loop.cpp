@@ -3,11 +3,11 @@
 // report, mixes them and writes 16-bit blocks 150 ms behind the clock.
 // Missing sound becomes silence; sound of a pause is thrown away.
 #include <windows.h>
-#include <objbase.h>
 
 #include <vector>
 
 #include "audio/audio_source.h"
+#include "common/com_apartment.h"
 #include "recorder/recorder.h"
 #include "recorder/recording_rules_core.h"
 #include "storage/log.h"
@@ -17,18 +17,6 @@ namespace {
 constexpr int64_t kLagFrames = 7200;     // 150 ms at 48 kHz
 constexpr int64_t kMinimumBlock = 480;  // 10 ms
 
-class ComApartment {
-public:
-    ComApartment() : joined_(SUCCEEDED(CoInitializeEx(nullptr, COINIT_MULTITHREADED))) {}
-    ~ComApartment() {
-        if (joined_) CoUninitialize();
-    }
-    ComApartment(const ComApartment&) = delete;
-    ComApartment& operator=(const ComApartment&) = delete;
-
-private:
-    bool joined_;
-};
 
 }  // namespace
 

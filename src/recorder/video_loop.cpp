@@ -2,11 +2,11 @@
 // repeated on a still screen, slots dropped rather than written late when the
 // thread falls behind, and a watch on the free space.
 #include <windows.h>
-#include <objbase.h>
 
 #include <cstring>
 #include <vector>
 
+#include "common/com_apartment.h"
 #include "recorder/recorder.h"
 #include "recorder/recording_rules_core.h"
 #include "storage/folders.h"
@@ -16,18 +16,6 @@ namespace {
 
 constexpr DWORD kSpaceCheckMs = 5000;
 
-class ComApartment {
-public:
-    ComApartment() : joined_(SUCCEEDED(CoInitializeEx(nullptr, COINIT_MULTITHREADED))) {}
-    ~ComApartment() {
-        if (joined_) CoUninitialize();
-    }
-    ComApartment(const ComApartment&) = delete;
-    ComApartment& operator=(const ComApartment&) = delete;
-
-private:
-    bool joined_;
-};
 
 }  // namespace
 

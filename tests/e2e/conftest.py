@@ -177,13 +177,14 @@ def restart_wine_server():
     """Ends Wine's server for the prefix and starts a persistent one again;
     the next program brings Wine's desktop up on its own display. (A server
     that is not persistent ends a few seconds after its last program and
-    takes a program starting just then with it. Wine's desktop is left to
-    start with the next program: started before a picture is put on the
-    screen's background, it keeps the picture from showing.)"""
+    takes a program starting just then with it.)"""
     quiet = dict(stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=60)
     subprocess.run(["wineserver", "-k"], **quiet)
     subprocess.run(["wineserver", "-w"], **quiet)
     subprocess.run(["wineserver", "-p"], **quiet)
+    # Wine's services start here, once, rather than in a race between the
+    # first programs of the next test (one of two such programs was seen killed).
+    subprocess.run(["wineboot"], **quiet)
 
 
 _shown = {}

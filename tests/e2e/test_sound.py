@@ -25,7 +25,7 @@ def decoded_sound(path):
 
 
 def frame_brightness(path):
-    raw = subprocess.run(["ffmpeg", "-v", "error", "-i", str(path), "-map", "0:v", "-vf", "scale=8:8",
+    raw = subprocess.run(["ffmpeg", "-v", "error", "-i", str(path), "-map", "0:v", "-fps_mode", "passthrough", "-vf", "scale=8:8",
                           "-pix_fmt", "gray", "-f", "rawvideo", "-"], capture_output=True, timeout=300, check=True).stdout
     return [sum(raw[i:i + 64]) / 64 for i in range(0, len(raw), 64)]
 
@@ -51,15 +51,21 @@ def test_computer_sound_carries_the_tone_played_during_the_recording(wine, tmp_p
         out.writeframes(frames.tobytes())
     folder = tmp_path / "caps"
 
+    played = []
+
     def play_once_recording():
+        # A second into the recording: the sound device is open by then, and
+        # the pause (after three seconds) is still far.
         if wait_until(lambda: "Recording started" in read_text(wine.data_dir / "ostrel.log"), 60, 0.02):
-            subprocess.run(["paplay", str(tone)], timeout=30)
+            time.sleep(1.0)
+            played.append(subprocess.run(["paplay", str(tone)], capture_output=True, timeout=30))
 
     player = threading.Thread(target=play_once_recording)
     player.start()
     done = record(wine, folder, 6)
     player.join()
     assert done.returncode == 0, result_lines(folder)
+    assert played and played[0].returncode == 0, played
     mp4 = next(folder.glob("*.mp4"))
     info = probe(mp4)
     sound = sound_stream(info)
@@ -96,7 +102,10 @@ def test_without_a_sound_server_the_recording_has_a_silent_track_of_full_length(
     finally:
         subprocess.run(["pulseaudio", "-n", "--daemonize=yes", "--exit-idle-time=-1", "--disallow-exit",
                         "--load=module-null-sink", "--load=module-native-protocol-unix"], env=env, timeout=60)
-        subprocess.run(["pactl", "set-default-source", "null.monitor"], env=env, timeout=60)
+        for _ in range(20):
+            if subprocess.run(["pactl", "set-default-source", "null.monitor"], env=env, timeout=60).returncode == 0:
+                break
+            time.sleep(0.5)
 
 
 def test_sync_bursts_and_white_frames_line_up(wine, tmp_path):
@@ -114,6 +123,7 @@ def test_sync_bursts_and_white_frames_line_up(wine, tmp_path):
     brightness = frame_brightness(mp4)
     assert len(brightness) == len(times)
     interval = 333333 / 1e7
+    judged = 0
     for click in clicks:
         if click < 0.05 or click > times[-1] - 0.2:
             continue
@@ -121,5 +131,10 @@ def test_sync_bursts_and_white_frames_line_up(wine, tmp_path):
         onset = next(i for i in range(start, len(left)) if abs(left[i]) > 3000) / 48000
         # 5 ms, plus a tenth of a millisecond for finding the onset by a threshold.
         assert abs(onset - click) <= 0.0051, (click, onset)
+        # A slot skipped while the video caught up after a stall has no frame to judge.
+        if not any(click - 1e-6 <= t < click + interval for t in times):
+            continue
+        judged += 1
         white = next(t for t, b in zip(times, brightness) if t >= click - 0.2 and b > 128)
         assert 0 <= white - click < interval + 1e-6, (click, white)
+    assert judged >= 2
