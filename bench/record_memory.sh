@@ -5,12 +5,8 @@
 set -euo pipefail
 source "$(dirname "$0")/../tools/lib.sh"
 seconds=${1:-60}
-trap ostrel_stop_services EXIT
-ostrel_start_display 1920x1080 >/dev/null
-ostrel_prepare_wine
-work=$(mktemp -d)
-OSTREL_DATA_DIR=$(winepath -w "$work/data")
-export OSTREL_DATA_DIR
+ostrel_start_bench_session
+work=$OSTREL_WORK
 wine "$OSTREL_BUILD/windows/OstrelWindowsTest.exe" --selftest-record "$seconds" "$(winepath -w "$work/caps")" \
   </dev/null >/dev/null 2>&1 &
 app=$!

@@ -4,12 +4,8 @@
 set -euo pipefail
 source "$(dirname "$0")/../tools/lib.sh"
 seconds=${1:-20}
-trap ostrel_stop_services EXIT
-ostrel_start_display 1920x1080 >/dev/null
-ostrel_prepare_wine
-work=$(mktemp -d)
-OSTREL_DATA_DIR=$(winepath -w "$work/data")
-export OSTREL_DATA_DIR
+ostrel_start_bench_session
+work=$OSTREL_WORK
 wine "$OSTREL_BUILD/windows/OstrelWindowsTest.exe" --selftest-sync "$seconds" "$(winepath -w "$work/caps")" \
   </dev/null >/dev/null 2>&1 || true
 /usr/bin/python3 "$(dirname "$0")/sync_offset.py" "$(ls "$work"/caps/*.mp4)" "$work/data/ostrel.log"

@@ -124,3 +124,14 @@ ostrel_stop_services() {
     OSTREL_XVFB_PID=""
   fi
 }
+
+# For benchmarks: a private 1920x1080 screen, the Wine prefix, a scratch
+# folder in OSTREL_WORK and a data folder inside it; all ended at exit.
+ostrel_start_bench_session() {
+  trap ostrel_stop_services EXIT
+  ostrel_start_display 1920x1080 >/dev/null
+  ostrel_prepare_wine
+  OSTREL_WORK=$(mktemp -d)
+  OSTREL_DATA_DIR=$(winepath -w "$OSTREL_WORK/data")
+  export OSTREL_DATA_DIR
+}
