@@ -15,6 +15,14 @@ constexpr UINT WM_RECORDER_NOTIFY = WM_APP + 3;
 constexpr UINT WM_SCREENSHOT_DONE = WM_APP + 4;
 constexpr UINT WM_CLOUD_EVENT = WM_APP + 5;
 
+// Codes of WM_CLOUD_EVENT (its wParam).
+constexpr WPARAM CLOUD_SIGNIN_DONE = 1;      // lParam: heap std::wstring, empty on success
+constexpr WPARAM CLOUD_UPLOAD_PROGRESS = 2;  // lParam: percentage 0..100, no object
+constexpr WPARAM CLOUD_UPLOAD_SAVED = 3;     // lParam: heap std::wstring
+constexpr WPARAM CLOUD_SIGNIN_CODE = 4;      // lParam: heap SignInCodeMessage
+constexpr WPARAM CLOUD_UPLOAD_FAILED = 5;    // lParam: heap std::wstring
+constexpr WPARAM CLOUD_SIGNED_OUT = 6;       // lParam: 0
+
 // Commands (low word of WM_COMMAND's wParam).
 constexpr WORD ID_RECORD = 100;
 constexpr WORD ID_PAUSE = 101;
