@@ -9,10 +9,16 @@ target_link_options(convert_write_bench PRIVATE ${OSTREL_STATIC_RUNTIME})
 
 # Platform glue shared by the shipping program, its test build and the unit tests.
 add_library(ostrel_glue STATIC
+  src/app/capture_flows.cpp
+  src/app/cloud_calls_pending.cpp
   src/app/hotkeys.cpp
   src/app/main_window.cpp
+  src/app/posted.cpp
+  src/app/recovery.cpp
+  src/app/settings_window.cpp
   src/app/self_tests.cpp
   src/app/shell.cpp
+  src/app/toolbar.cpp
   src/app/tray.cpp
   src/audio/audio_source.cpp
   src/capture/capturer.cpp

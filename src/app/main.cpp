@@ -11,10 +11,13 @@
 #include <string>
 #include <vector>
 
+#include "app/capture_flows.h"
 #include "app/command_line_core.h"
 #include "app/hotkeys.h"
+#include "app/recovery.h"
 #include "app/self_tests.h"
 #include "app/shell.h"
+#include "app/toolbar.h"
 #include "app/tray.h"
 #include "common/unique_handle.h"
 #include "recorder/recorder.h"
@@ -130,8 +133,14 @@ int RunTrayProgram(UniqueHandle& instanceMutex) {
     MainWindow = CreateWindowExW(0, kMainWindowClass, L"NIRA Ostrel", WS_OVERLAPPEDWINDOW, 0, 0, 0, 0, nullptr, nullptr,
                                  Instance, nullptr);
     AddTrayIcon();
+    TheRecorder.notify = [window = MainWindow](int32_t code, const std::wstring& text) {
+        PostText(window, WM_RECORDER_NOTIFY, static_cast<WPARAM>(code), text);
+    };
+    CreateToolbar();
+    RegisterShortcuts(true);
     SetTimer(MainWindow, TIMER_TOOLBAR, 250, nullptr);
     EnsureFolder(CurrentSettings.folder);
+    OfferRecoveries();
 
     ShowBalloon(L"NIRA Ostrel is ready",
                 L"Record with " +

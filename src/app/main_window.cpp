@@ -1,9 +1,22 @@
+// MainWindowProc: the switchboard of the tray program. Commands, shortcuts,
+// timers, tray events and the reports of worker threads all arrive here.
 #include <windows.h>
 #include <shellapi.h>
 
+#include <memory>
+
+#include "app/capture_flows.h"
+#include "app/cloud_calls.h"
+#include "app/posted.h"
+#include "app/settings_window.h"
 #include "app/shell.h"
+#include "app/shell_core.h"
+#include "app/toolbar.h"
 #include "app/tray.h"
 #include "recorder/recorder.h"
+#include "storage/folders.h"
+#include "storage/monitors.h"
+#include "storage/settings.h"
 
 namespace {
 
@@ -15,6 +28,198 @@ UINT TaskbarCreatedMessage() {
 
 void ShowToolbarWithoutFocus() {
     if (ToolbarWindow != nullptr) ShowWindow(ToolbarWindow, SW_SHOWNOACTIVATE);
+}
+
+ShellRecorderState RecorderState() { return static_cast<ShellRecorderState>(TheRecorder.State()); }
+
+void Perform(ShellAction action) {
+    switch (action) {
+        case ShellAction::CancelCountdown:
+        case ShellAction::StopOrCancel:
+            StopOrCancel();
+            break;
+        case ShellAction::BeginRecording:
+            BeginRecording(PrimaryMonitor());
+            break;
+        case ShellAction::TogglePause:
+            TogglePause();
+            break;
+        case ShellAction::Nothing:
+            break;
+    }
+}
+
+// The monitor chosen in a submenu, as the monitors are now; null when entry n is gone.
+HMONITOR MonitorNumber(size_t n) {
+    const std::vector<MonitorEntry> monitors = ListMonitors();
+    return n < monitors.size() ? monitors[n].monitor : nullptr;
+}
+
+void StartSignOut() {
+    const HWND window = MainWindow;
+    DWORD error = ERROR_SUCCESS;
+    if (!StartDetachedThread(
+            [window] {
+                SignOut();
+                PostMessageW(window, WM_CLOUD_EVENT, CLOUD_SIGNED_OUT, 0);
+            },
+            error)) {
+        const std::wstring text = L"Ostrel could not sign out: " + ErrorText(HResultFromWin32(error));
+        MessageBoxW(MainWindow, text.c_str(), L"NIRA Ostrel", MB_ICONWARNING);
+    }
+}
+
+void OnCommand(WORD id) {
+    const bool countdown = CountdownRemaining != 0;
+    switch (id) {
+        case ID_RECORD:
+            Perform(RecordCommandAction(RecorderState(), countdown));
+            return;
+        case ID_PAUSE:
+            TogglePause();
+            return;
+        case ID_STOP:
+            StopOrCancel();
+            return;
+        case ID_SCREENSHOT:
+            RequestScreenshot(nullptr);
+            return;
+        case ID_OPEN_FOLDER:
+            EnsureFolder(CurrentSettings.folder);
+            ShellExecuteW(nullptr, L"open", CurrentSettings.folder.c_str(), nullptr, nullptr, SW_SHOWNORMAL);
+            return;
+        case ID_OPEN_WEB_APP:
+            ShellExecuteW(nullptr, L"open", WebAppAddress().c_str(), nullptr, nullptr, SW_SHOWNORMAL);
+            return;
+        case ID_SETTINGS:
+            OpenSettingsWindow();
+            return;
+        case ID_QUIT:
+            if (TheRecorder.State() != Idle &&
+                MessageBoxW(MainWindow, L"A recording is running. Stop and save it, then quit?", L"NIRA Ostrel",
+                            MB_OKCANCEL | MB_ICONQUESTION) != IDOK)
+                return;
+            StopOrCancel();
+            DestroyWindow(MainWindow);
+            return;
+        case ID_SHOW_TOOLBAR:
+            ShowToolbarWithoutFocus();
+            return;
+        case ID_HIDE_TOOLBAR:
+            if (ToolbarWindow != nullptr) ShowWindow(ToolbarWindow, SW_HIDE);
+            return;
+        case ID_SIGN_IN:
+            ShowSignInWindow();
+            return;
+        case ID_SIGN_OUT:
+            StartSignOut();
+            return;
+        case ID_SAVE_TO_LIBRARY:
+            SaveWithPicker();
+            return;
+        case ID_SAVE_LAST_CAPTURE:
+            if (!LastCapture.empty()) SaveToLibrary(LastCapture);
+            return;
+        default:
+            break;
+    }
+    if (id >= ID_RECORD_MONITOR && id < ID_RECORD_MONITOR + kMaxMonitorMenuEntries) {
+        if (HMONITOR monitor = MonitorNumber(id - ID_RECORD_MONITOR)) BeginRecording(monitor);
+    } else if (id >= ID_SCREENSHOT_MONITOR && id < ID_SCREENSHOT_MONITOR + kMaxMonitorMenuEntries) {
+        if (HMONITOR monitor = MonitorNumber(id - ID_SCREENSHOT_MONITOR)) RequestScreenshot(monitor);
+    }
+}
+
+void OnHotkey(WPARAM id) {
+    switch (id) {
+        case HOTKEY_RECORD:
+            Perform(RecordShortcutAction(RecorderState(), CountdownRemaining != 0));
+            break;
+        case HOTKEY_PAUSE:
+            TogglePause();
+            break;
+        case HOTKEY_SCREENSHOT:
+            RequestScreenshot(nullptr);
+            break;
+        default:
+            break;
+    }
+}
+
+void OnTimer(WPARAM id) {
+    switch (id) {
+        case TIMER_TOOLBAR:
+            if (ToolbarWindow != nullptr && IsWindowVisible(ToolbarWindow)) InvalidateRect(ToolbarWindow, nullptr, TRUE);
+            break;
+        case TIMER_COUNTDOWN:
+            CountdownTimerTick();
+            break;
+        case TIMER_SCREENSHOT:
+            ScreenshotTimerFired();
+            break;
+        default:
+            break;
+    }
+}
+
+std::unique_ptr<std::wstring> TakeText(LPARAM lParam) { return TakePosted<std::wstring>(lParam); }
+
+void OnRecorderNotify(WPARAM code, LPARAM lParam) {
+    const std::unique_ptr<std::wstring> text = TakeText(lParam);
+    // Out of space: the recording is saved first, then the warning replaces "Recording saved".
+    if (code == NotifyOutOfSpace) StopOrCancel();
+    ShowBalloon(L"NIRA Ostrel", text ? *text : std::wstring(),
+                code == NotifyDeviceProblem ? BALLOON_INFO : BALLOON_WARNING);
+}
+
+void OnScreenshotDone(LPARAM lParam) {
+    const std::unique_ptr<std::wstring> text = TakeText(lParam);
+    if (!text) return;
+    if (!text->empty() && (*text)[0] == L'!') {
+        MessageBoxW(MainWindow, text->c_str() + 1, L"NIRA Ostrel: screenshot", MB_ICONWARNING);
+        return;
+    }
+    LastCapture = *text;
+    ShowBalloon(L"Screenshot saved and copied", *text, BALLOON_INFO);
+}
+
+void OnCloudEvent(WPARAM code, LPARAM lParam) {
+    switch (code) {
+        case CLOUD_SIGNIN_DONE: {
+            const std::unique_ptr<std::wstring> text = TakeText(lParam);
+            if (SignInWindow != nullptr) DestroyWindow(SignInWindow);
+            if (text && !text->empty())
+                MessageBoxW(nullptr, text->c_str(), L"NIRA Ostrel: sign in", MB_ICONWARNING);
+            else
+                ShowBalloon(L"Signed in to NIRA",
+                            L"Signed in as " + SignedInEmail() +
+                                L". Use Save to library in this tray menu to share a capture with your workspace.",
+                            BALLOON_INFO);
+            break;
+        }
+        case CLOUD_UPLOAD_PROGRESS:
+            ShowUploadProgressTip(static_cast<int>(lParam));
+            break;
+        case CLOUD_UPLOAD_SAVED:
+        case CLOUD_UPLOAD_FAILED: {
+            const std::unique_ptr<std::wstring> text = TakeText(lParam);
+            UploadInProgress.exchange(false);
+            RestoreTrayTip();
+            const bool saved = code == CLOUD_UPLOAD_SAVED;
+            ShowBalloon(saved ? L"Saved to library" : L"Not saved to the library", text ? *text : std::wstring(),
+                        saved ? BALLOON_INFO : BALLOON_WARNING);
+            break;
+        }
+        case CLOUD_SIGNIN_CODE:
+            HandleSignInCodeEvent(lParam);
+            break;
+        case CLOUD_SIGNED_OUT:
+            ShowBalloon(L"Signed out of NIRA", L"Captures on this computer and in the library are not affected.",
+                        BALLOON_INFO);
+            break;
+        default:
+            break;
+    }
 }
 
 }  // namespace
@@ -40,13 +245,22 @@ LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
             // Windows ends the process after this: finish the file now.
             if (wParam != 0 && TheRecorder.State() != Idle) TheRecorder.Stop();
             return 0;
+        case WM_COMMAND:
+            OnCommand(LOWORD(wParam));
+            return 0;
         case WM_TIMER:
-            if (wParam == TIMER_TOOLBAR) {
-                if (ToolbarWindow != nullptr && IsWindowVisible(ToolbarWindow)) InvalidateRect(ToolbarWindow, nullptr, TRUE);
-            }
+            OnTimer(wParam);
+            return 0;
+        case WM_HOTKEY:
+            OnHotkey(wParam);
             return 0;
         case WM_TRAYICON:
             switch (LOWORD(lParam)) {
+                case WM_CONTEXTMENU:
+                case WM_RBUTTONUP:
+                case NIN_KEYSELECT:
+                    ShowTrayMenu();
+                    break;
                 case WM_LBUTTONUP:
                 case NIN_SELECT:
                     ShowToolbarWithoutFocus();
@@ -58,6 +272,15 @@ LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
         case WM_ANOTHER_INSTANCE:
             ShowToolbarWithoutFocus();
             ShowBalloon(L"NIRA Ostrel", L"Ostrel is already running. Use the tray icon or the toolbar.", BALLOON_INFO);
+            return 0;
+        case WM_RECORDER_NOTIFY:
+            OnRecorderNotify(wParam, lParam);
+            return 0;
+        case WM_SCREENSHOT_DONE:
+            OnScreenshotDone(lParam);
+            return 0;
+        case WM_CLOUD_EVENT:
+            OnCloudEvent(wParam, lParam);
             return 0;
         default:
             return DefWindowProcW(window, message, wParam, lParam);

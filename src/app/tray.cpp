@@ -2,7 +2,13 @@
 
 #include <shellapi.h>
 
+#include "app/cloud_calls.h"
+#include "app/hotkeys.h"
 #include "app/shell.h"
+#include "app/shell_core.h"
+#include "recorder/recorder.h"
+#include "storage/monitors.h"
+#include "storage/settings.h"
 
 namespace {
 
@@ -40,3 +46,77 @@ BOOL ShowBalloon(const std::wstring& title, const std::wstring& text, DWORD leve
     CopyCut(copy.szInfo, text);
     return Shell_NotifyIconW(NIM_MODIFY, &copy);
 }
+
+namespace {
+
+void AppendMonitorEntries(HMENU menu, const std::vector<MonitorEntry>& monitors, UINT firstId) {
+    for (size_t n = 0; n < monitors.size() && n < kMaxMonitorMenuEntries; ++n)
+        AppendMenuW(menu, MF_STRING, firstId + n, monitors[n].label.c_str());
+}
+
+}  // namespace
+
+void ShowTrayMenu() {
+    HMENU menu = CreatePopupMenu();
+    HMENU recordMenu = CreatePopupMenu();
+    HMENU screenshotMenu = CreatePopupMenu();
+    if (menu == nullptr || recordMenu == nullptr || screenshotMenu == nullptr) {
+        for (HMENU m : {menu, recordMenu, screenshotMenu})
+            if (m != nullptr) DestroyMenu(m);
+        return;
+    }
+    const std::vector<MonitorEntry> monitors = ListMonitors();
+    AppendMonitorEntries(recordMenu, monitors, ID_RECORD_MONITOR);
+    AppendMonitorEntries(screenshotMenu, monitors, ID_SCREENSHOT_MONITOR);
+
+    TrayMenuState state;
+    state.recorder = static_cast<ShellRecorderState>(TheRecorder.State());
+    state.countdown = CountdownRemaining != 0;
+    state.signedIn = IsSignedIn();
+    if (state.signedIn) state.email = SignedInEmail();
+    state.uploadInProgress = UploadInProgress.load();
+    state.lastCapture = LastCapture;
+    state.recordShortcut = HotkeyText(CurrentSettings.hotkey_record_mod, static_cast<uint32_t>(CurrentSettings.hotkey_record_key));
+    state.pauseShortcut = HotkeyText(CurrentSettings.hotkey_pause_mod, static_cast<uint32_t>(CurrentSettings.hotkey_pause_key));
+    state.screenshotShortcut =
+        HotkeyText(CurrentSettings.hotkey_screenshot_mod, static_cast<uint32_t>(CurrentSettings.hotkey_screenshot_key));
+
+    // Submenus not attached to the menu are destroyed by hand afterwards.
+    bool recordAttached = false, screenshotAttached = false;
+    for (const TrayMenuItem& item : TrayMenuItems(state)) {
+        const UINT grey = item.grayed ? MF_GRAYED : 0u;
+        switch (item.kind) {
+            case TrayMenuItemKind::Separator:
+                AppendMenuW(menu, MF_SEPARATOR, 0, nullptr);
+                break;
+            case TrayMenuItemKind::Command:
+                AppendMenuW(menu, MF_STRING | grey, item.id, item.text.c_str());
+                break;
+            case TrayMenuItemKind::RecordMonitorMenu:
+                recordAttached = AppendMenuW(menu, MF_POPUP | grey, reinterpret_cast<UINT_PTR>(recordMenu), item.text.c_str());
+                break;
+            case TrayMenuItemKind::ScreenshotMonitorMenu:
+                screenshotAttached =
+                    AppendMenuW(menu, MF_POPUP | grey, reinterpret_cast<UINT_PTR>(screenshotMenu), item.text.c_str());
+                break;
+        }
+    }
+
+    POINT point{};
+    GetCursorPos(&point);
+    SetForegroundWindow(MainWindow);
+    TrackPopupMenu(menu, TPM_RIGHTBUTTON, point.x, point.y, 0, MainWindow, nullptr);
+    PostMessageW(MainWindow, WM_NULL, 0, 0);
+    DestroyMenu(menu);
+    if (!recordAttached) DestroyMenu(recordMenu);
+    if (!screenshotAttached) DestroyMenu(screenshotMenu);
+}
+
+void ShowUploadProgressTip(int percent) {
+    NOTIFYICONDATAW copy = TrayIcon;
+    copy.uFlags = NIF_TIP;
+    CopyCut(copy.szTip, UploadProgressTip(percent));
+    Shell_NotifyIconW(NIM_MODIFY, &copy);
+}
+
+void RestoreTrayTip() { Shell_NotifyIconW(NIM_MODIFY, &TrayIcon); }

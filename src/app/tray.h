@@ -11,3 +11,9 @@ constexpr DWORD BALLOON_WARNING = 2;  // NIIF_WARNING
 void AddTrayIcon();
 // Shows a silent notification from the tray icon; long titles and texts are cut.
 BOOL ShowBalloon(const std::wstring& title, const std::wstring& text, DWORD level);
+// Builds the tray menu for the state of this moment and shows it at the
+// pointer; the chosen command arrives afterwards as WM_COMMAND.
+void ShowTrayMenu();
+// The tool tip shows the save's progress; TrayIcon keeps the normal one.
+void ShowUploadProgressTip(int percent);
+void RestoreTrayTip();

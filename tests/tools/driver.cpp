@@ -10,6 +10,12 @@
 //   OstrelDriver hold-clipboard SECONDS          keep the clipboard open (busy) that long
 //   OstrelDriver show-picture FILE.bmp           cover the primary monitor with the picture
 //                                                until ended; prints "showing" once painted
+//   OstrelDriver answer CAPTION BUTTON SECONDS FILE  wait for a message box with that caption,
+//                                                write its text (UTF-8) to FILE, press BUTTON
+//                                                (1 OK, 2 Cancel, 6 Yes, 7 No; 0 presses
+//                                                nothing) and wait until the box is gone
+//   OstrelDriver hold-hotkey MODIFIERS KEY SECONDS  hold a system-wide shortcut that long;
+//                                                prints "holding" or "refused"
 //
 // Every wait is bounded by its SECONDS argument.
 #include <windows.h>
@@ -102,6 +108,46 @@ int ShowPicture(const wchar_t* file) {
     return 0;
 }
 
+// A message box is a top-level dialog with the caption; its text is the static with id 0xFFFF.
+HWND FindBox(const wchar_t* caption) {
+    HWND box = FindWindowW(L"#32770", caption);
+    return box != nullptr && IsWindowVisible(box) ? box : nullptr;
+}
+
+int Answer(const wchar_t* caption, int button, double seconds, const wchar_t* file) {
+    const ULONGLONG deadline = GetTickCount64() + static_cast<ULONGLONG>(seconds * 1000.0);
+    HWND box = nullptr;
+    while ((box = FindBox(caption)) == nullptr) {
+        if (GetTickCount64() >= deadline) return 1;
+        Sleep(50);
+    }
+    wchar_t text[4096] = {};
+    GetDlgItemTextW(box, 0xFFFF, text, 4096);
+    char utf8[16384] = {};
+    const int length = WideCharToMultiByte(CP_UTF8, 0, text, -1, utf8, sizeof utf8, nullptr, nullptr);
+    if (FILE* out = _wfopen(file, L"wb")) {
+        if (length > 1) std::fwrite(utf8, 1, static_cast<size_t>(length - 1), out);
+        std::fclose(out);
+    }
+    if (button == 0) return 0;
+    PostMessageW(box, WM_COMMAND, MAKEWPARAM(button, BN_CLICKED), reinterpret_cast<LPARAM>(GetDlgItem(box, button)));
+    while (IsWindow(box)) {
+        if (GetTickCount64() >= deadline) return 1;
+        Sleep(50);
+    }
+    return 0;
+}
+
+int HoldHotkey(UINT modifiers, UINT key, double seconds) {
+    const bool held = RegisterHotKey(nullptr, 1, modifiers, key) != FALSE;
+    std::puts(held ? "holding" : "refused");
+    std::fflush(stdout);
+    if (!held) return 1;
+    Sleep(static_cast<DWORD>(seconds * 1000.0));
+    UnregisterHotKey(nullptr, 1);
+    return 0;
+}
+
 int Usage() {
     std::fputs("usage: OstrelDriver find|wait|gone|post|close CLASS [...]\n", stderr);
     return 2;
@@ -115,6 +161,11 @@ int wmain(int argc, wchar_t** argv) {
     if (command == L"clipboard-dib") return SaveClipboardDib(argv[2]);
     if (command == L"hold-clipboard") return HoldClipboard(std::wcstod(argv[2], nullptr));
     if (command == L"show-picture") return ShowPicture(argv[2]);
+    if (command == L"answer" && argc >= 6)
+        return Answer(argv[2], static_cast<int>(Number(argv[3])), std::wcstod(argv[4], nullptr), argv[5]);
+    if (command == L"hold-hotkey" && argc >= 5)
+        return HoldHotkey(static_cast<UINT>(Number(argv[2])), static_cast<UINT>(Number(argv[3])),
+                          std::wcstod(argv[4], nullptr));
     const wchar_t* windowClass = argv[2];
     if (command == L"find") {
         HWND window = Find(windowClass);

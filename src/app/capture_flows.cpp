@@ -1,0 +1,198 @@
+#include "app/capture_flows.h"
+
+#include <objbase.h>
+
+#include <memory>
+
+#include "app/posted.h"
+#include "app/shell.h"
+#include "app/shell_core.h"
+#include "app/toolbar.h"
+#include "app/tray.h"
+#include "capture/screenshot.h"
+#include "recorder/recorder.h"
+#include "storage/folders.h"
+#include "storage/monitors.h"
+#include "storage/settings.h"
+#include "storage/storage_core.h"
+
+namespace {
+
+// A start posted as WM_TIMER for a countdown of 0 has not been handled yet.
+// Counts as busy, so a second record command cannot queue a second start.
+bool StartPosted = false;
+
+DWORD WINAPI ThreadEntry(void* parameter) {
+    std::unique_ptr<std::function<void()>> work(static_cast<std::function<void()>*>(parameter));
+    try {
+        (*work)();
+    } catch (...) {
+        // A worker reports through messages; an exception has nowhere to go.
+    }
+    return 0;
+}
+
+std::wstring ErrorSentence(const wchar_t* start, DWORD error) {
+    return start + ErrorText(HResultFromWin32(error));
+}
+
+}  // namespace
+
+bool StartDetachedThread(std::function<void()> work, DWORD& error) {
+    auto* copy = new (std::nothrow) std::function<void()>(std::move(work));
+    if (copy == nullptr) {
+        error = ERROR_NOT_ENOUGH_MEMORY;
+        return false;
+    }
+    HANDLE thread = CreateThread(nullptr, 0, ThreadEntry, copy, 0, nullptr);
+    if (thread == nullptr) {
+        error = GetLastError();
+        delete copy;
+        return false;
+    }
+    CloseHandle(thread);
+    return true;
+}
+
+void PostText(HWND window, UINT message, WPARAM wParam, const std::wstring& text) {
+    try {
+        PostObject(window, message, wParam, std::make_unique<std::wstring>(text));
+    } catch (...) {
+        // Out of memory: the report is lost, the poster goes on.
+    }
+}
+
+void BeginRecording(HMONITOR monitor) {
+    if (TheRecorder.State() != Idle || CountdownRemaining != 0 || StartPosted) {
+        ShowBalloon(L"NIRA Ostrel", L"A recording is already running.", BALLOON_INFO);
+        return;
+    }
+    if (!HideFromCaptureOk && !HideWarningShown) {
+        HideWarningShown = true;
+        MessageBoxW(MainWindow,
+                    L"This version of Windows can't hide the Ostrel toolbar from recordings. Drag it out of the way, "
+                    L"or hide it with \u00d7 and use the tray icon or keyboard shortcuts.",
+                    L"NIRA Ostrel", MB_ICONINFORMATION);
+        // Another command may have started something while the box was open.
+        if (TheRecorder.State() != Idle || CountdownRemaining != 0 || StartPosted) return;
+    }
+    PendingRecordMonitor = monitor;
+    CountdownRemaining = CurrentSettings.countdown > 0 ? CurrentSettings.countdown : 0;
+    if (CountdownRemaining == 0) {
+        StartPosted = PostMessageW(MainWindow, WM_TIMER, TIMER_COUNTDOWN, 0) != FALSE;
+        return;
+    }
+    if (ToolbarWindow != nullptr) ShowWindow(ToolbarWindow, SW_SHOWNOACTIVATE);
+    SetTimer(MainWindow, TIMER_COUNTDOWN, 1000, nullptr);
+    UpdateToolbar();
+}
+
+void CountdownTimerTick() {
+    // A tick left over from a cancelled countdown starts nothing.
+    if (CountdownRemaining == 0 && !StartPosted) {
+        KillTimer(MainWindow, TIMER_COUNTDOWN);
+        return;
+    }
+    const CountdownStep step = CountdownTick(CountdownRemaining);
+    CountdownRemaining = step.remaining;
+    if (!step.startNow) {
+        UpdateToolbar();
+        return;
+    }
+    KillTimer(MainWindow, TIMER_COUNTDOWN);
+    StartPosted = false;
+    CountdownRemaining = 0;
+    StartRecordingNow();
+    UpdateToolbar();
+}
+
+void StartRecordingNow() {
+    RecordingOptions options;
+    options.monitor = PendingRecordMonitor != nullptr ? PendingRecordMonitor : PrimaryMonitor();
+    options.resolution = CurrentSettings.resolution;
+    options.fps = CurrentSettings.fps;
+    options.systemAudio = CurrentSettings.system_audio;
+    options.microphone = CurrentSettings.microphone;
+    options.microphoneId = CurrentSettings.microphone_id;
+    options.cursor = CurrentSettings.cursor;
+    options.folder = CurrentSettings.folder;
+    options.syncTest = false;
+    const std::wstring message = TheRecorder.Start(options);
+    if (!message.empty()) MessageBoxW(MainWindow, message.c_str(), L"NIRA Ostrel: recording did not start", MB_ICONERROR);
+    UpdateToolbar();
+}
+
+void StopOrCancel() {
+    if (CountdownRemaining != 0 || StartPosted) {
+        KillTimer(MainWindow, TIMER_COUNTDOWN);
+        CountdownRemaining = 0;
+        StartPosted = false;
+        UpdateToolbar();
+        return;
+    }
+    if (TheRecorder.State() == Idle) return;
+    UpdateToolbar();
+    std::wstring problem;
+    const std::wstring path = TheRecorder.Stop(&problem);
+    if (!path.empty()) {
+        LastCapture = path;
+        ShowBalloon(L"Recording saved", SavedRecordingText(path, problem), BALLOON_INFO);
+    } else if (!problem.empty()) {
+        MessageBoxW(MainWindow, problem.c_str(), L"NIRA Ostrel", MB_ICONWARNING);
+    }
+    UpdateToolbar();
+}
+
+void TogglePause() {
+    if (TheRecorder.State() == Recording)
+        TheRecorder.Pause();
+    else if (TheRecorder.State() == Paused)
+        TheRecorder.Resume();
+    UpdateToolbar();
+}
+
+void RequestScreenshot(HMONITOR monitor) {
+    if (monitor == nullptr) monitor = TheRecorder.State() != Idle ? TheRecorder.options.monitor : PrimaryMonitor();
+    PendingScreenshotMonitor = monitor;
+    ScreenshotDelaySeconds = CurrentSettings.screenshot_delay > 0 ? CurrentSettings.screenshot_delay : 0;
+    if (ScreenshotDelaySeconds != 0) {
+        ShowBalloon(L"Screenshot", L"Taking a screenshot in " + DecimalText(ScreenshotDelaySeconds) + L" seconds.",
+                    BALLOON_INFO);
+        SetTimer(MainWindow, TIMER_SCREENSHOT, static_cast<UINT>(ScreenshotDelaySeconds) * 1000u, nullptr);
+    } else {
+        PostMessageW(MainWindow, WM_TIMER, TIMER_SCREENSHOT, 0);
+    }
+}
+
+void ScreenshotTimerFired() {
+    KillTimer(MainWindow, TIMER_SCREENSHOT);
+    ScreenshotJob job{MainWindow, PendingScreenshotMonitor, CurrentSettings.folder, CurrentSettings.cursor};
+    DWORD error = ERROR_SUCCESS;
+    if (!StartDetachedThread([job] { ScreenshotWorker(job); }, error))
+        MessageBoxW(MainWindow, ErrorSentence(L"The screenshot could not be started: ", error).c_str(),
+                    L"NIRA Ostrel: screenshot", MB_ICONWARNING);
+}
+
+void ScreenshotWorker(const ScreenshotJob& job) {
+    std::wstring path;
+    std::wstring problem;
+    const HRESULT joined = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+    if (FAILED(joined)) {
+        problem = L"The screenshot could not be taken: " + ErrorText(static_cast<uint32_t>(joined));
+    } else if (EnsureFolder(job.folder)) {
+        // The name is chosen and its partial file made in one step, so two
+        // screenshots in the same second never share a name.
+        DWORD error = ERROR_SUCCESS;
+        path = ReserveCaptureName(job.folder, L"Screenshot " + CaptureTimeStamp(), L".png", error);
+        if (path.empty()) {
+            problem = ErrorSentence(L"The screenshot could not be saved: ", error);
+        } else if (!TakeScreenshot(job.monitor, job.cursor, path, true, problem)) {
+            ReleaseCaptureName(path);
+            path.clear();
+        }
+    } else {
+        problem = L"The captures folder could not be created: " + job.folder;
+    }
+    if (SUCCEEDED(joined)) CoUninitialize();
+    PostText(job.reportTo, WM_SCREENSHOT_DONE, 0, path.empty() ? L"!" + problem : path);
+}

@@ -1,0 +1,32 @@
+#pragma once
+// The user's side of recording and screenshots: countdown, start, pause,
+// stop, delayed screenshots on a worker thread, and what the user is told.
+#include <windows.h>
+
+#include <functional>
+#include <string>
+
+void BeginRecording(HMONITOR monitor);
+void StartRecordingNow();
+void StopOrCancel();
+void TogglePause();
+void RequestScreenshot(HMONITOR monitor);
+// A tick of TIMER_COUNTDOWN, real or posted.
+void CountdownTimerTick();
+// TIMER_SCREENSHOT: starts the screenshot thread for PendingScreenshotMonitor.
+void ScreenshotTimerFired();
+
+struct ScreenshotJob {
+    HWND reportTo = nullptr;
+    HMONITOR monitor = nullptr;
+    std::wstring folder;
+    bool cursor = true;
+};
+// Body of a screenshot thread; reports with WM_SCREENSHOT_DONE.
+void ScreenshotWorker(const ScreenshotJob& job);
+
+// Runs `work` on a new detached thread. False when no thread could be made;
+// `error` then holds the Windows error code.
+bool StartDetachedThread(std::function<void()> work, DWORD& error);
+// Posts a heap copy of `text` (see posted.h). Dropped when the window is gone.
+void PostText(HWND window, UINT message, WPARAM wParam, const std::wstring& text);

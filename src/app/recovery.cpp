@@ -1,0 +1,59 @@
+#include "app/recovery.h"
+
+#include <windows.h>
+
+#include "app/shell.h"
+#include "app/shell_core.h"
+#include "app/tray.h"
+#include "common/unique_handle.h"
+#include "recorder/mp4_writer_core.h"
+#include "storage/folders.h"
+#include "storage/monitors.h"
+#include "storage/settings.h"
+
+namespace {
+
+// A recording cut off in the middle of a fragment ends in bytes that make
+// players reject the whole file; those are cut away. A file whose start is
+// unreadable is left as it is.
+void TrimToPlayable(const std::wstring& path) {
+    UniqueHandle file(CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                                  FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file) return;
+    LARGE_INTEGER size{};
+    if (!GetFileSizeEx(file.Get(), &size)) return;
+    const uint64_t keep = mp4::PlayableLength(static_cast<uint64_t>(size.QuadPart), [&](uint64_t offset, uint8_t* out,
+                                                                                      size_t count) {
+        OVERLAPPED at{};
+        at.Offset = static_cast<DWORD>(offset);
+        at.OffsetHigh = static_cast<DWORD>(offset >> 32);
+        DWORD read = 0;
+        return ReadFile(file.Get(), out, static_cast<DWORD>(count), &read, &at) && read == count;
+    });
+    if (keep == 0 || keep >= static_cast<uint64_t>(size.QuadPart)) return;
+    LARGE_INTEGER end{};
+    end.QuadPart = static_cast<LONGLONG>(keep);
+    if (SetFilePointerEx(file.Get(), end, nullptr, FILE_BEGIN)) SetEndOfFile(file.Get());
+}
+
+}  // namespace
+
+void OfferRecoveries() {
+    for (const std::wstring& part : FindPartFiles(CurrentSettings.folder)) {
+        const std::wstring keep = RecoveryName(part);
+        const std::wstring question = RecoveryQuestion(part, keep);
+        const int answer =
+            MessageBoxW(nullptr, question.c_str(), L"NIRA Ostrel: recover a recording", MB_YESNOCANCEL | MB_ICONQUESTION);
+        if (answer == IDYES) {
+            if (MoveFileExW(part.c_str(), keep.c_str(), 0)) {
+                TrimToPlayable(keep);
+                ShowBalloon(L"Recording recovered", keep, BALLOON_INFO);
+            } else {
+                const std::wstring text = L"It could not be renamed: " + ErrorText(HResultFromWin32(GetLastError()));
+                MessageBoxW(nullptr, text.c_str(), L"NIRA Ostrel", MB_ICONWARNING);
+            }
+        } else if (answer == IDNO) {
+            DeleteFileW(part.c_str());
+        }
+    }
+}

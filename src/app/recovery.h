@@ -1,0 +1,5 @@
+#pragma once
+
+// Asks, one file at a time, what to do with recordings an interruption left
+// as ".mp4.part" files in the captures folder.
+void OfferRecoveries();

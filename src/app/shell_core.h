@@ -1,0 +1,60 @@
+#pragma once
+// Decisions of the tray program that need no window: the tray menu for a
+// given state, what the record command and shortcut do, the countdown tick,
+// and the sentences built from paths and shortcut texts.
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+// Matches the Recorder's states.
+enum class ShellRecorderState : int32_t { Idle = 0, Recording = 1, Paused = 2, Stopping = 3 };
+
+struct TrayMenuState {
+    ShellRecorderState recorder = ShellRecorderState::Idle;
+    bool countdown = false;  // a recording countdown runs
+    bool signedIn = false;
+    std::wstring email;
+    bool uploadInProgress = false;
+    std::wstring lastCapture;  // full path, empty when nothing was saved in this run
+    std::wstring recordShortcut, pauseShortcut, screenshotShortcut;  // texts of the three shortcuts
+};
+
+enum class TrayMenuItemKind { Command, Separator, RecordMonitorMenu, ScreenshotMonitorMenu };
+
+struct TrayMenuItem {
+    TrayMenuItemKind kind = TrayMenuItemKind::Command;
+    std::wstring text;
+    uint32_t id = 0;
+    bool grayed = false;
+};
+
+constexpr size_t kMaxMonitorMenuEntries = 50;
+
+std::vector<TrayMenuItem> TrayMenuItems(const TrayMenuState& state);
+// The file name of a path: what follows the last backslash or slash.
+std::wstring_view PathFileName(std::wstring_view path);
+
+enum class ShellAction { Nothing, CancelCountdown, BeginRecording, TogglePause, StopOrCancel };
+// The record command (tray menu, toolbar primary button): pauses or resumes a running recording.
+ShellAction RecordCommandAction(ShellRecorderState state, bool countdown);
+// The record shortcut: stops a running or paused recording.
+ShellAction RecordShortcutAction(ShellRecorderState state, bool countdown);
+
+// One tick of the recording countdown: the seconds left afterwards, and
+// whether the recording starts now (a posted tick with nothing left starts at once).
+struct CountdownStep {
+    int32_t remaining = 0;
+    bool startNow = false;
+};
+CountdownStep CountdownTick(int32_t remaining);
+
+// HRESULT_FROM_WIN32 for a Windows error code.
+uint32_t HResultFromWin32(uint32_t code);
+
+std::wstring RecoveryQuestion(std::wstring_view partPath, std::wstring_view keepPath);
+// `refused` holds the lines of refused shortcuts, each "\n  " + text + label; empty: no message.
+std::wstring ShortcutConflictMessage(std::wstring_view refused);
+// Notification text of a saved recording: the path, and on the next line the problem, if any.
+std::wstring SavedRecordingText(std::wstring_view path, std::wstring_view problem);
+std::wstring UploadProgressTip(int percent);

@@ -1,0 +1,176 @@
+"""The tray program driven as a person would: shortcuts and commands posted to
+its main window, message boxes read and answered by OstrelDriver."""
+import subprocess
+import time
+
+from conftest import BUILD, MAIN_CLASS, read_text, wait_until, winpath
+from test_record import probe, video_times
+
+TEST_EXE = "OstrelWindowsTest.exe"
+WM_COMMAND, WM_TIMER, WM_HOTKEY = 0x0111, 0x0113, 0x0312
+WM_RECORDER_NOTIFY, WM_SCREENSHOT_DONE, WM_CLOUD_EVENT = 0x8003, 0x8004, 0x8005
+ID_SCREENSHOT, ID_RECORD = 103, 100
+OK, CANCEL, YES, NO = 1, 2, 6, 7
+
+
+def start(wine, data_dir, caps, **settings):
+    data_dir.mkdir(exist_ok=True)
+    lines = [f"folder={winpath(caps)}"] + [f"{k}={v}" for k, v in settings.items()]
+    (data_dir / "settings.ini").write_text("[ostrel]\r\n" + "\r\n".join(lines) + "\r\n", encoding="utf-8")
+    return wine.start_tray(exe=TEST_EXE)
+
+
+def post(wine, message, wparam=0, lparam=0):
+    assert wine.driver("post", MAIN_CLASS, message, wparam, lparam) == 0
+
+
+def answer(wine, tmp_path, caption, button, seconds=20):
+    """The text of the next message box with that caption after pressing
+    `button` in it, or None when none came."""
+    out = tmp_path / "box.txt"
+    out.unlink(missing_ok=True)
+    if wine.driver("answer", caption, button, seconds, winpath(out), timeout=seconds + 60) != 0:
+        return None
+    return out.read_text(encoding="utf-8")
+
+
+def dismiss_hide_notice(wine, tmp_path):
+    # Shown once per run where Windows cannot keep the toolbar out of recordings.
+    text = answer(wine, tmp_path, "NIRA Ostrel", OK, seconds=5)
+    assert text is None or "can't hide the Ostrel toolbar" in text
+
+
+def growing_part(caps):
+    return wait_until(lambda: any(p.stat().st_size > 100_000 for p in caps.glob("*.mp4.part")), 60)
+
+
+def saved(caps, count):
+    return wait_until(lambda: len(list(caps.glob("*.mp4"))) == count and not list(caps.glob("*.part")), 60)
+
+
+def test_record_shortcut_pause_and_close_each_leave_a_finished_mp4(wine, data_dir, tmp_path):
+    caps = tmp_path / "caps"
+    process = start(wine, data_dir, caps, countdown=0)
+
+    # Record, then the record shortcut again saves.
+    post(wine, WM_HOTKEY, 1)
+    dismiss_hide_notice(wine, tmp_path)
+    assert growing_part(caps)
+    time.sleep(2)
+    post(wine, WM_HOTKEY, 1)
+    assert saved(caps, 1)
+    first = next(caps.glob("Recording *.mp4"))
+    assert len(video_times(probe(first))) > 10
+
+    # Paused, the record shortcut stops and saves rather than resuming.
+    post(wine, WM_HOTKEY, 1)
+    assert growing_part(caps)
+    post(wine, WM_HOTKEY, 2)
+    time.sleep(1)
+    post(wine, WM_HOTKEY, 1)
+    assert saved(caps, 2)
+
+    # WM_CLOSE during a recording finishes the file before the program ends.
+    post(wine, WM_COMMAND, ID_RECORD)
+    assert growing_part(caps)
+    assert wine.close(process, timeout=90) == 0
+    assert saved(caps, 3)
+    for path in caps.glob("*.mp4"):
+        assert probe(path)["format"]["format_name"].startswith("mov")
+
+
+def test_a_cancelled_countdown_records_nothing(wine, data_dir, tmp_path):
+    caps = tmp_path / "caps"
+    process = start(wine, data_dir, caps, countdown=3)
+    post(wine, WM_HOTKEY, 1)
+    dismiss_hide_notice(wine, tmp_path)
+    post(wine, WM_COMMAND, ID_RECORD)  # the toolbar's "Cancel"
+    post(wine, WM_HOTKEY, 1)
+    post(wine, WM_HOTKEY, 1)  # and the shortcut
+    time.sleep(5)
+    assert not list(caps.glob("*.mp4*"))
+    assert wine.close(process) == 0
+
+
+def test_screenshot_command_and_bad_input(wine, data_dir, tmp_path):
+    caps = tmp_path / "caps"
+    process = start(wine, data_dir, caps)
+    post(wine, WM_COMMAND, ID_SCREENSHOT)
+    assert wait_until(lambda: list(caps.glob("Screenshot *.png")) and not list(caps.glob("*.part")), 30)
+
+    # Entries beyond the monitor list, unknown ids and timers, and reports
+    # that carry no object of ours: nothing happens, nothing breaks.
+    for message, wparam, lparam in [(WM_COMMAND, 249, 0), (WM_COMMAND, 349, 0), (WM_COMMAND, 999, 0),
+                                    (WM_TIMER, 77, 0), (WM_HOTKEY, 9, 0), (WM_SCREENSHOT_DONE, 0, 0x1234),
+                                    (WM_RECORDER_NOTIFY, 2, 0x5678), (WM_CLOUD_EVENT, 1, 0x9ABC),
+                                    (WM_CLOUD_EVENT, 4, 0x9ABC), (WM_CLOUD_EVENT, 5, 0), (WM_CLOUD_EVENT, 2, 50)]:
+        post(wine, message, wparam, lparam)
+    time.sleep(2)
+    assert process.poll() is None
+    assert len(list(caps.glob("Screenshot *.png"))) == 1
+    assert wine.close(process) == 0
+
+    # A captures folder that cannot be made is a warning box, not a notification.
+    blocker = tmp_path / "blocker"
+    blocker.write_text("a file, not a folder")
+    process = start(wine, data_dir, blocker / "caps")
+    post(wine, WM_COMMAND, ID_SCREENSHOT)
+    text = answer(wine, tmp_path, "NIRA Ostrel: screenshot", OK)
+    assert text == "The captures folder could not be created: " + winpath(blocker / "caps")
+    assert wine.close(process) == 0
+
+
+def test_shortcut_conflict_then_recovery_questions(wine, data_dir, tmp_path):
+    caps = tmp_path / "caps"
+    caps.mkdir()
+    # A recording cut inside its last fragment, as a crash leaves it.
+    sample = BUILD / "native" / "mp4_sample"
+    whole = tmp_path / "whole.mp4"
+    subprocess.run([str(sample), str(whole), "320", "240", "30", "8"], check=True, timeout=60,
+                   stdout=subprocess.DEVNULL)
+    data = whole.read_bytes()
+    starts, pos = [], 0
+    while pos < len(data):
+        if data[pos + 4:pos + 8] == b"moof":
+            starts.append(pos)
+        pos += int.from_bytes(data[pos:pos + 4], "big")
+    (caps / "a.mp4.part").write_bytes(data[:starts[-1] + 40])
+    for name in ("b", "c", "d"):
+        (caps / f"{name}.mp4.part").write_bytes(b"partial")
+    (caps / "d (recovered).mp4").write_bytes(b"already here")
+    choices = {"a": YES, "b": NO, "c": CANCEL, "d": YES}
+
+    # Another program holds Alt+Shift+R.
+    holder = wine.start(["hold-hotkey", "5", "0x52", "120"], exe="OstrelDriver.exe")
+    time.sleep(3)
+    process = start(wine, data_dir, caps)
+    conflict = answer(wine, tmp_path, "NIRA Ostrel", OK, seconds=60)
+    assert conflict == ("These keyboard shortcuts are already used by another app, so Ostrel can't use them:\n"
+                        "  Alt+Shift+R (record or stop)\n\n"
+                        "Choose different ones in Settings. The tray menu and toolbar still work.")
+    asked = []
+    for _ in range(4):
+        question = answer(wine, tmp_path, "NIRA Ostrel: recover a recording", 0)
+        assert question is not None
+        name = question.split("\n")[2].rsplit("\\", 1)[1][0]
+        part = winpath(caps / f"{name}.mp4.part")
+        assert question == ("A recording was interrupted (Ostrel or the computer stopped before it finished):\n\n"
+                            f"{part}\n\nYes: keep it as\n{winpath(caps / f'{name} (recovered).mp4')}\n"
+                            "No: delete it\nCancel: decide next time")
+        asked.append(name)
+        assert answer(wine, tmp_path, "NIRA Ostrel: recover a recording", choices[name]) is not None
+        if name == "d":
+            failure = answer(wine, tmp_path, "NIRA Ostrel", OK)
+            assert failure.startswith("It could not be renamed: ") and failure.endswith("(0x800700B7)")
+    assert sorted(asked) == ["a", "b", "c", "d"]
+    assert wine.close(process) == 0
+    holder.kill()
+
+    remaining = sorted(p.name for p in caps.iterdir())
+    assert remaining == ["a (recovered).mp4", "c.mp4.part", "d (recovered).mp4", "d.mp4.part"]
+    assert (caps / "d (recovered).mp4").read_bytes() == b"already here"
+    # The recovered file was cut back to its whole fragments and plays.
+    recovered = caps / "a (recovered).mp4"
+    assert recovered.stat().st_size == starts[-1]
+    assert len(video_times(probe(recovered))) == 7
+    assert "started" in read_text(data_dir / "ostrel.log")

@@ -1,0 +1,149 @@
+#include <doctest.h>
+
+#include "app/shell_core.h"
+
+namespace {
+
+using State = ShellRecorderState;
+
+TrayMenuState Base() {
+    TrayMenuState s;
+    s.recordShortcut = L"Alt+Shift+R";
+    s.pauseShortcut = L"Alt+Shift+P";
+    s.screenshotShortcut = L"Alt+Shift+S";
+    return s;
+}
+
+// The menu as one line per item: text, id, and "-" for grey ones.
+std::vector<std::wstring> Lines(const TrayMenuState& state) {
+    std::vector<std::wstring> lines;
+    for (const TrayMenuItem& item : TrayMenuItems(state)) {
+        if (item.kind == TrayMenuItemKind::Separator) {
+            lines.push_back(L"----");
+            continue;
+        }
+        std::wstring line = item.text + L" #" + std::to_wstring(item.id);
+        if (item.kind != TrayMenuItemKind::Command) line += L" >";
+        if (item.grayed) line += L" -";
+        lines.push_back(line);
+    }
+    return lines;
+}
+
+}  // namespace
+
+TEST_CASE("tray menu when idle and signed out") {
+    const std::vector<std::wstring> expected = {
+        L"Record full screen\tAlt+Shift+R #100",
+        L"Record a monitor #0 >",
+        L"Pause\tAlt+Shift+P #101 -",
+        L"Stop #102 -",
+        L"----",
+        L"Screenshot\tAlt+Shift+S #103",
+        L"Screenshot of a monitor #0 >",
+        L"----",
+        L"Sign in with NIRA (to save to your library)\u2026 #120",
+        L"----",
+        L"Open captures folder #104",
+        L"Open Ostrel web app (library, team, Pelk\u00e9) #105",
+        L"Show toolbar #108",
+        L"Settings\u2026 #106",
+        L"----",
+        L"Quit #107",
+    };
+    CHECK(Lines(Base()) == expected);
+}
+
+TEST_CASE("tray menu while busy: countdown, recording, paused") {
+    TrayMenuState s = Base();
+    s.countdown = true;
+    auto lines = Lines(s);
+    CHECK(lines[0] == L"Record full screen\tAlt+Shift+R #100 -");
+    CHECK(lines[1] == L"Record a monitor #0 > -");
+    CHECK(lines[2] == L"Pause\tAlt+Shift+P #101 -");
+    CHECK(lines[3] == L"Stop #102");
+    CHECK(lines[6] == L"Screenshot of a monitor #0 >");
+
+    s.countdown = false;
+    s.recorder = State::Recording;
+    lines = Lines(s);
+    CHECK(lines[0].back() == L'-');
+    CHECK(lines[2] == L"Pause\tAlt+Shift+P #101");
+    CHECK(lines[3] == L"Stop #102");
+
+    s.recorder = State::Paused;
+    lines = Lines(s);
+    CHECK(lines[1] == L"Record a monitor #0 > -");
+    CHECK(lines[2] == L"Resume\tAlt+Shift+P #101");
+    CHECK(lines[3] == L"Stop #102");
+
+    // While the file is being finished nothing can be paused or stopped again.
+    s.recorder = State::Stopping;
+    lines = Lines(s);
+    CHECK(lines[0].back() == L'-');
+    CHECK(lines[2].back() == L'-');
+    CHECK(lines[3] == L"Stop #102 -");
+}
+
+TEST_CASE("tray menu when signed in, with and without a last capture and during an upload") {
+    TrayMenuState s = Base();
+    s.signedIn = true;
+    s.email = L"ana@example.com";
+    auto lines = Lines(s);
+    REQUIRE(lines.size() == 18);
+    CHECK(lines[8] == L"Save to library\u2026 #122");
+    CHECK(lines[9] == L"Signed in as ana@example.com #0 -");
+    CHECK(lines[10] == L"Sign out of NIRA #121");
+    CHECK(lines[11] == L"----");
+
+    s.lastCapture = L"C:\\Users\\u\\Videos\\Ostrel\\Screenshot 2025-03-07 09-05-41.png";
+    lines = Lines(s);
+    CHECK(lines[9] == L"Save last capture to library (Screenshot 2025-03-07 09-05-41.png) #123");
+
+    s.uploadInProgress = true;
+    lines = Lines(s);
+    CHECK(lines[8] == L"Save to library\u2026 #122 -");
+    CHECK(lines[9].back() == L'-');
+    CHECK(lines[11] == L"Sign out of NIRA #121");
+}
+
+TEST_CASE("record command and record shortcut") {
+    CHECK(RecordCommandAction(State::Idle, false) == ShellAction::BeginRecording);
+    CHECK(RecordCommandAction(State::Idle, true) == ShellAction::CancelCountdown);
+    CHECK(RecordCommandAction(State::Recording, false) == ShellAction::TogglePause);
+    CHECK(RecordCommandAction(State::Paused, false) == ShellAction::TogglePause);
+    CHECK(RecordShortcutAction(State::Idle, false) == ShellAction::BeginRecording);
+    CHECK(RecordShortcutAction(State::Idle, true) == ShellAction::StopOrCancel);
+    CHECK(RecordShortcutAction(State::Paused, false) == ShellAction::StopOrCancel);
+}
+
+TEST_CASE("countdown ticks start the recording on the N-th tick") {
+    int32_t remaining = 3;
+    int ticks = 0;
+    for (bool started = false; !started; ++ticks) {
+        const CountdownStep step = CountdownTick(remaining);
+        remaining = step.remaining;
+        started = step.startNow;
+    }
+    CHECK(ticks == 3);
+    CHECK(remaining == 0);
+    // A tick posted for an immediate start.
+    CHECK(CountdownTick(0).startNow);
+}
+
+TEST_CASE("sentences") {
+    CHECK(HResultFromWin32(183) == 0x800700B7u);
+    CHECK(HResultFromWin32(0) == 0u);
+    CHECK(HResultFromWin32(0x80004005u) == 0x80004005u);
+    CHECK(RecoveryQuestion(L"D:\\caps\\R.mp4.part", L"D:\\caps\\R (recovered).mp4") ==
+          L"A recording was interrupted (Ostrel or the computer stopped before it finished):\n\nD:\\caps\\R.mp4.part"
+          L"\n\nYes: keep it as\nD:\\caps\\R (recovered).mp4\nNo: delete it\nCancel: decide next time");
+    CHECK(ShortcutConflictMessage(L"").empty());
+    CHECK(ShortcutConflictMessage(L"\n  Alt+Shift+R (record or stop)") ==
+          L"These keyboard shortcuts are already used by another app, so Ostrel can't use them:\n  Alt+Shift+R "
+          L"(record or stop)\n\nChoose different ones in Settings. The tray menu and toolbar still work.");
+    CHECK(SavedRecordingText(L"C:\\a.mp4", L"") == L"C:\\a.mp4");
+    CHECK(SavedRecordingText(L"C:\\a.mp4", L"Sound stopped.") == L"C:\\a.mp4\nSound stopped.");
+    CHECK(UploadProgressTip(50) == L"NIRA Ostrel: saving to library, 50%");
+    CHECK(PathFileName(L"x.png") == L"x.png");
+}
