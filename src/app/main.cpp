@@ -16,6 +16,7 @@
 #include "app/hotkeys.h"
 #include "app/recovery.h"
 #include "app/self_tests.h"
+#include "app/settings_window.h"
 #include "app/shell.h"
 #include "app/toolbar.h"
 #include "app/tray.h"
@@ -73,12 +74,11 @@ void RegisterWindowClasses() {
         WNDPROC procedure;
         HBRUSH background;
     };
-    // The toolbar, settings and sign-in windows get their own procedures as
-    // those windows are built; until then nothing creates them.
+    // The sign-in window gets its own procedure with the library client.
     const ClassRow rows[] = {
         {kMainWindowClass, MainWindowProc, nullptr},
-        {kToolbarClass, DefWindowProcW, nullptr},
-        {kSettingsClass, DefWindowProcW, reinterpret_cast<HBRUSH>(COLOR_WINDOW + 1)},
+        {kToolbarClass, ToolbarWindowProc, nullptr},
+        {kSettingsClass, SettingsWindowProc, reinterpret_cast<HBRUSH>(COLOR_WINDOW + 1)},
         {kSignInClass, DefWindowProcW, reinterpret_cast<HBRUSH>(COLOR_WINDOW + 1)},
     };
     for (const ClassRow& row : rows) {

@@ -1,8 +1,249 @@
+// The settings window: standard controls built in code, one window at a
+// time. Save checks the folder and the shortcuts, then replaces the
+// settings, writes them and registers the shortcuts again.
 #include "app/settings_window.h"
 
-#include "app/shell.h"
+#include <windows.h>
+#include <commctrl.h>
+#include <shobjidl.h>
 
-// The settings window is not built yet; the command brings an open one forward.
+#include <vector>
+
+#include "app/hotkeys.h"
+#include "app/settings_form_core.h"
+#include "app/shell.h"
+#include "app/toolbar.h"
+#include "audio/audio_source.h"
+#include "storage/folders.h"
+#include "storage/settings.h"
+
+namespace {
+
+enum : WORD {
+    IDC_RESOLUTION = 500,
+    IDC_FPS = 501,
+    IDC_COUNTDOWN = 502,
+    IDC_SCREENSHOT_DELAY = 503,
+    IDC_SYSTEM_AUDIO = 504,
+    IDC_MICROPHONE = 505,
+    IDC_MICROPHONE_ID = 506,
+    IDC_CURSOR = 507,
+    IDC_FOLDER = 508,
+    IDC_BROWSE = 509,
+    IDC_HOTKEY_RECORD = 510,
+    IDC_HOTKEY_PAUSE = 511,
+    IDC_HOTKEY_SCREENSHOT = 512,
+    IDC_SAVE = 513,
+    IDC_CANCEL = 514,
+};
+
+constexpr DWORD kWindowStyle = WS_CAPTION | WS_SYSMENU;
+constexpr DWORD kWindowExStyle = WS_EX_CONTROLPARENT;
+
+std::vector<MicrophoneEntry> MicrophoneChoices;
+
+HWND AddControl(HWND parent, DWORD exStyle, const wchar_t* kind, const wchar_t* text, DWORD style, int x, int y,
+                int width, int height, WORD id) {
+    HWND control = CreateWindowExW(exStyle, kind, text, WS_CHILD | WS_VISIBLE | style, x, y, width, height, parent,
+                                   reinterpret_cast<HMENU>(static_cast<UINT_PTR>(id)), Instance, nullptr);
+    SendMessageW(control, WM_SETFONT, reinterpret_cast<WPARAM>(UiFont), TRUE);
+    return control;
+}
+
+void AddLabel(HWND parent, const wchar_t* text, int y) {
+    AddControl(parent, 0, L"STATIC", text, 0, 16, y + 4, 200, 22, 0xFFFF);
+}
+
+void AddList(HWND parent, WORD id, const std::vector<std::wstring>& items, int selected, int y) {
+    HWND list = AddControl(parent, 0, L"COMBOBOX", L"", WS_TABSTOP | WS_VSCROLL | CBS_DROPDOWNLIST, 220, y, 270, 200, id);
+    for (const std::wstring& item : items) SendMessageW(list, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(item.c_str()));
+    SendMessageW(list, CB_SETCURSEL, static_cast<WPARAM>(selected), 0);
+}
+
+void AddCheck(HWND parent, WORD id, const wchar_t* text, bool checked, int y) {
+    HWND box = AddControl(parent, 0, L"BUTTON", text, WS_TABSTOP | BS_AUTOCHECKBOX, 16, y, 470, 24, id);
+    SendMessageW(box, BM_SETCHECK, checked ? BST_CHECKED : BST_UNCHECKED, 0);
+}
+
+void AddShortcut(HWND parent, WORD id, const wchar_t* label, int32_t modifiers, int32_t key, int y) {
+    AddLabel(parent, label, y);
+    HWND control = AddControl(parent, 0, HOTKEY_CLASSW, L"", WS_TABSTOP | WS_BORDER, 220, y, 270, 26, id);
+    SendMessageW(control, HKM_SETHOTKEY, HotkeyControlValue(modifiers, key), 0);
+}
+
+int Selected(HWND window, WORD id) {
+    return static_cast<int>(SendDlgItemMessageW(window, id, CB_GETCURSEL, 0, 0));
+}
+
+bool Checked(HWND window, WORD id) { return SendDlgItemMessageW(window, id, BM_GETCHECK, 0, 0) == BST_CHECKED; }
+
+void Warn(HWND window, const wchar_t* text) { MessageBoxW(window, text, L"NIRA Ostrel", MB_ICONWARNING); }
+
+void Browse(HWND window) {
+    IFileOpenDialog* dialog = nullptr;
+    if (FAILED(CoCreateInstance(CLSID_FileOpenDialog, nullptr, CLSCTX_INPROC_SERVER, IID_PPV_ARGS(&dialog)))) return;
+    FILEOPENDIALOGOPTIONS options = 0;
+    if (SUCCEEDED(dialog->GetOptions(&options))) dialog->SetOptions(options | FOS_PICKFOLDERS | FOS_FORCEFILESYSTEM);
+    dialog->SetTitle(L"Where Ostrel saves captures");
+    if (SUCCEEDED(dialog->Show(window))) {
+        IShellItem* result = nullptr;
+        if (SUCCEEDED(dialog->GetResult(&result))) {
+            PWSTR path = nullptr;
+            if (SUCCEEDED(result->GetDisplayName(SIGDN_FILESYSPATH, &path))) {
+                SetDlgItemTextW(window, IDC_FOLDER, path);
+                CoTaskMemFree(path);
+            }
+            result->Release();
+        }
+    }
+    dialog->Release();
+}
+
+void SaveFromSettingsWindow(HWND window) {
+    Settings working = CurrentSettings;
+    working.resolution = ResolutionForRow(Selected(window, IDC_RESOLUTION), working.resolution);
+    working.fps = FpsForRow(Selected(window, IDC_FPS), working.fps);
+    working.countdown = SecondsForRow(Selected(window, IDC_COUNTDOWN), working.countdown);
+    working.screenshot_delay = SecondsForRow(Selected(window, IDC_SCREENSHOT_DELAY), working.screenshot_delay);
+    working.system_audio = Checked(window, IDC_SYSTEM_AUDIO);
+    working.microphone = Checked(window, IDC_MICROPHONE);
+    working.cursor = Checked(window, IDC_CURSOR);
+    std::vector<std::wstring> ids;
+    for (const MicrophoneEntry& entry : MicrophoneChoices) ids.push_back(entry.id);
+    working.microphone_id = MicrophoneIdForRow(ids, Selected(window, IDC_MICROPHONE_ID));
+
+    wchar_t folder[260] = {};
+    GetDlgItemTextW(window, IDC_FOLDER, folder, 260);
+    working.folder = folder;
+    if (working.folder.empty() || !EnsureFolder(working.folder)) {
+        Warn(window, L"That folder can't be used for captures. Choose another.");
+        return;
+    }
+
+    const struct {
+        WORD id;
+        int32_t* modifiers;
+        int32_t* key;
+    } shortcuts[] = {
+        {IDC_HOTKEY_RECORD, &working.hotkey_record_mod, &working.hotkey_record_key},
+        {IDC_HOTKEY_PAUSE, &working.hotkey_pause_mod, &working.hotkey_pause_key},
+        {IDC_HOTKEY_SCREENSHOT, &working.hotkey_screenshot_mod, &working.hotkey_screenshot_key},
+    };
+    for (const auto& shortcut : shortcuts) {
+        const auto value = static_cast<uint16_t>(SendDlgItemMessageW(window, shortcut.id, HKM_GETHOTKEY, 0, 0));
+        ApplyHotkeyControl(value, *shortcut.modifiers, *shortcut.key);
+    }
+    if (!ShortcutsHaveModifiers(working)) {
+        Warn(window, L"Each keyboard shortcut needs Ctrl, Alt or Shift, so it doesn't clash with typing.");
+        return;
+    }
+
+    CurrentSettings = working;
+    SaveSettings(CurrentSettings);
+    RegisterShortcuts(true);
+    DestroyWindow(window);
+}
+
+void CreateControls(HWND window) {
+    const Settings& s = CurrentSettings;
+    int y = 16;
+    AddLabel(window, L"&Resolution", y);
+    AddList(window, IDC_RESOLUTION, {L"720p (light, recommended)", L"1080p", L"The monitor's own size"},
+            ResolutionRow(s.resolution), y);
+    y += 34;
+    AddLabel(window, L"&Frame rate", y);
+    AddList(window, IDC_FPS, {L"15 frames a second", L"30 frames a second", L"60 frames a second"}, FpsRow(s.fps), y);
+    y += 34;
+    const std::vector<std::wstring> seconds = {L"None", L"3 seconds", L"5 seconds", L"10 seconds"};
+    AddLabel(window, L"&Countdown before recording", y);
+    AddList(window, IDC_COUNTDOWN, seconds, SecondsRow(s.countdown), y);
+    y += 34;
+    AddLabel(window, L"Screenshot &delay", y);
+    AddList(window, IDC_SCREENSHOT_DELAY, seconds, SecondsRow(s.screenshot_delay), y);
+    y += 34;
+    AddCheck(window, IDC_SYSTEM_AUDIO, L"Record computer &sound", s.system_audio, y);
+    y += 30;
+    AddCheck(window, IDC_MICROPHONE, L"Record the &microphone", s.microphone, y);
+    y += 30;
+    AddLabel(window, L"Micro&phone to use", y);
+    std::vector<std::wstring> names = {L"Default microphone"};
+    std::vector<std::wstring> ids;
+    for (const MicrophoneEntry& entry : MicrophoneChoices) {
+        names.push_back(entry.name);
+        ids.push_back(entry.id);
+    }
+    AddList(window, IDC_MICROPHONE_ID, names, MicrophoneRow(ids, s.microphone_id), y);
+    y += 34;
+    AddCheck(window, IDC_CURSOR, L"Show the mouse &pointer", s.cursor, y);
+    y += 30;
+    AddLabel(window, L"Save captures &in", y);
+    AddControl(window, WS_EX_CLIENTEDGE, L"EDIT", s.folder.c_str(), WS_TABSTOP | ES_AUTOHSCROLL, 220, y, 190, 26,
+               IDC_FOLDER);
+    AddControl(window, 0, L"BUTTON", L"&Browse\u2026", WS_TABSTOP | BS_PUSHBUTTON, 414, y, 76, 26, IDC_BROWSE);
+    y += 36;
+    AddShortcut(window, IDC_HOTKEY_RECORD, L"Shortcut: record or stop", s.hotkey_record_mod, s.hotkey_record_key, y);
+    y += 34;
+    AddShortcut(window, IDC_HOTKEY_PAUSE, L"Shortcut: pause or resume", s.hotkey_pause_mod, s.hotkey_pause_key, y);
+    y += 34;
+    AddShortcut(window, IDC_HOTKEY_SCREENSHOT, L"Shortcut: screenshot", s.hotkey_screenshot_mod,
+                s.hotkey_screenshot_key, y);
+    y += 34;
+    AddControl(window, 0, L"BUTTON", L"Save", WS_TABSTOP | BS_DEFPUSHBUTTON, 300, y + 8, 90, 30, IDC_SAVE);
+    AddControl(window, 0, L"BUTTON", L"Cancel", WS_TABSTOP | BS_PUSHBUTTON, 400, y + 8, 90, 30, IDC_CANCEL);
+
+    RECT frame{0, 0, 506, y + 54};
+    AdjustWindowRectEx(&frame, kWindowStyle, FALSE, kWindowExStyle);
+    SetWindowPos(window, nullptr, 0, 0, frame.right - frame.left, frame.bottom - frame.top,
+                 SWP_NOZORDER | SWP_NOMOVE | SWP_NOACTIVATE);
+}
+
+}  // namespace
+
 void OpenSettingsWindow() {
-    if (SettingsWindow != nullptr) SetForegroundWindow(SettingsWindow);
+    if (SettingsWindow != nullptr) {
+        SetForegroundWindow(SettingsWindow);
+        return;
+    }
+    MicrophoneChoices = ListMicrophones();
+    SettingsWindow = CreateWindowExW(kWindowExStyle, kSettingsClass, L"NIRA Ostrel settings", kWindowStyle,
+                                     CW_USEDEFAULT, CW_USEDEFAULT, 520, 560, nullptr, nullptr, Instance, nullptr);
+    if (SettingsWindow == nullptr) return;
+    CreateControls(SettingsWindow);
+    ShowWindow(SettingsWindow, SW_SHOW);
+    SetForegroundWindow(SettingsWindow);
+}
+
+LRESULT CALLBACK SettingsWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    switch (message) {
+        case WM_COMMAND:
+            switch (LOWORD(wParam)) {
+                case IDC_BROWSE:
+                    Browse(window);
+                    return 0;
+                case IDC_SAVE:
+                    SaveFromSettingsWindow(window);
+                    return 0;
+                case IDC_CANCEL:
+                    DestroyWindow(window);
+                    return 0;
+                default:
+                    break;
+            }
+            break;
+        case WM_CLOSE:
+            DestroyWindow(window);
+            return 0;
+        case WM_DESTROY:
+            if (SettingsWindow == window) SettingsWindow = nullptr;
+            return 0;
+        case WM_CTLCOLORSTATIC:
+            if (!IsHighContrast()) {
+                SetBkColor(reinterpret_cast<HDC>(wParam), GetSysColor(COLOR_WINDOW));
+                return reinterpret_cast<LRESULT>(GetSysColorBrush(COLOR_WINDOW));
+            }
+            break;
+        default:
+            break;
+    }
+    return DefWindowProcW(window, message, wParam, lParam);
 }

@@ -1,8 +1,12 @@
 #pragma once
 // The always-on-top recording toolbar.
+#include <windows.h>
 
 // Creates the toolbar and shows it without taking the focus; sets
 // ToolbarWindow and HideFromCaptureOk.
 void CreateToolbar();
-// Brings the toolbar's texts and buttons in line with the recording state.
+// Brings the primary button's caption and the Stop button in line with the
+// recording state, and repaints.
 void UpdateToolbar();
+LRESULT CALLBACK ToolbarWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+bool IsHighContrast();

@@ -93,6 +93,11 @@ class Wine:
     def driver(self, *args, timeout=60):
         return self.run([str(a) for a in args], exe="OstrelDriver.exe", timeout=timeout).returncode
 
+    def driver_output(self, *args, timeout=60):
+        """What the driver printed, or None when it failed."""
+        done = self.run([str(a) for a in args], exe="OstrelDriver.exe", timeout=timeout)
+        return done.stdout.decode("utf-8").strip() if done.returncode == 0 else None
+
     def wait_for_window(self, window_class=MAIN_CLASS, seconds=30):
         return self.driver("wait", window_class, seconds, timeout=seconds + 30) == 0
 

@@ -14,6 +14,12 @@
 //                                                write its text (UTF-8) to FILE, press BUTTON
 //                                                (1 OK, 2 Cancel, 6 Yes, 7 No; 0 presses
 //                                                nothing) and wait until the box is gone
+//   OstrelDriver rect CLASS                      print the window's screen rectangle: left top right bottom
+//   OstrelDriver client CLASS                    print the window's client size: width height
+//   OstrelDriver count CLASS                     print how many top-level windows have the class
+//   OstrelDriver get-text CLASS ID               print the text (UTF-8) of child ID, or of the window for 0
+//   OstrelDriver set-text CLASS ID TEXT          set the text of child ID
+//   OstrelDriver send CLASS ID MESSAGE WPARAM LPARAM  send a message to child ID; print the result
 //   OstrelDriver hold-hotkey MODIFIERS KEY SECONDS  hold a system-wide shortcut that long;
 //                                                prints "holding" or "refused"
 //
@@ -148,6 +154,23 @@ int HoldHotkey(UINT modifiers, UINT key, double seconds) {
     return 0;
 }
 
+HWND Target(const wchar_t* windowClass, const wchar_t* id) {
+    HWND window = Find(windowClass);
+    if (window == nullptr) return nullptr;
+    const int child = static_cast<int>(Number(id));
+    return child == 0 ? window : GetDlgItem(window, child);
+}
+
+int PrintText(HWND window) {
+    if (window == nullptr) return 1;
+    wchar_t text[4096] = {};
+    GetWindowTextW(window, text, 4096);
+    char utf8[16384] = {};
+    WideCharToMultiByte(CP_UTF8, 0, text, -1, utf8, sizeof utf8, nullptr, nullptr);
+    std::fputs(utf8, stdout);
+    return 0;
+}
+
 int Usage() {
     std::fputs("usage: OstrelDriver find|wait|gone|post|close CLASS [...]\n", stderr);
     return 2;
@@ -181,6 +204,39 @@ int wmain(int argc, wchar_t** argv) {
                             static_cast<LPARAM>(Number(argv[5])))
                    ? 0
                    : 1;
+    }
+    if (command == L"rect") {
+        RECT rect{};
+        HWND window = Find(windowClass);
+        if (window == nullptr || !GetWindowRect(window, &rect)) return 1;
+        std::printf("%ld %ld %ld %ld\n", rect.left, rect.top, rect.right, rect.bottom);
+        return 0;
+    }
+    if (command == L"client") {
+        RECT rect{};
+        HWND window = Find(windowClass);
+        if (window == nullptr || !GetClientRect(window, &rect)) return 1;
+        std::printf("%ld %ld\n", rect.right, rect.bottom);
+        return 0;
+    }
+    if (command == L"count") {
+        int count = 0;
+        for (HWND window = nullptr; (window = FindWindowExW(nullptr, window, windowClass, nullptr)) != nullptr;) ++count;
+        std::printf("%d\n", count);
+        return 0;
+    }
+    if (command == L"get-text" && argc >= 4) return PrintText(Target(windowClass, argv[3]));
+    if (command == L"set-text" && argc >= 5) {
+        HWND target = Target(windowClass, argv[3]);
+        return target != nullptr && SetWindowTextW(target, argv[4]) ? 0 : 1;
+    }
+    if (command == L"send" && argc >= 7) {
+        HWND target = Target(windowClass, argv[3]);
+        if (target == nullptr) return 1;
+        const LRESULT result = SendMessageW(target, static_cast<UINT>(Number(argv[4])),
+                                            static_cast<WPARAM>(Number(argv[5])), static_cast<LPARAM>(Number(argv[6])));
+        std::printf("%lld\n", static_cast<long long>(result));
+        return 0;
     }
     if (command == L"close") {
         HWND window = Find(windowClass);

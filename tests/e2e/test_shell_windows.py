@@ -1,0 +1,97 @@
+"""The recording toolbar and the settings window under Wine."""
+import time
+
+from conftest import wait_until, winpath
+from test_shell_flows import OK, WM_COMMAND, WM_HOTKEY, answer, dismiss_hide_notice, growing_part, start
+
+TOOLBAR, SETTINGS = "NIRAOstrelToolbar", "NIRAOstrelSettings"
+ID_SETTINGS, IDC_COUNTDOWN, IDC_FOLDER, IDC_SAVE = 106, 502, 508, 513
+IDC_HOTKEY_RECORD, IDC_HOTKEY_PAUSE = 510, 511
+CB_GETCURSEL, CB_SETCURSEL, HKM_SETHOTKEY, HKM_GETHOTKEY = 0x0147, 0x014E, 0x0401, 0x0402
+
+
+def primary(wine):
+    return wine.driver_output("get-text", TOOLBAR, 100)
+
+
+def test_toolbar_place_size_and_primary_button(wine, data_dir, tmp_path):
+    caps = tmp_path / "caps"
+    process = start(wine, data_dir, caps, countdown=3)
+    left, top, right, bottom = map(int, wine.driver_output("rect", TOOLBAR).split())
+    # Top right of the work area (the whole 1920 x 1080 screen here), 450 wide.
+    assert (left, top, right - left) == (1920 - 470, 20, 450)
+    assert bottom - top in (44, 64)  # 64 where Windows cannot keep it out of captures
+    assert wine.driver_output("get-text", TOOLBAR, 0) == "NIRA Ostrel recording controls"
+    assert wine.driver_output("get-text", TOOLBAR, 109) == "Hide toolbar"
+    assert primary(wine) == "Record"
+
+    wine.driver("post", "NIRAOstrelWindowsMain", WM_HOTKEY, 1, 0)
+    if bottom - top == 64:
+        dismiss_hide_notice(wine, tmp_path)
+    assert wait_until(lambda: primary(wine) == "Cancel", 10)
+    assert growing_part(caps)
+    assert primary(wine) == "Pause"
+    wine.driver("post", "NIRAOstrelWindowsMain", WM_HOTKEY, 2, 0)
+    assert wait_until(lambda: primary(wine) == "Resume", 10)
+    wine.driver("post", "NIRAOstrelWindowsMain", WM_HOTKEY, 1, 0)
+    assert wait_until(lambda: primary(wine) == "Record", 60)
+    assert wine.close(process) == 0
+
+
+def settings_file(data_dir):
+    raw = (data_dir / "settings.ini").read_bytes()
+    return raw.decode("utf-16") if raw.startswith(b"\xff\xfe") else raw.decode("utf-8-sig")
+
+
+def save_expecting(wine, tmp_path, message):
+    wine.driver("post", SETTINGS, WM_COMMAND, IDC_SAVE, 0)
+    assert answer(wine, tmp_path, "NIRA Ostrel", OK) == message
+    assert wine.driver_output("count", SETTINGS) == "1"
+
+
+def test_settings_window_checks_and_saves(wine, data_dir, tmp_path):
+    process = wine.start_tray(exe="OstrelWindowsTest.exe")
+    for _ in range(2):
+        wine.driver("post", "NIRAOstrelWindowsMain", WM_COMMAND, ID_SETTINGS, 0)
+    assert wine.wait_for_window(SETTINGS)
+    time.sleep(1)
+    assert wine.driver_output("count", SETTINGS) == "1"
+    client = wine.driver_output("client", SETTINGS)
+    assert client == "506 468"
+    assert wine.driver_output("send", SETTINGS, IDC_COUNTDOWN, CB_GETCURSEL, 0, 0) == "1"  # 3 seconds
+    assert wine.driver_output("send", SETTINGS, IDC_HOTKEY_RECORD, HKM_GETHOTKEY, 0, 0) == str(0x0552)
+    before = (data_dir / "settings.ini").read_bytes() if (data_dir / "settings.ini").exists() else None
+
+    folder_message = "That folder can't be used for captures. Choose another."
+    for folder in ("relative\\captures", ""):
+        wine.driver("set-text", SETTINGS, IDC_FOLDER, folder)
+        save_expecting(wine, tmp_path, folder_message)
+
+    chosen = tmp_path / "new" / "captures"
+    wine.driver("set-text", SETTINGS, IDC_FOLDER, winpath(chosen))
+    wine.driver("send", SETTINGS, IDC_HOTKEY_PAUSE, HKM_SETHOTKEY, 0x50, 0)  # P without a modifier
+    save_expecting(wine, tmp_path, "Each keyboard shortcut needs Ctrl, Alt or Shift, so it doesn't clash with typing.")
+    after = (data_dir / "settings.ini").read_bytes() if (data_dir / "settings.ini").exists() else None
+    assert after == before
+
+    # Ctrl+Shift+F9 to record, the pause control cleared (keeps Alt+Shift+P), no countdown.
+    wine.driver("send", SETTINGS, IDC_HOTKEY_RECORD, HKM_SETHOTKEY, 0x0378, 0)
+    wine.driver("send", SETTINGS, IDC_HOTKEY_PAUSE, HKM_SETHOTKEY, 0, 0)
+    wine.driver("send", SETTINGS, IDC_COUNTDOWN, CB_SETCURSEL, 0, 0)
+    wine.driver("post", SETTINGS, WM_COMMAND, IDC_SAVE, 0)
+    assert wine.driver("gone", SETTINGS, 20) == 0
+    assert chosen.is_dir()
+    lines = [line for line in settings_file(data_dir).splitlines() if "=" in line]
+    assert [line.split("=", 1)[0] for line in lines] == [
+        "resolution", "fps", "system_audio", "microphone", "microphone_id", "cursor", "countdown",
+        "screenshot_delay", "folder", "hotkey_record_mod", "hotkey_record_key", "hotkey_pause_mod",
+        "hotkey_pause_key", "hotkey_screenshot_mod", "hotkey_screenshot_key"]
+    values = dict(line.split("=", 1) for line in lines)
+    assert values["folder"] == winpath(chosen)
+    assert (values["countdown"], values["hotkey_record_mod"], values["hotkey_record_key"]) == ("0", "6", "120")
+    assert (values["hotkey_pause_mod"], values["hotkey_pause_key"]) == ("5", "80")
+
+    # The new record shortcut is ours now; the old one is free again.
+    assert wine.driver_output("hold-hotkey", 6, 0x78, 0) is None
+    assert wine.driver_output("hold-hotkey", 5, 0x52, 0) == "holding"
+    assert wine.close(process) == 0
