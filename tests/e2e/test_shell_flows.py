@@ -95,6 +95,8 @@ def test_a_cancelled_countdown_records_nothing(wine, data_dir, tmp_path):
 def test_screenshot_command_and_bad_input(wine, data_dir, tmp_path):
     caps = tmp_path / "caps"
     process = start(wine, data_dir, caps)
+    assert wait_until(caps.is_dir, 20)
+    caps.rmdir()  # a captures folder that vanished is made again
     post(wine, WM_COMMAND, ID_SCREENSHOT)
     assert wait_until(lambda: list(caps.glob("Screenshot *.png")) and not list(caps.glob("*.part")), 30)
 

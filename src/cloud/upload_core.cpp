@@ -1,0 +1,130 @@
+#include "cloud/upload_core.h"
+
+#include <cstdio>
+
+namespace {
+
+bool StartsWithKey(std::string_view line, std::string_view key) {
+    return line.size() > key.size() && line.compare(0, key.size(), key) == 0 && line[key.size()] == '|';
+}
+
+}  // namespace
+
+std::optional<CaptureKind> CaptureKindFor(std::wstring_view fileName) {
+    const size_t dot = fileName.find_last_of(L'.');
+    if (dot == std::wstring_view::npos) return std::nullopt;
+    std::string extension;
+    for (wchar_t c : fileName.substr(dot)) {
+        if (c >= L'A' && c <= L'Z') c = static_cast<wchar_t>(c - L'A' + L'a');
+        if (c > 0x7F) return std::nullopt;  // no extension of the table has other letters
+        extension += static_cast<char>(c);
+    }
+    static const struct {
+        const char* extension;
+        CaptureKind kind;
+    } table[] = {
+        {".mp4", {"video/mp4", "video"}},        {".png", {"image/png", "screenshot"}},
+        {".jpg", {"image/jpeg", "screenshot"}},  {".jpeg", {"image/jpeg", "screenshot"}},
+        {".webp", {"image/webp", "screenshot"}}, {".gif", {"image/gif", "screenshot"}},
+    };
+    for (const auto& row : table)
+        if (extension == row.extension) return row.kind;
+    return std::nullopt;
+}
+
+std::wstring_view FileStem(std::wstring_view fileName) {
+    const size_t dot = fileName.find_last_of(L'.');
+    return dot == std::wstring_view::npos ? fileName : fileName.substr(0, dot);
+}
+
+std::optional<uint32_t> ServicePartSize(double value, uint32_t current) {
+    if (!(value >= 1)) return current;  // also NaN
+    if (value >= 4294967296.0) return std::nullopt;
+    return static_cast<uint32_t>(value);
+}
+
+uint64_t PartCount(uint64_t fileSize, uint32_t partSize) {
+    return partSize == 0 ? 0 : fileSize / partSize + (fileSize % partSize != 0 ? 1 : 0);
+}
+
+PartRange PartOf(uint64_t fileSize, uint32_t partSize, uint64_t number) {
+    PartRange range;
+    if (number == 0 || number > PartCount(fileSize, partSize)) return range;
+    range.offset = (number - 1) * partSize;
+    const uint64_t end = number * partSize < fileSize ? number * partSize : fileSize;
+    range.length = static_cast<uint32_t>(end - range.offset);
+    return range;
+}
+
+bool PartFailureRetryable(int status, std::string_view errorCode) {
+    if (status == 0 || status == 429 || status >= 500) return true;
+    return errorCode == "checksum_mismatch";
+}
+
+uint32_t PartRetryWaitMs(int attempt) {
+    uint32_t wait = 1000;
+    for (int i = 0; i < attempt; ++i) wait *= 4;
+    return wait;
+}
+
+std::optional<int> PercentReporter::Update(uint64_t done, uint64_t total) {
+    if (total == 0) return std::nullopt;
+    const int percent = static_cast<int>(done * 100 / total);
+    if (percent == last_) return std::nullopt;
+    last_ = percent;
+    return percent;
+}
+
+std::string UtcTimeStampText(int year, int month, int day, int hour, int minute, int second, int millisecond) {
+    char text[40];
+    std::snprintf(text, sizeof text, "%04d-%02d-%02dT%02d:%02d:%02d.%03dZ", year, month, day, hour, minute, second,
+                  millisecond);
+    return text;
+}
+
+std::wstring SavedToLibraryText(std::string_view state) {
+    if (state == "ready") return L"Saved to your workspace library.";
+    return L"Saved. It's being safety-checked and will show in the library in a moment.";
+}
+
+std::string UploadKey(std::string_view pathUtf8, uint64_t size) {
+    return std::string(pathUtf8) + "|" + std::to_string(size);
+}
+
+std::vector<std::string> UploadLines(std::string_view bytes) {
+    std::vector<std::string> lines;
+    std::string line;
+    for (size_t i = 0; i < bytes.size(); ++i) {
+        if (bytes[i] == '\r' && i + 1 < bytes.size() && bytes[i + 1] == '\n') continue;
+        if (bytes[i] == '\n') {
+            lines.push_back(std::move(line));
+            line.clear();
+        } else {
+            line += bytes[i];
+        }
+    }
+    if (!line.empty()) lines.push_back(std::move(line));
+    return lines;
+}
+
+std::string FindUploadIdIn(const std::vector<std::string>& lines, std::string_view key) {
+    for (const std::string& line : lines)
+        if (StartsWithKey(line, key)) return line.substr(key.size() + 1);
+    return {};
+}
+
+std::string UploadsFileAfterSet(const std::vector<std::string>& lines, std::string_view key, std::string_view id) {
+    std::string text;
+    for (const std::string& line : lines) {
+        if (line.empty() || StartsWithKey(line, key)) continue;
+        text += line;
+        text += "\r\n";
+    }
+    if (!id.empty()) {
+        text += key;
+        text += '|';
+        text += id;
+        text += "\r\n";
+    }
+    return text;
+}

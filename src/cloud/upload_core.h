@@ -1,0 +1,63 @@
+#pragma once
+// The arithmetic and bookkeeping of sending a capture to the library in
+// numbered parts: kinds of capture, the part plan, which failures are worth
+// another attempt, progress percentages, and the uploads.txt lines that let
+// an interrupted upload carry on.
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+struct CaptureKind {
+    const char* mime;
+    const char* kind;  // "video" or "screenshot"
+};
+// By the file name's extension, compared in lower case; none for other files.
+std::optional<CaptureKind> CaptureKindFor(std::wstring_view fileName);
+// The file name without its extension (from the last dot).
+std::wstring_view FileStem(std::wstring_view fileName);
+
+constexpr uint32_t kDefaultPartSize = 8u << 20;
+
+// The service's "part_size": whole bytes; below 1 keeps `current`. None when
+// it does not fit a 32-bit part length (the upload cannot follow it).
+std::optional<uint32_t> ServicePartSize(double value, uint32_t current);
+
+struct PartRange {
+    uint64_t offset = 0;
+    uint32_t length = 0;
+};
+uint64_t PartCount(uint64_t fileSize, uint32_t partSize);
+PartRange PartOf(uint64_t fileSize, uint32_t partSize, uint64_t number);  // number from 1
+
+// A failed part: another attempt for no answer (status 0), 429, 5xx, and a
+// refusal whose error code is "checksum_mismatch".
+bool PartFailureRetryable(int status, std::string_view errorCode);
+constexpr int kPartAttempts = 4;
+// The wait after failed attempt i (from 0): 1, 4, 16 and 64 seconds.
+uint32_t PartRetryWaitMs(int attempt);
+
+// Percentages of bytes sent, each reported once.
+class PercentReporter {
+public:
+    std::optional<int> Update(uint64_t done, uint64_t total);
+
+private:
+    int last_ = -1;
+};
+
+// "2025-03-07T09:05:41.123Z"
+std::string UtcTimeStampText(int year, int month, int day, int hour, int minute, int second, int millisecond);
+
+// The text shown after the service completed a capture in `state`.
+std::wstring SavedToLibraryText(std::string_view state);
+
+// uploads.txt: one "key|id" line per unfinished upload, oldest first.
+std::string UploadKey(std::string_view pathUtf8, uint64_t size);
+// Lines as text mode reads them: CR LF becomes a line end.
+std::vector<std::string> UploadLines(std::string_view fileBytes);
+std::string FindUploadIdIn(const std::vector<std::string>& lines, std::string_view key);
+// The file's new contents: other lines kept in order, the key's line moved to
+// the end with the new id, or dropped for an empty id. CR LF line ends.
+std::string UploadsFileAfterSet(const std::vector<std::string>& lines, std::string_view key, std::string_view id);
