@@ -27,6 +27,8 @@ add_library(ostrel_glue STATIC
   src/recorder/audio_loop.cpp
   src/recorder/recorder.cpp
   src/recorder/video_loop.cpp
+  src/cloud/capture_facts.cpp
+  src/cloud/uploads_file.cpp
   src/common/wide_format.cpp
   src/storage/folders.cpp
   src/storage/log.cpp
@@ -35,7 +37,7 @@ add_library(ostrel_glue STATIC
 )
 target_include_directories(ostrel_glue PUBLIC src)
 target_compile_options(ostrel_glue PRIVATE ${OSTREL_WARNINGS} -municode)
-target_link_libraries(ostrel_glue PUBLIC ostrel_core shell32 ole32 user32 gdi32 comctl32 d3d11 dxgi windowscodecs mfplat mfreadwrite mfuuid uuid)
+target_link_libraries(ostrel_glue PUBLIC ostrel_core shell32 ole32 user32 gdi32 comctl32 d3d11 dxgi windowscodecs mfplat mfreadwrite mfuuid uuid bcrypt crypt32 propsys)
 
 # The icon, drawn by our own script.
 set(OSTREL_ICON ${CMAKE_BINARY_DIR}/resources/ostrel.ico)
