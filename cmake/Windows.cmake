@@ -13,7 +13,7 @@ add_library(ostrel_glue STATIC
   src/app/cloud_calls_pending.cpp
   src/app/hotkeys.cpp
   src/app/main_window.cpp
-  src/app/posted.cpp
+  src/common/posted.cpp
   src/app/recovery.cpp
   src/app/settings_window.cpp
   src/app/self_tests.cpp

@@ -4,7 +4,7 @@
 
 #include <memory>
 
-#include "app/posted.h"
+#include "common/posted.h"
 #include "app/shell.h"
 #include "app/shell_core.h"
 #include "app/toolbar.h"

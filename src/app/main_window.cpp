@@ -7,7 +7,7 @@
 
 #include "app/capture_flows.h"
 #include "app/cloud_calls.h"
-#include "app/posted.h"
+#include "common/posted.h"
 #include "app/settings_window.h"
 #include "app/shell.h"
 #include "app/shell_core.h"

@@ -1,4 +1,4 @@
-#include "app/posted.h"
+#include "common/posted.h"
 
 #include <mutex>
 #include <unordered_map>
