@@ -13,11 +13,15 @@ add_library(ostrel_glue STATIC
   src/app/main_window.cpp
   src/app/self_tests.cpp
   src/app/shell.cpp
+  src/app/signin_window.cpp
   src/app/tray.cpp
   src/audio/audio_source.cpp
   src/capture/capturer.cpp
   src/capture/d3d.cpp
   src/capture/screenshot.cpp
+  src/cloud/account.cpp
+  src/cloud/device_signin.cpp
+  src/cloud/http_client.cpp
   src/recorder/audio_loop.cpp
   src/recorder/recorder.cpp
   src/recorder/video_loop.cpp
@@ -29,7 +33,7 @@ add_library(ostrel_glue STATIC
 )
 target_include_directories(ostrel_glue PUBLIC src)
 target_compile_options(ostrel_glue PRIVATE ${OSTREL_WARNINGS} -municode)
-target_link_libraries(ostrel_glue PUBLIC ostrel_core shell32 ole32 user32 gdi32 comctl32 d3d11 dxgi windowscodecs mfplat mfreadwrite mfuuid uuid)
+target_link_libraries(ostrel_glue PUBLIC ostrel_core shell32 ole32 user32 gdi32 comctl32 d3d11 dxgi windowscodecs mfplat mfreadwrite mfuuid uuid winhttp crypt32)
 
 # The icon, drawn by our own script.
 set(OSTREL_ICON ${CMAKE_BINARY_DIR}/resources/ostrel.ico)
@@ -79,6 +83,7 @@ add_executable(OstrelUnitTests
   tests/unit/main.cpp
   ${OSTREL_CORE_TESTS}
   tests/unit/win_capture_test.cpp
+  tests/unit/win_cloud_test.cpp
   tests/unit/win_resources_test.cpp
   tests/unit/win_settings_test.cpp
   tests/unit/win_storage_test.cpp

@@ -15,6 +15,7 @@
 #include "app/hotkeys.h"
 #include "app/self_tests.h"
 #include "app/shell.h"
+#include "app/signin_window.h"
 #include "app/tray.h"
 #include "common/unique_handle.h"
 #include "recorder/recorder.h"
@@ -76,7 +77,7 @@ void RegisterWindowClasses() {
         {kMainWindowClass, MainWindowProc, nullptr},
         {kToolbarClass, DefWindowProcW, nullptr},
         {kSettingsClass, DefWindowProcW, reinterpret_cast<HBRUSH>(COLOR_WINDOW + 1)},
-        {kSignInClass, DefWindowProcW, reinterpret_cast<HBRUSH>(COLOR_WINDOW + 1)},
+        {kSignInClass, SignInWindowProc, reinterpret_cast<HBRUSH>(COLOR_WINDOW + 1)},
     };
     for (const ClassRow& row : rows) {
         WNDCLASSEXW windowClass{};
