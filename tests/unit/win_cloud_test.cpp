@@ -1,11 +1,9 @@
 #include <doctest.h>
 
 #include <windows.h>
-#include <dpapi.h>
 
 #include "app/shell.h"
 #include "app/signin_window.h"
-#include "cloud/account.h"
 #include "cloud/http_client.h"
 #include "win_test_support.h"
 
@@ -19,15 +17,6 @@ public:
     ~TestServerOverride() { SetEnvironmentVariableW(L"OSTREL_TEST_SERVER", nullptr); }
 };
 
-std::string Protect(const std::string& plaintext) {
-    DATA_BLOB in{static_cast<DWORD>(plaintext.size()), reinterpret_cast<BYTE*>(const_cast<char*>(plaintext.data()))};
-    DATA_BLOB out{};
-    REQUIRE(CryptProtectData(&in, L"test", nullptr, nullptr, nullptr, CRYPTPROTECT_UI_FORBIDDEN, &out));
-    std::string blob(reinterpret_cast<char*>(out.pbData), out.cbData);
-    LocalFree(out.pbData);
-    return blob;
-}
-
 std::wstring ControlText(HWND window, int id) {
     wchar_t text[512] = {};
     GetDlgItemTextW(window, id, text, 512);
@@ -35,32 +24,6 @@ std::wstring ControlText(HWND window, int id) {
 }
 
 }  // namespace
-
-TEST_CASE("the sign-in is kept protected in account.dat, and a damaged file means signed out") {
-    ScratchFolder scratch;
-    DataDirOverride data(scratch.Path().c_str());
-    CHECK_FALSE(IsSignedIn());
-    {
-        std::lock_guard<std::mutex> hold(AccountFileLock());
-        REQUIRE(SaveAccount(Account{"secret-token", "ada@example.com", "Team\nNorth \xC3\xA9"}));
-    }
-    CHECK(ReadBytes(AccountFilePath()).find("secret-token") == std::string::npos);
-    CHECK(IsSignedIn());
-    CHECK(SignedInEmail() == L"ada@example.com");
-    CHECK(SignedInWorkspace() == L"Team\nNorth \u00e9");
-
-    WriteBytes(AccountFilePath(), Protect("token\nonly one line feed"));
-    CHECK_FALSE(IsSignedIn());
-    WriteBytes(AccountFilePath(), "not a protected blob");
-    CHECK_FALSE(IsSignedIn());
-    CHECK(SignedInEmail().empty());
-    WriteBytes(AccountFilePath(), "");
-    CHECK_FALSE(IsSignedIn());
-
-    ForgetAccount();
-    CHECK(GetFileAttributesW(AccountFilePath().c_str()) == INVALID_FILE_ATTRIBUTES);
-    CHECK(ReadBytes(scratch / L"ostrel.log").find("cloud: signed out on this computer") != std::string::npos);
-}
 
 TEST_CASE("base URL from the environment, and an authorized call without a sign-in sends nothing") {
     ScratchFolder scratch;
