@@ -124,7 +124,8 @@ def test_poll_answered_503_ends_the_signin_at_once(wine, library, tmp_path):
     ({"status": 200, "body": '{"device_code":"abc","user_code":"X', "content_type": "application/json"}, NO_CODE),
     ({"status": 200, "body": "[" * 100_000, "content_type": "application/json"}, NO_CODE),
     ({"status": 200, "body": "{\"device_code\":\"abc\",}", "content_type": "application/json"}, NO_CODE),
-], ids=["503-html", "502-huge-html", "404-message", "dropped", "huge-json", "truncated", "deep", "malformed"])
+    ({"status": 200, "body": "9", "size": 999_000, "content_type": "application/json"}, NO_CODE),
+], ids=["503-html", "502-huge-html", "404-message", "dropped", "huge-json", "truncated", "deep", "malformed", "long-number"])
 def test_a_failed_start_reads_as_a_sentence(wine, library, tmp_path, fault, message):
     library.faults(dict(fault, path="^/api/device/start$"))
     started = time.monotonic()
