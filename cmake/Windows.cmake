@@ -10,7 +10,7 @@ target_link_options(convert_write_bench PRIVATE ${OSTREL_STATIC_RUNTIME})
 # Platform glue shared by the shipping program, its test build and the unit tests.
 add_library(ostrel_glue STATIC
   src/app/capture_flows.cpp
-  src/app/cloud_calls_pending.cpp
+  src/app/cloud_calls.cpp
   src/app/hotkeys.cpp
   src/app/main_window.cpp
   src/common/posted.cpp
@@ -18,12 +18,16 @@ add_library(ostrel_glue STATIC
   src/app/settings_window.cpp
   src/app/self_tests.cpp
   src/app/shell.cpp
+  src/app/signin_window.cpp
   src/app/toolbar.cpp
   src/app/tray.cpp
   src/audio/audio_source.cpp
   src/capture/capturer.cpp
   src/capture/d3d.cpp
   src/capture/screenshot.cpp
+  src/cloud/account.cpp
+  src/cloud/device_signin.cpp
+  src/cloud/http_client.cpp
   src/recorder/audio_loop.cpp
   src/recorder/recorder.cpp
   src/recorder/video_loop.cpp
@@ -37,7 +41,7 @@ add_library(ostrel_glue STATIC
 )
 target_include_directories(ostrel_glue PUBLIC src)
 target_compile_options(ostrel_glue PRIVATE ${OSTREL_WARNINGS} -municode)
-target_link_libraries(ostrel_glue PUBLIC ostrel_core shell32 ole32 user32 gdi32 comctl32 d3d11 dxgi windowscodecs mfplat mfreadwrite mfuuid uuid bcrypt crypt32 propsys)
+target_link_libraries(ostrel_glue PUBLIC ostrel_core shell32 ole32 user32 gdi32 comctl32 d3d11 dxgi windowscodecs mfplat mfreadwrite mfuuid uuid winhttp crypt32 bcrypt propsys)
 
 # The icon, drawn by our own script.
 set(OSTREL_ICON ${CMAKE_BINARY_DIR}/resources/ostrel.ico)
@@ -87,6 +91,7 @@ add_executable(OstrelUnitTests
   tests/unit/main.cpp
   ${OSTREL_CORE_TESTS}
   tests/unit/win_capture_test.cpp
+  tests/unit/win_cloud_test.cpp
   tests/unit/win_resources_test.cpp
   tests/unit/win_settings_test.cpp
   tests/unit/win_storage_test.cpp

@@ -11,6 +11,7 @@ OSTREL_PACKAGES=(
   wine wine64 xvfb xauth x11-utils libgl1-mesa-dri
   pulseaudio pulseaudio-utils
   doctest-dev python3 python3-pytest python3-pil
+  clang libclang-rt-14-dev
   ffmpeg imagemagick
 )
 

@@ -18,6 +18,7 @@
 #include "app/self_tests.h"
 #include "app/settings_window.h"
 #include "app/shell.h"
+#include "app/signin_window.h"
 #include "app/toolbar.h"
 #include "app/tray.h"
 #include "common/unique_handle.h"
@@ -74,12 +75,11 @@ void RegisterWindowClasses() {
         WNDPROC procedure;
         HBRUSH background;
     };
-    // The sign-in window gets its own procedure with the library client.
     const ClassRow rows[] = {
         {kMainWindowClass, MainWindowProc, nullptr},
         {kToolbarClass, ToolbarWindowProc, nullptr},
         {kSettingsClass, SettingsWindowProc, reinterpret_cast<HBRUSH>(COLOR_WINDOW + 1)},
-        {kSignInClass, DefWindowProcW, reinterpret_cast<HBRUSH>(COLOR_WINDOW + 1)},
+        {kSignInClass, SignInWindowProc, reinterpret_cast<HBRUSH>(COLOR_WINDOW + 1)},
     };
     for (const ClassRow& row : rows) {
         WNDCLASSEXW windowClass{};

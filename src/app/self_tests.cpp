@@ -3,6 +3,8 @@
 #include <windows.h>
 
 #include "capture/screenshot.h"
+#include "cloud/account.h"
+#include "cloud/device_signin.h"
 #include "recorder/recorder.h"
 #include "common/unique_handle.h"
 #include "storage/folders.h"
@@ -18,6 +20,19 @@ void WriteResultFile(const std::wstring& path, const std::wstring& text) {
                                   FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!file) return;
     const std::string bytes = TextModeUtf8(text, true);
+    DWORD written = 0;
+    WriteFile(file.Get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
+}
+
+// One line appended the way the runtime's "a, ccs=UTF-8" mode writes it: a new
+// or empty file starts with the byte-order mark. Skipped when it cannot be opened.
+void AppendResultLine(const std::wstring& path, const std::wstring& line) {
+    UniqueHandle file(CreateFileW(path.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ, nullptr, OPEN_ALWAYS,
+                                  FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file) return;
+    LARGE_INTEGER size{};
+    if (!GetFileSizeEx(file.Get(), &size)) return;
+    const std::string bytes = TextModeUtf8(line + L"\n", size.QuadPart == 0);
     DWORD written = 0;
     WriteFile(file.Get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
 }
@@ -76,6 +91,25 @@ int SelfTestRecord(int32_t seconds, const std::wstring& folder, int32_t resoluti
     return path.empty() ? 1 : 0;
 }
 
+// No window and no browser: the code goes to the result file at once, so a
+// harness can read it and approve it.
+int SelfTestSignIn(const std::wstring& resultFile) {
+    DeviceCode code;
+    std::wstring message;
+    if (!StartDeviceSignIn(code, message)) {
+        AppendResultLine(resultFile, L"error=" + message);
+        return 1;
+    }
+    AppendResultLine(resultFile, L"code=" + code.userCode);
+    std::wstring status = L"pending";
+    while (status == L"pending" && GetTickCount64() < code.deadline) {
+        Wait(static_cast<int64_t>(PollWaitMilliseconds(code.interval, GetTickCount64(), code.deadline)));
+        status = PollDeviceToken(code, message);
+    }
+    AppendResultLine(resultFile, L"result=" + status + L" email=" + SignedInEmail() + L" workspace=" + SignedInWorkspace());
+    return status == L"approved" ? 0 : 2;
+}
+
 }  // namespace
 
 std::optional<int> RunSelfTest(const SelfTestRequest& request) {
@@ -85,6 +119,11 @@ std::optional<int> RunSelfTest(const SelfTestRequest& request) {
             return SelfTestRecord(request.seconds, request.folder, request.resolution, request.fps, request.syncTest);
         case SelfTestKind::Screenshot:
             return SelfTestScreenshot(request.folder);
+        case SelfTestKind::SignIn:
+            return SelfTestSignIn(request.resultFile);
+        case SelfTestKind::SignOut:
+            SignOut();
+            return IsSignedIn() ? 1 : 0;
         // The other runners join here as the features they exercise are
         // built; until then their switches are not recognised.
         default:

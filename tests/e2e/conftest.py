@@ -233,3 +233,15 @@ def _hide_pictures_afterwards():
     yield
     for display in list(_shown):
         hide_picture(display)
+
+
+@pytest.fixture
+def library(tmp_path):
+    """The library test server, one per test, with its parts stored in the test's folder."""
+    import sys
+    sys.path.insert(0, str(REPO / "tests" / "server"))
+    from harness import LibraryServer
+
+    server = LibraryServer(tmp_path / "library")
+    yield server
+    server.stop()

@@ -1,0 +1,149 @@
+#include "cloud/http_client.h"
+
+#include <windows.h>
+#include <winhttp.h>
+
+#include <optional>
+
+#include "app/shell.h"
+#include "cloud/account.h"
+
+namespace {
+
+constexpr wchar_t kUnreachableMessage[] =
+    L"Ostrel couldn't reach its server. Check the connection; the capture is still on this computer.";
+
+class InternetHandle {
+public:
+    explicit InternetHandle(HINTERNET handle = nullptr) : handle_(handle) {}
+    InternetHandle(const InternetHandle&) = delete;
+    InternetHandle& operator=(const InternetHandle&) = delete;
+    ~InternetHandle() {
+        if (handle_ != nullptr) WinHttpCloseHandle(handle_);
+    }
+    HINTERNET Get() const { return handle_; }
+    explicit operator bool() const { return handle_ != nullptr; }
+
+private:
+    HINTERNET handle_;
+};
+
+template <typename Text>
+void Wipe(Text& text) {
+    if (!text.empty()) SecureZeroMemory(text.data(), text.size() * sizeof(text[0]));
+    text.clear();
+}
+
+void ReadBody(HINTERNET request, std::string& body) {
+    // The limit is tested before each chunk, so one chunk may carry the body past it.
+    while (body.size() <= kResponseBodyLimit) {
+        DWORD available = 0;
+        if (!WinHttpQueryDataAvailable(request, &available) || available == 0) return;
+        const size_t start = body.size();
+        body.resize(start + available);
+        DWORD read = 0;
+        if (!WinHttpReadData(request, body.data() + start, available, &read)) read = 0;
+        body.resize(start + read);
+        if (read == 0) return;
+    }
+}
+
+}  // namespace
+
+std::wstring ServiceBaseUrl() {
+    wchar_t buffer[kTestServerEnvBuffer];
+    const DWORD length = GetEnvironmentVariableW(L"OSTREL_TEST_SERVER", buffer, kTestServerEnvBuffer);
+    std::optional<std::wstring_view> value;
+    // A length of the buffer or more is the size a longer value would need: unset.
+    if (length > 0 && length < kTestServerEnvBuffer) value = std::wstring_view(buffer, length);
+    return ChooseServiceBaseUrl(value);
+}
+
+bool UsesTestServer() { return IsTestServerUrl(ServiceBaseUrl()); }
+
+bool CallService(const std::wstring& method, const std::wstring& path, const void* body, uint32_t bodyLength,
+                 const wchar_t* contentType, const std::string& sha256Hex, bool authorized, HttpResponse& response,
+                 std::wstring& message) {
+    const std::wstring url = ServiceBaseUrl() + path;
+    wchar_t host[256] = {};
+    wchar_t urlPath[2048] = {};
+    URL_COMPONENTS parts{};
+    parts.dwStructSize = sizeof parts;
+    parts.dwSchemeLength = static_cast<DWORD>(-1);
+    parts.lpszHostName = host;
+    parts.dwHostNameLength = ARRAYSIZE(host);
+    parts.lpszUrlPath = urlPath;
+    parts.dwUrlPathLength = ARRAYSIZE(urlPath);
+    if (!WinHttpCrackUrl(url.c_str(), static_cast<DWORD>(url.size()), 0, &parts)) {
+        message = L"Bad server address.";
+        return false;
+    }
+    const bool secure = parts.nScheme == INTERNET_SCHEME_HTTPS;
+
+    std::optional<std::string> token;
+    if (authorized) {
+        Account account;
+        if (!LoadAccount(account)) {
+            response.status = 401;
+            message = L"Sign in with NIRA first.";
+            return false;
+        }
+        token = std::move(account.token);
+    }
+
+    const std::wstring userAgent = std::wstring(L"NIRA-Ostrel-Windows/") + kAppVersion;
+    InternetHandle session(
+        WinHttpOpen(userAgent.c_str(), WINHTTP_ACCESS_TYPE_AUTOMATIC_PROXY, WINHTTP_NO_PROXY_NAME, WINHTTP_NO_PROXY_BYPASS, 0));
+    if (!session) {
+        if (token) Wipe(*token);
+        message = L"Windows couldn't start a connection.";
+        return false;
+    }
+    DWORD protocols = WINHTTP_FLAG_SECURE_PROTOCOL_TLS1_2 | WINHTTP_FLAG_SECURE_PROTOCOL_TLS1_3;
+    WinHttpSetOption(session.Get(), WINHTTP_OPTION_SECURE_PROTOCOLS, &protocols, sizeof protocols);
+    WinHttpSetTimeouts(session.Get(), 15000, 15000, 120000, 120000);
+
+    InternetHandle connection(WinHttpConnect(session.Get(), host, parts.nPort, 0));
+    InternetHandle request(connection ? WinHttpOpenRequest(connection.Get(), method.c_str(), urlPath, nullptr,
+                                                           WINHTTP_NO_REFERER, WINHTTP_DEFAULT_ACCEPT_TYPES,
+                                                           secure ? WINHTTP_FLAG_SECURE : 0)
+                                      : nullptr);
+    if (!request) {
+        if (token) Wipe(*token);
+        message = kUnreachableMessage;
+        return false;
+    }
+
+    std::wstring headers =
+        RequestHeaders(contentType != nullptr ? std::wstring_view(contentType) : std::wstring_view(),
+                       token ? &*token : nullptr, sha256Hex);
+    const BOOL sent = WinHttpSendRequest(request.Get(), headers.c_str(), static_cast<DWORD>(-1),
+                                         const_cast<void*>(bodyLength > 0 ? body : nullptr), bodyLength, bodyLength, 0) &&
+                      WinHttpReceiveResponse(request.Get(), nullptr);
+    // The header block carries the token too.
+    Wipe(headers);
+    if (token) Wipe(*token);
+    if (!sent) {
+        message = kUnreachableMessage;
+        return false;
+    }
+
+    DWORD status = 0;
+    DWORD size = sizeof status;
+    WinHttpQueryHeaders(request.Get(), WINHTTP_QUERY_STATUS_CODE | WINHTTP_QUERY_FLAG_NUMBER, WINHTTP_HEADER_NAME_BY_INDEX,
+                        &status, &size, WINHTTP_NO_HEADER_INDEX);
+    response.status = static_cast<int32_t>(status);
+    ReadBody(request.Get(), response.body);
+    response.json = ParseJson(response.body);
+    if (response.status < 400) return true;
+
+    message = ServiceFailureMessage(response.status, response.json);
+    if (response.status == 401 && authorized) ForgetAccount();
+    return false;
+}
+
+bool CallServiceJson(const std::wstring& method, const std::wstring& path, const std::string& jsonBody, bool authorized,
+                     HttpResponse& response, std::wstring& message) {
+    return CallService(method, path, jsonBody.data(), static_cast<uint32_t>(jsonBody.size()),
+                       jsonBody.empty() ? nullptr : L"application/json", std::string(), authorized, response, message);
+}

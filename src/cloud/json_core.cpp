@@ -1,0 +1,232 @@
+#include "cloud/json_core.h"
+
+#include <locale.h>
+#include <stdlib.h>
+
+#include "cloud/utf8_core.h"
+
+namespace {
+
+// strtod under the classic locale, whatever locale the process has set: a
+// decimal comma locale must not change how the service's numbers read.
+double ClassicStrtod(const char* text, char** end) {
+#if defined(_WIN32)
+    static const _locale_t classic = _create_locale(LC_NUMERIC, "C");
+    return _strtod_l(text, end, classic);
+#else
+    static const locale_t classic = newlocale(LC_NUMERIC_MASK, "C", static_cast<locale_t>(nullptr));
+    return strtod_l(text, end, classic);
+#endif
+}
+
+void AppendUtf8(std::string& out, uint32_t cp) {
+    if (cp < 0x80) {
+        out.push_back(static_cast<char>(cp));
+    } else if (cp < 0x800) {
+        out.push_back(static_cast<char>(0xC0 | (cp >> 6)));
+        out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+    } else if (cp <= 0xFFFF) {
+        out.push_back(static_cast<char>(0xE0 | (cp >> 12)));
+        out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
+        out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+    } else {
+        out.push_back(static_cast<char>(0xF0 | ((cp >> 18) & 0x07)));
+        out.push_back(static_cast<char>(0x80 | ((cp >> 12) & 0x3F)));
+        out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
+        out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+    }
+}
+
+class Parser {
+public:
+    explicit Parser(const std::string& text) : p_(text.c_str()), end_(text.c_str() + text.size()) {}
+
+    bool Value(JsonValue& out, int level) {
+        if (level > kJsonMaxDepth) return false;
+        SkipSpace();
+        if (p_ == end_) return false;
+        switch (*p_) {
+            case '{':
+                return Object(out, level);
+            case '[':
+                return Array(out, level);
+            case '"':
+                out.kind = JsonKind::String;
+                return String(out.text);
+            default:
+                break;
+        }
+        if (Literal("true")) {
+            out.kind = JsonKind::Bool;
+            out.flag = true;
+            return true;
+        }
+        if (Literal("false")) {
+            out.kind = JsonKind::Bool;
+            return true;
+        }
+        if (Literal("null")) return true;
+        char* stop = nullptr;
+        const double number = ClassicStrtod(p_, &stop);
+        if (stop == p_) return false;
+        out.kind = JsonKind::Number;
+        out.number = number;
+        p_ = stop;
+        return true;
+    }
+
+private:
+    void SkipSpace() {
+        while (p_ != end_ && (*p_ == ' ' || *p_ == '\t' || *p_ == '\n' || *p_ == '\r')) ++p_;
+    }
+
+    bool Literal(std::string_view word) {
+        if (static_cast<size_t>(end_ - p_) < word.size() || std::string_view(p_, word.size()) != word) return false;
+        p_ += word.size();
+        return true;
+    }
+
+    bool Object(JsonValue& out, int level) {
+        out.kind = JsonKind::Object;
+        ++p_;
+        SkipSpace();
+        if (p_ != end_ && *p_ == '}') {
+            ++p_;
+            return true;
+        }
+        for (;;) {
+            SkipSpace();
+            if (p_ == end_ || *p_ != '"') return false;
+            std::string key;
+            if (!String(key)) return false;
+            SkipSpace();
+            if (p_ == end_ || *p_ != ':') return false;
+            ++p_;
+            // A repeated key is read afresh into its one member.
+            JsonValue& member = out.members[key];
+            member = JsonValue{};
+            if (!Value(member, level + 1)) return false;
+            SkipSpace();
+            if (p_ == end_) return false;
+            const char next = *p_++;
+            if (next == '}') return true;
+            if (next != ',') return false;
+        }
+    }
+
+    bool Array(JsonValue& out, int level) {
+        out.kind = JsonKind::Array;
+        ++p_;
+        SkipSpace();
+        if (p_ != end_ && *p_ == ']') {
+            ++p_;
+            return true;
+        }
+        for (;;) {
+            out.items.emplace_back();
+            if (!Value(out.items.back(), level + 1)) return false;
+            SkipSpace();
+            if (p_ == end_) return false;
+            const char next = *p_++;
+            if (next == ']') return true;
+            if (next != ',') return false;
+        }
+    }
+
+    // Four hexadecimal digits; a byte that is no digit counts as 0 and is
+    // still consumed. Stops early only at the end of the text.
+    uint32_t Hex4() {
+        uint32_t value = 0;
+        for (int i = 0; i < 4 && p_ != end_; ++i, ++p_) {
+            const char c = *p_;
+            uint32_t digit = 0;
+            if (c >= '0' && c <= '9') digit = static_cast<uint32_t>(c - '0');
+            else if (c >= 'a' && c <= 'f') digit = static_cast<uint32_t>(c - 'a' + 10);
+            else if (c >= 'A' && c <= 'F') digit = static_cast<uint32_t>(c - 'A' + 10);
+            value = value * 16 + digit;
+        }
+        return value;
+    }
+
+    bool String(std::string& out) {
+        ++p_;
+        for (;;) {
+            if (p_ == end_) return false;
+            const char c = *p_;
+            if (c == '"') {
+                ++p_;
+                return true;
+            }
+            if (c != '\\' || end_ - p_ < 2) {
+                out.push_back(c);
+                ++p_;
+                continue;
+            }
+            const char escape = p_[1];
+            p_ += 2;
+            switch (escape) {
+                case 'b': out.push_back('\b'); break;
+                case 'f': out.push_back('\f'); break;
+                case 'n': out.push_back('\n'); break;
+                case 'r': out.push_back('\r'); break;
+                case 't': out.push_back('\t'); break;
+                case 'u': {
+                    uint32_t cp = Hex4();
+                    if (cp >= 0xD800 && cp <= 0xDBFF && end_ - p_ >= 2 && p_[0] == '\\' && p_[1] == 'u') {
+                        p_ += 2;
+                        cp = cp * 1024 + Hex4() - 0x35FDC00;
+                    }
+                    AppendUtf8(out, cp);
+                    break;
+                }
+                default: out.push_back(escape); break;
+            }
+        }
+    }
+
+    const char* p_;
+    const char* end_;
+};
+
+}  // namespace
+
+JsonValue ParseJson(const std::string& text) {
+    JsonValue value;
+    Parser parser(text);
+    if (!parser.Value(value, 0)) return JsonValue{};
+    return value;
+}
+
+const JsonValue& JsonNull() {
+    static const JsonValue null;
+    return null;
+}
+
+const JsonValue& JsonMember(const JsonValue& value, std::string_view key) {
+    const auto found = value.members.find(std::string(key));
+    return found == value.members.end() ? JsonNull() : found->second;
+}
+
+std::wstring JsonText(const JsonValue& value) {
+    return value.kind == JsonKind::String ? Utf8ToWide(value.text) : std::wstring();
+}
+
+std::string JsonQuote(std::string_view text) {
+    static constexpr char kHex[] = "0123456789abcdef";
+    std::string out;
+    out.reserve(text.size() + 2);
+    out.push_back('"');
+    for (const char c : text) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (byte < 0x20) {
+            out += "\\u00";
+            out.push_back(kHex[byte >> 4]);
+            out.push_back(kHex[byte & 0xF]);
+        } else {
+            if (c == '"' || c == '\\') out.push_back('\\');
+            out.push_back(c);
+        }
+    }
+    out.push_back('"');
+    return out;
+}

@@ -1,0 +1,94 @@
+#include <doctest.h>
+
+#include <windows.h>
+
+#include "app/shell.h"
+#include "app/signin_window.h"
+#include "cloud/http_client.h"
+#include "win_test_support.h"
+
+namespace {
+
+// Points OSTREL_TEST_SERVER somewhere for the object's life (nothing listens
+// on port 1, so no test here reaches a server by mistake).
+class TestServerOverride {
+public:
+    explicit TestServerOverride(const wchar_t* value) { SetEnvironmentVariableW(L"OSTREL_TEST_SERVER", value); }
+    ~TestServerOverride() { SetEnvironmentVariableW(L"OSTREL_TEST_SERVER", nullptr); }
+};
+
+std::wstring ControlText(HWND window, int id) {
+    wchar_t text[512] = {};
+    GetDlgItemTextW(window, id, text, 512);
+    return text;
+}
+
+}  // namespace
+
+TEST_CASE("base URL from the environment, and an authorized call without a sign-in sends nothing") {
+    ScratchFolder scratch;
+    DataDirOverride data(scratch.Path().c_str());
+    {
+        TestServerOverride server(L"http://127.0.0.1:1");
+        CHECK(ServiceBaseUrl() == L"http://127.0.0.1:1");
+        CHECK(UsesTestServer());
+        HttpResponse response;
+        std::wstring message;
+        CHECK_FALSE(CallServiceJson(L"DELETE", L"/api/devices/self", "", true, response, message));
+        CHECK(response.status == 401);
+        CHECK(message == L"Sign in with NIRA first.");
+        // Nothing listens there: an unauthorized call gets no answer at all.
+        CHECK_FALSE(CallServiceJson(L"POST", L"/api/device/start", "{}", false, response, message));
+        CHECK(message == L"Ostrel couldn't reach its server. Check the connection; the capture is still on this computer.");
+    }
+    {
+        const std::wstring tooLong = L"http://127.0.0.1:1/" + std::wstring(600, L'a');
+        TestServerOverride server(tooLong.c_str());
+        CHECK(ServiceBaseUrl() == kServiceOrigin);
+        CHECK_FALSE(UsesTestServer());
+    }
+}
+
+TEST_CASE("the sign-in window: hidden with a test server, filled by its own code only, closed by Escape") {
+    ScratchFolder scratch;
+    DataDirOverride data(scratch.Path().c_str());
+    TestServerOverride server(L"http://127.0.0.1:1");
+    WNDCLASSEXW windowClass{};
+    windowClass.cbSize = sizeof windowClass;
+    windowClass.lpfnWndProc = SignInWindowProc;
+    windowClass.hInstance = GetModuleHandleW(nullptr);
+    windowClass.lpszClassName = kSignInClass;
+    RegisterClassExW(&windowClass);
+    Instance = GetModuleHandleW(nullptr);
+
+    ShowSignInWindow();
+    HWND window = SignInWindow;
+    REQUIRE(window != nullptr);
+    CHECK_FALSE(IsWindowVisible(window));
+    RECT client{};
+    GetClientRect(window, &client);
+    CHECK(client.right == 452);
+    CHECK(client.bottom == 252);
+    CHECK(ControlText(window, 700) == L"Getting a sign-in code\u2026");
+    CHECK_FALSE(IsWindowEnabled(GetDlgItem(window, 703)));
+    ShowSignInWindow();  // a second request keeps the one window
+    CHECK(SignInWindow == window);
+
+    DeviceCode code;
+    code.userCode = L"WXYZ-1234";
+    code.verificationUri = L"https://ostrel.nira.app/device";
+    HandleSignInCode(new SignInCodeMessage{code, reinterpret_cast<HWND>(static_cast<INT_PTR>(0x1234))});
+    CHECK(ControlText(window, 701).empty());  // another window's code is dropped
+
+    HandleSignInCode(new SignInCodeMessage{code, window});
+    CHECK(ControlText(window, 701) == L"WXYZ-1234");
+    CHECK(ControlText(window, 702) ==
+          L"If the browser didn't open, go to ostrel.nira.app/device on any device and type the code. It works for 10 minutes.");
+    CHECK(IsWindowEnabled(GetDlgItem(window, 703)));
+    CHECK(ReadBytes(scratch / L"ostrel.log").find("cloud: self-test, browser not opened") != std::string::npos);
+
+    SendMessageW(window, WM_COMMAND, IDCANCEL, 0);
+    CHECK_FALSE(IsWindow(window));
+    CHECK(SignInWindow == nullptr);
+    HandleSignInCode(new SignInCodeMessage{code, window});  // late: dropped, and freed
+}

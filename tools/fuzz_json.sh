@@ -1,0 +1,20 @@
+#!/usr/bin/env bash
+# Fuzzes the JSON parser natively with libFuzzer (clang, AddressSanitizer and
+# UBSan) for the given number of seconds (default 300). Findings land in
+# build/fuzz/; the corpus is kept there between runs.
+set -euo pipefail
+source "$(dirname "$0")/lib.sh"
+seconds=${1:-300}
+ostrel_install_packages
+out="$OSTREL_BUILD/fuzz"
+mkdir -p "$out/corpus"
+log_step "building the JSON fuzzer"
+clang++ -std=c++20 -g -O1 -fsanitize=fuzzer,address,undefined -fno-sanitize-recover=all \
+  -I "$OSTREL_ROOT/src" "$OSTREL_ROOT/tests/fuzz/json_fuzz.cpp" \
+  "$OSTREL_ROOT/src/cloud/json_core.cpp" "$OSTREL_ROOT/src/cloud/utf8_core.cpp" -o "$out/json_fuzz"
+for seed in '{"a":[1,2.5e3,true,false,null],"b":{"c":"\u00e9\ud83d\ude00"}}' '[[[[[[[[1]]]]]]]]' '"\q\u00g1"'; do
+  printf '%s' "$seed" >"$out/corpus/seed-$(printf '%s' "$seed" | md5sum | cut -c1-8)"
+done
+log_step "fuzzing for $seconds s"
+cd "$out"
+./json_fuzz -max_total_time="$seconds" -max_len=4096 -print_final_stats=1 corpus
