@@ -28,6 +28,8 @@ add_library(ostrel_glue STATIC
   src/cloud/account.cpp
   src/cloud/device_signin.cpp
   src/cloud/http_client.cpp
+  src/cloud/save_flow.cpp
+  src/cloud/upload.cpp
   src/recorder/audio_loop.cpp
   src/recorder/recorder.cpp
   src/recorder/video_loop.cpp

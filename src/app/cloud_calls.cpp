@@ -13,7 +13,3 @@ void HandleSignInCodeEvent(LPARAM lParam) {
 }
 
 std::wstring WebAppAddress() { return std::wstring(kServiceOrigin) + L"/app"; }
-
-// Saving to the library comes with the upload.
-void SaveWithPicker() {}
-void SaveToLibrary(const std::wstring&) {}

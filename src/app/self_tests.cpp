@@ -5,6 +5,7 @@
 #include "capture/screenshot.h"
 #include "cloud/account.h"
 #include "cloud/device_signin.h"
+#include "cloud/upload.h"
 #include "recorder/recorder.h"
 #include "common/unique_handle.h"
 #include "storage/folders.h"
@@ -110,6 +111,14 @@ int SelfTestSignIn(const std::wstring& resultFile) {
     return status == L"approved" ? 0 : 2;
 }
 
+int SelfTestSave(const std::wstring& captureFile, const std::wstring& resultFile) {
+    std::wstring state, message;
+    const bool ok = UploadCapture(captureFile, nullptr, state, message);
+    AppendResultLine(resultFile, ok ? L"saved state=" + state
+                                    : L"error=" + message + L" signed_in=" + (IsSignedIn() ? L"yes" : L"no"));
+    return ok ? 0 : 1;
+}
+
 }  // namespace
 
 std::optional<int> RunSelfTest(const SelfTestRequest& request) {
@@ -121,11 +130,11 @@ std::optional<int> RunSelfTest(const SelfTestRequest& request) {
             return SelfTestScreenshot(request.folder);
         case SelfTestKind::SignIn:
             return SelfTestSignIn(request.resultFile);
+        case SelfTestKind::Save:
+            return SelfTestSave(request.captureFile, request.resultFile);
         case SelfTestKind::SignOut:
             SignOut();
             return IsSignedIn() ? 1 : 0;
-        // The other runners join here as the features they exercise are
-        // built; until then their switches are not recognised.
         default:
             return std::nullopt;
     }

@@ -1,6 +1,9 @@
 #include "cloud/upload_core.h"
 
+#include <charconv>
 #include <cstdio>
+
+#include "cloud/json_core.h"
 
 namespace {
 
@@ -127,4 +130,33 @@ std::string UploadsFileAfterSet(const std::vector<std::string>& lines, std::stri
         text += "\r\n";
     }
     return text;
+}
+
+std::string CreationBody(const CaptureCreation& c) {
+    std::string body = "{\"filename\":" + JsonQuote(c.fileStem);
+    body += ",\"mime\":\"" + std::string(c.kind.mime) + "\",\"kind\":\"" + c.kind.kind +
+            "\",\"source\":\"windows\",\"size_bytes\":" + std::to_string(c.size);
+    body += ",\"captured_at\":\"" + c.capturedAt + "\"";
+    if (c.width > 0 && c.height > 0)
+        body += ",\"width\":" + std::to_string(c.width) + ",\"height\":" + std::to_string(c.height);
+    if (c.isVideo && c.duration > 0) {
+        // Two decimals with a point, whatever the process locale.
+        char number[64];
+        const auto end = std::to_chars(number, number + sizeof number, c.duration, std::chars_format::fixed, 2);
+        body += ",\"duration_s\":" + std::string(number, end.ec == std::errc() ? end.ptr : number);
+        body += std::string(",\"has_audio\":") + (c.hasAudio ? "true" : "false");
+    }
+    if (!c.thumbnail.empty()) body += ",\"thumbnail\":" + JsonQuote(c.thumbnail);
+    body += "}";
+    return body;
+}
+
+bool UsableCaptureId(std::string_view id) {
+    if (id.empty() || id.size() > 256 || id == "." || id == "..") return false;
+    for (char c : id) {
+        const bool plain = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '-' ||
+                           c == '_' || c == '.' || c == '~';
+        if (!plain) return false;
+    }
+    return true;
 }

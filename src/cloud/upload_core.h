@@ -61,3 +61,20 @@ std::string FindUploadIdIn(const std::vector<std::string>& lines, std::string_vi
 // The file's new contents: other lines kept in order, the key's line moved to
 // the end with the new id, or dropped for an empty id. CR LF line ends.
 std::string UploadsFileAfterSet(const std::vector<std::string>& lines, std::string_view key, std::string_view id);
+
+// What the service is told when a capture is registered.
+struct CaptureCreation {
+    std::string fileStem;  // UTF-8, the file name without its extension
+    CaptureKind kind{"", ""};
+    uint64_t size = 0;
+    std::string capturedAt;
+    uint32_t width = 0, height = 0;
+    bool isVideo = false;
+    double duration = 0;
+    bool hasAudio = false;
+    std::string thumbnail;  // data URI or empty
+};
+// The creation request's JSON, its fields in a fixed order, optional ones left out.
+std::string CreationBody(const CaptureCreation& capture);
+// A capture id the program can put into a request path and uploads.txt.
+bool UsableCaptureId(std::string_view id);

@@ -89,3 +89,46 @@ TEST_CASE("uploads.txt bookkeeping") {
     CHECK(UploadsFileAfterSet({}, small, "x") == "C:\\a.mp4|10|x\r\n");
     CHECK(UploadLines("").empty());
 }
+
+TEST_CASE("creation body: field order and optional groups") {
+    CaptureCreation c;
+    c.fileStem = "Recording \"1\"";
+    c.kind = *CaptureKindFor(L"x.mp4");
+    c.size = 20971520;
+    c.capturedAt = "2025-03-07T09:05:41.000Z";
+    c.width = 1280;
+    c.height = 720;
+    c.isVideo = true;
+    c.duration = 12.345;
+    c.hasAudio = true;
+    c.thumbnail = "data:image/jpeg;base64,AAAA";
+    CHECK(CreationBody(c) ==
+          "{\"filename\":\"Recording \\\"1\\\"\",\"mime\":\"video/mp4\",\"kind\":\"video\",\"source\":\"windows\","
+          "\"size_bytes\":20971520,\"captured_at\":\"2025-03-07T09:05:41.000Z\",\"width\":1280,\"height\":720,"
+          "\"duration_s\":12.35,\"has_audio\":true,\"thumbnail\":\"data:image/jpeg;base64,AAAA\"}");
+
+    // A picture without a readable size or thumbnail, and a video without a duration.
+    c.kind = *CaptureKindFor(L"photo.JPEG");
+    c.fileStem = "photo";
+    c.isVideo = false;
+    c.width = 0;
+    c.thumbnail.clear();
+    CHECK(CreationBody(c) ==
+          "{\"filename\":\"photo\",\"mime\":\"image/jpeg\",\"kind\":\"screenshot\",\"source\":\"windows\","
+          "\"size_bytes\":20971520,\"captured_at\":\"2025-03-07T09:05:41.000Z\"}");
+    c.isVideo = true;
+    c.duration = 0;
+    c.width = 4;
+    CHECK(CreationBody(c).find("duration_s") == std::string::npos);
+}
+
+TEST_CASE("capture ids that can go into a request path") {
+    CHECK(UsableCaptureId("cap_0123abcd"));
+    CHECK(UsableCaptureId("a.b-c~d"));
+    CHECK_FALSE(UsableCaptureId(""));
+    CHECK_FALSE(UsableCaptureId(".."));
+    CHECK_FALSE(UsableCaptureId("a/../b"));
+    CHECK_FALSE(UsableCaptureId("a b"));
+    CHECK_FALSE(UsableCaptureId("a\nb"));
+    CHECK_FALSE(UsableCaptureId("a?x=1"));
+}

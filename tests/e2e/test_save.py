@@ -1,0 +1,129 @@
+"""Saving captures to the library through "--selftest-save", against the
+library test server: whole uploads, resumed ones, retries and refusals."""
+import hashlib
+import os
+import time
+
+from conftest import read_text, winpath
+from test_signin import EXE, sign_in
+
+MIB = 1 << 20
+
+
+def save(wine, library, capture, result, timeout=300):
+    env = dict(wine.env, OSTREL_TEST_SERVER=library.url)
+    code = wine.run(["--selftest-save", winpath(capture), winpath(result)], exe=EXE, timeout=timeout,
+                    env=env).returncode
+    raw = result.read_bytes()
+    assert raw.startswith(b"\xef\xbb\xbf") and raw.count(b"\xef\xbb\xbf") == 1
+    return code, raw[3:].decode("utf-8").split("\r\n")[:-1]
+
+
+def uploads_lines(wine):
+    path = wine.data_dir / "uploads.txt"
+    return path.read_bytes().decode().split("\r\n")[:-1] if path.exists() else []
+
+
+def signed_in(wine, library, tmp_path):
+    code, lines = sign_in(wine, library, tmp_path)
+    assert code == 0, lines
+
+
+def test_signed_out_and_unusable_files_each_add_one_line(wine, library, tmp_path):
+    result = tmp_path / "result.txt"
+    video = tmp_path / "clip.mp4"
+    video.write_bytes(os.urandom(1000))
+    empty = tmp_path / "empty.png"
+    empty.write_bytes(b"")
+    cases = [
+        (video, "error=Your sign-in has ended. Sign in with NIRA again. signed_in=no"),
+        (tmp_path / "notes.txt", "error=Ostrel saves MP4 recordings and PNG, JPEG, WebP or GIF pictures. signed_in=no"),
+        (tmp_path / "gone.mp4", "error=The capture couldn't be opened. It may have been moved or deleted. signed_in=no"),
+        (empty, "error=This capture is empty. signed_in=no"),
+    ]
+    for n, (capture, line) in enumerate(cases, 1):
+        code, lines = save(wine, library, capture, result)
+        assert code == 1
+        assert len(lines) == n
+        assert lines[-1].startswith("error=") and lines[-1].endswith(" signed_in=no")
+        if n > 1:
+            assert lines[-1] == line
+
+
+def test_whole_upload_then_resume_after_a_refused_part(wine, library, tmp_path):
+    signed_in(wine, library, tmp_path)
+    capture = tmp_path / "Recording 2025-03-07 09-05-41.mp4"
+    capture.write_bytes(os.urandom(20 * MIB))
+    result = tmp_path / "result.txt"
+
+    # Part 3 of 3 is refused outright: the upload stops and stays on record.
+    library.faults({"method": "PUT", "path": "/parts/3$", "status": 400,
+                    "json": {"error": {"code": "bad_part", "message": "Part 3 was refused."}}})
+    code, lines = save(wine, library, capture, result)
+    assert (code, lines) == (1, ["error=Part 3 was refused. signed_in=yes"])
+    (capture_id, entry), = library.state()["captures"].items()
+    assert entry["parts"] == [1, 2]
+    key = f"{winpath(capture)}|{20 * MIB}"
+    assert uploads_lines(wine) == [f"{key}|{capture_id}"]
+
+    # The next save asks what arrived and sends only part 3.
+    before = len(library.journal())
+    code, lines = save(wine, library, capture, result)
+    assert (code, lines[-1]) == (0, "saved state=ready")
+    later = [(e["method"], e["path"]) for e in library.journal()[before:]]
+    assert later == [("GET", f"/api/captures/{capture_id}/upload"), ("PUT", f"/api/captures/{capture_id}/parts/3"),
+                     ("POST", f"/api/captures/{capture_id}/complete")]
+    entry = library.state()["captures"][capture_id]
+    assert entry["sha256"] == hashlib.sha256(capture.read_bytes()).hexdigest()
+    assert uploads_lines(wine) == []
+    assert f"cloud: saved {capture_id} ({20 * MIB} bytes, ready)" in read_text(wine.data_dir / "ostrel.log")
+
+    # The requests as sent: the creation body's fields in order, each part with its hash.
+    creation, = library.journal("/api/captures/uploads")
+    body = creation["body"].decode()
+    assert body.startswith('{"filename":"Recording 2025-03-07 09-05-41","mime":"video/mp4","kind":"video",'
+                           f'"source":"windows","size_bytes":{20 * MIB},"captured_at":"')
+    assert creation["header"]["authorization"].startswith("Bearer ")
+    parts = [e for e in library.journal() if e["method"] == "PUT"]
+    assert [p["size"] for p in parts] == [8 * MIB, 8 * MIB, 4 * MIB, 4 * MIB]
+    for part in parts:
+        assert part["header"]["x-sha256"] == part["sha256"]
+        assert part["header"]["content-type"] == "application/octet-stream"
+
+
+def test_picture_with_the_service_part_size_and_a_damaged_part_sent_again(wine, library, tmp_path):
+    from PIL import Image
+
+    signed_in(wine, library, tmp_path)
+    picture = tmp_path / "photo.PNG"
+    Image.effect_noise((1500, 1400), 80).convert("RGB").save(picture)
+    size = picture.stat().st_size
+    library.settings(part_size=2 * MIB)
+    library.faults({"method": "PUT", "path": "/parts/1$", "status": 422,
+                    "json": {"error": {"code": "checksum_mismatch", "message": "The part arrived damaged."}}})
+    code, lines = save(wine, library, picture, tmp_path / "result.txt")
+    assert (code, lines) == (0, ["saved state=ready"])
+    (capture_id, entry), = library.state()["captures"].items()
+    assert (entry["meta"]["kind"], entry["meta"]["mime"], entry["meta"]["filename"]) == ("screenshot", "image/png", "photo")
+    assert (entry["meta"]["width"], entry["meta"]["height"]) == (1500, 1400)
+    assert "duration_s" not in entry["meta"] and "has_audio" not in entry["meta"]
+    assert entry["sha256"] == hashlib.sha256(picture.read_bytes()).hexdigest()
+    puts = [e for e in library.journal() if e["method"] == "PUT"]
+    assert [e["path"].rsplit("/", 1)[1] for e in puts] == ["1", "1"] + [str(n) for n in range(2, -(-size // (2 * MIB)) + 1)]
+    assert puts[1]["time"] - puts[0]["time"] >= 0.9
+
+
+def test_a_part_refused_four_times_ends_the_upload_after_the_back_off(wine, library, tmp_path):
+    signed_in(wine, library, tmp_path)
+    capture = tmp_path / "short.mp4"
+    capture.write_bytes(os.urandom(1000))
+    library.faults({"method": "PUT", "path": "/parts/1$", "status": 503, "times": 4,
+                    "json": {"error": {"code": "busy", "message": "The library is busy."}}})
+    began = time.monotonic()
+    code, lines = save(wine, library, capture, tmp_path / "result.txt")
+    assert (code, lines) == (1, ["error=The library is busy. signed_in=yes"])
+    assert time.monotonic() - began >= 85
+    puts = [e["time"] for e in library.journal() if e["method"] == "PUT"]
+    assert len(puts) == 4
+    assert [round(b - a) for a, b in zip(puts, puts[1:])] == [1, 4, 16]
+    assert len(uploads_lines(wine)) == 1  # the next save carries on
