@@ -127,3 +127,37 @@ def test_a_part_refused_four_times_ends_the_upload_after_the_back_off(wine, libr
     assert len(puts) == 4
     assert [round(b - a) for a, b in zip(puts, puts[1:])] == [1, 4, 16]
     assert len(uploads_lines(wine)) == 1  # the next save carries on
+
+
+def test_tray_signs_in_saves_the_last_capture_and_signs_out(wine, library, tmp_path):
+    from conftest import MAIN_CLASS, wait_until
+    from test_shell_flows import ID_SCREENSHOT, WM_COMMAND
+
+    caps = tmp_path / "caps"
+    wine.data_dir.mkdir()
+    (wine.data_dir / "settings.ini").write_text(f"[ostrel]\r\nfolder={winpath(caps)}\r\n", encoding="utf-8")
+    env = dict(wine.env, OSTREL_TEST_SERVER=library.url)
+    process = wine.start_tray(exe=EXE, env=env)
+    account = wine.data_dir / "account.dat"
+
+    def command(id):
+        assert wine.driver("post", MAIN_CLASS, WM_COMMAND, id, 0) == 0
+
+    command(120)  # Sign in: with a test server the window stays hidden and the code is approved at once
+    assert wait_until(account.exists, 60)
+    command(123)  # Save last capture: nothing captured in this run yet
+    command(ID_SCREENSHOT)
+    assert wait_until(lambda: list(caps.glob("Screenshot *.png")), 30)
+    time.sleep(1)
+    assert library.state()["captures"] == {}
+    command(123)
+    assert wait_until(lambda: any(c["sha256"] for c in library.state()["captures"].values()), 60)
+    (entry,) = library.state()["captures"].values()
+    shot = next(caps.glob("Screenshot *.png"))
+    assert entry["meta"]["filename"] == shot.stem
+    assert entry["sha256"] == hashlib.sha256(shot.read_bytes()).hexdigest()
+
+    command(121)  # Sign out
+    assert wait_until(lambda: not account.exists(), 30)
+    assert [e["method"] for e in library.journal("/api/devices/self")] == ["DELETE"]
+    assert wine.close(process) == 0
