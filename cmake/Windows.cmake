@@ -114,3 +114,9 @@ add_executable(OstrelDriver tests/tools/driver.cpp)
 target_compile_options(OstrelDriver PRIVATE ${OSTREL_WARNINGS} -municode)
 target_link_options(OstrelDriver PRIVATE -municode ${OSTREL_STATIC_RUNTIME})
 target_link_libraries(OstrelDriver PRIVATE user32 gdi32)
+
+# Throughput of the part hash through CNG (bench/upload_throughput.sh runs it).
+add_executable(sha256_bench bench/sha256_bench.cpp)
+target_compile_options(sha256_bench PRIVATE ${OSTREL_WARNINGS} -municode -O2)
+target_link_options(sha256_bench PRIVATE -municode ${OSTREL_STATIC_RUNTIME})
+target_link_libraries(sha256_bench PRIVATE ostrel_glue)

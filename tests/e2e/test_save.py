@@ -12,8 +12,9 @@ MIB = 1 << 20
 
 def save(wine, library, capture, result, timeout=300):
     env = dict(wine.env, OSTREL_TEST_SERVER=library.url)
-    code = wine.run(["--selftest-save", winpath(capture), winpath(result)], exe=EXE, timeout=timeout,
-                    env=env).returncode
+    done = wine.run(["--selftest-save", winpath(capture), winpath(result)], exe=EXE, timeout=timeout, env=env)
+    assert result.exists(), (done.returncode, done.stderr[-2000:])
+    code = done.returncode
     raw = result.read_bytes()
     assert raw.startswith(b"\xef\xbb\xbf") and raw.count(b"\xef\xbb\xbf") == 1
     return code, raw[3:].decode("utf-8").split("\r\n")[:-1]
