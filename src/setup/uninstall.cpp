@@ -67,7 +67,7 @@ int Uninstall(const SetupOptions& options) {
     const std::wstring keyPath = UninstallKeyPath(options.reg_key);
     HKEY key = nullptr;
     if (RegOpenKeyExW(HKEY_CURRENT_USER, keyPath.c_str(), 0, KEY_READ, &key) == ERROR_SUCCESS) {
-        registeredFolder = ReadRegString(key, L"InstallLocation");
+        registeredFolder = FullFolderPath(ReadRegString(key, L"InstallLocation"));
         if (folder.empty()) folder = registeredFolder;
         shortcut = ReadRegString(key, L"OstrelShortcut");
         RegCloseKey(key);

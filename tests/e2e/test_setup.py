@@ -140,9 +140,18 @@ def test_registration_key_names_and_uninstalling_from_elsewhere(wine, tmp_path):
     assert values["InstallLocation"] == ("REG_SZ", winpath(apps))
     assert values["UninstallString"] == ("REG_SZ", f'"{winpath(apps)}\\Uninstall Ostrel.exe" /uninstall /regkey Test2')
 
-    # Without the key name nothing is installed; OstrelSetup from its download
-    # folder removes directly; a file of the user's own keeps the folder.
+    # Without the key name nothing is installed.
     assert run_setup(wine, "/uninstall", "/S") == 5
+    # Removing a copy in another folder leaves the registered installation alone.
+    elsewhere = tmp_path / "elsewhere"
+    elsewhere.mkdir()
+    (elsewhere / "OstrelWindows.exe").write_bytes(b"a stray copy")
+    assert run_setup(wine, "/uninstall", "/S", "/regkey", "Test2", "/dir", winpath(elsewhere)) == 0
+    assert not elsewhere.exists()
+    assert registration("Test2") == values and (menu / "NIRA Ostrel.lnk").exists()
+
+    # OstrelSetup from its download folder removes directly; a file of the
+    # user's own keeps the folder.
     (apps / "mine.txt").write_text("keep me")
     assert run_setup(wine, "/uninstall", "/S", "/regkey", "Test2") == 0
     assert registration("Test2") is None
