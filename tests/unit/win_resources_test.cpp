@@ -36,27 +36,31 @@ struct GroupIconHeader {
 };
 #pragma pack(pop)
 
+void CheckVersionBlock(const std::wstring& path, const wchar_t* description) {
+    DWORD ignored = 0;
+    const DWORD size = GetFileVersionInfoSizeW(path.c_str(), &ignored);
+    REQUIRE(size > 0);
+    std::vector<char> block(size);
+    REQUIRE(GetFileVersionInfoW(path.c_str(), 0, size, block.data()));
+    CHECK(VersionString(block, L"ProductName") == L"NIRA Ostrel");
+    CHECK(VersionString(block, L"FileDescription") == description);
+    CHECK(VersionString(block, L"CompanyName") == L"Vantil Orche LLC");
+    CHECK(VersionString(block, L"FileVersion") == L"0.1.0");
+    CHECK(VersionString(block, L"ProductVersion") == L"0.1.0");
+    VS_FIXEDFILEINFO* fixed = nullptr;
+    UINT length = 0;
+    REQUIRE(VerQueryValueW(block.data(), L"\\", reinterpret_cast<void**>(&fixed), &length));
+    CHECK(fixed->dwFileVersionMS == 0x00000001u);
+    CHECK(fixed->dwFileVersionLS == 0u);
+}
+
 }  // namespace
 
 TEST_CASE("both builds of the program carry the version block and icon group 101") {
     for (const wchar_t* exe : {L"OstrelWindows.exe", L"OstrelWindowsTest.exe"}) {
         const std::wstring path = BesideThisTest(exe);
         CAPTURE(std::string(path.begin(), path.end()));
-        DWORD ignored = 0;
-        const DWORD size = GetFileVersionInfoSizeW(path.c_str(), &ignored);
-        REQUIRE(size > 0);
-        std::vector<char> block(size);
-        REQUIRE(GetFileVersionInfoW(path.c_str(), 0, size, block.data()));
-        CHECK(VersionString(block, L"ProductName") == L"NIRA Ostrel");
-        CHECK(VersionString(block, L"FileDescription") == L"NIRA Ostrel for Windows: screen recorder and capture");
-        CHECK(VersionString(block, L"CompanyName") == L"Vantil Orche LLC");
-        CHECK(VersionString(block, L"FileVersion") == L"0.1.0");
-        CHECK(VersionString(block, L"ProductVersion") == L"0.1.0");
-        VS_FIXEDFILEINFO* fixed = nullptr;
-        UINT length = 0;
-        REQUIRE(VerQueryValueW(block.data(), L"\\", reinterpret_cast<void**>(&fixed), &length));
-        CHECK(fixed->dwFileVersionMS == 0x00000001u);
-        CHECK(fixed->dwFileVersionLS == 0u);
+        CheckVersionBlock(path, L"NIRA Ostrel for Windows: screen recorder and capture");
 
         HMODULE module = LoadLibraryExW(path.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE | LOAD_LIBRARY_AS_IMAGE_RESOURCE);
         REQUIRE(module != nullptr);
@@ -81,16 +85,7 @@ TEST_CASE("both builds of the program carry the version block and icon group 101
 
 TEST_CASE("the installer carries the shipping program byte for byte, its icon, version block and manifest") {
     const std::wstring path = BesideThisTest(L"OstrelSetup.exe");
-    DWORD ignored = 0;
-    const DWORD size = GetFileVersionInfoSizeW(path.c_str(), &ignored);
-    REQUIRE(size > 0);
-    std::vector<char> block(size);
-    REQUIRE(GetFileVersionInfoW(path.c_str(), 0, size, block.data()));
-    CHECK(VersionString(block, L"ProductName") == L"NIRA Ostrel");
-    CHECK(VersionString(block, L"FileDescription") == L"NIRA Ostrel for Windows: installer");
-    CHECK(VersionString(block, L"CompanyName") == L"Vantil Orche LLC");
-    CHECK(VersionString(block, L"FileVersion") == L"0.1.0");
-    CHECK(VersionString(block, L"ProductVersion") == L"0.1.0");
+    CheckVersionBlock(path, L"NIRA Ostrel for Windows: installer");
 
     HMODULE module = LoadLibraryExW(path.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE | LOAD_LIBRARY_AS_IMAGE_RESOURCE);
     REQUIRE(module != nullptr);
