@@ -96,7 +96,6 @@ add_library(ostrel_setup_glue STATIC
   src/setup/uninstall.cpp
 )
 target_include_directories(ostrel_setup_glue PUBLIC src)
-target_compile_definitions(ostrel_setup_glue PRIVATE OSTREL_SERVICE_ORIGIN="${OSTREL_SERVICE_ORIGIN}")
 target_compile_options(ostrel_setup_glue PRIVATE ${OSTREL_WARNINGS} -municode)
 target_link_libraries(ostrel_setup_glue PUBLIC ostrel_core shell32 ole32 user32 advapi32 uuid)
 

@@ -5,15 +5,10 @@
 #include <shellapi.h>
 #include <shlobj.h>
 
+#include "cloud/cloud_core.h"
 #include "setup/setup.h"
 
-#ifndef OSTREL_SERVICE_ORIGIN
-#error "The build sets the service's https origin."
-#endif
-
 namespace {
-
-constexpr wchar_t kServiceBaseUrl[] = L"" OSTREL_SERVICE_ORIGIN;
 
 // The per-user programs folder + "\NIRA Ostrel". Some systems (Wine among
 // them) do not resolve the per-user programs folder; its usual place below
@@ -39,7 +34,7 @@ void Register(const InstallLayout& layout, const std::wstring& reg_key) {
     if (GetFileAttributesExW(layout.programPath.c_str(), GetFileExInfoStandard, &attributes)) {
         programBytes = (uint64_t{attributes.nFileSizeHigh} << 32) | attributes.nFileSizeLow;
     }
-    WriteRegValues(key, RegistrationValues(layout, reg_key, kServiceBaseUrl, programBytes));
+    WriteRegValues(key, RegistrationValues(layout, reg_key, kServiceOrigin, programBytes));
     RegCloseKey(key);
 }
 
