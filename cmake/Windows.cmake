@@ -88,6 +88,29 @@ ostrel_windows_program(OstrelWindows ${OSTREL_WINDOWS_BACKENDS})
 # The test build: the same program with the stand-in backends that run under Wine.
 ostrel_windows_program(OstrelWindowsTest ${OSTREL_STANDIN_BACKENDS})
 
+# OstrelSetup, the installer and uninstaller. Its glue is a library so the
+# unit tests can reach the registry and path helpers.
+add_library(ostrel_setup_glue STATIC
+  src/setup/install.cpp
+  src/setup/setup_shared.cpp
+  src/setup/uninstall.cpp
+)
+target_include_directories(ostrel_setup_glue PUBLIC src)
+target_compile_options(ostrel_setup_glue PRIVATE ${OSTREL_WARNINGS} -municode)
+target_link_libraries(ostrel_setup_glue PUBLIC ostrel_core shell32 ole32 user32 advapi32 uuid)
+
+# It carries the shipping program as a resource: the resource file depends on
+# the built program, so a changed program rebuilds the installer.
+set(OSTREL_SHIPPING_PROGRAM ${CMAKE_BINARY_DIR}/OstrelWindows.exe)
+add_executable(OstrelSetup WIN32 src/setup/setup_main.cpp resources/ostrel_setup.rc)
+add_dependencies(OstrelSetup ostrel_icon OstrelWindows)
+target_include_directories(OstrelSetup PRIVATE ${CMAKE_BINARY_DIR}/resources ${CMAKE_SOURCE_DIR}/resources ${CMAKE_BINARY_DIR})
+set_source_files_properties(resources/ostrel_setup.rc PROPERTIES
+  OBJECT_DEPENDS "${OSTREL_ICON};${OSTREL_SHIPPING_PROGRAM};${CMAKE_SOURCE_DIR}/resources/ostrel_setup.manifest")
+target_compile_options(OstrelSetup PRIVATE $<$<COMPILE_LANGUAGE:CXX>:${OSTREL_WARNINGS} -municode>)
+target_link_options(OstrelSetup PRIVATE -mwindows -municode ${OSTREL_STATIC_RUNTIME})
+target_link_libraries(OstrelSetup PRIVATE ostrel_setup_glue)
+
 # Unit tests: the core's and the glue's, run under Wine by ctest.
 add_executable(OstrelUnitTests
   tests/unit/main.cpp
@@ -96,6 +119,7 @@ add_executable(OstrelUnitTests
   tests/unit/win_cloud_test.cpp
   tests/unit/win_resources_test.cpp
   tests/unit/win_settings_test.cpp
+  tests/unit/win_setup_test.cpp
   tests/unit/win_storage_test.cpp
   tests/unit/win_test_support.cpp
   tests/unit/win_text_test.cpp
@@ -104,9 +128,9 @@ add_executable(OstrelUnitTests
 target_include_directories(OstrelUnitTests SYSTEM PRIVATE ${DOCTEST_INCLUDE_DIR})
 target_compile_options(OstrelUnitTests PRIVATE ${OSTREL_WARNINGS})
 target_link_options(OstrelUnitTests PRIVATE ${OSTREL_STATIC_RUNTIME})
-target_link_libraries(OstrelUnitTests PRIVATE ostrel_glue version)
+target_link_libraries(OstrelUnitTests PRIVATE ostrel_glue ostrel_setup_glue version)
 # The resource tests read the programs built beside the tests.
-add_dependencies(OstrelUnitTests OstrelWindows OstrelWindowsTest)
+add_dependencies(OstrelUnitTests OstrelWindows OstrelWindowsTest OstrelSetup)
 add_test(NAME unit-windows COMMAND OstrelUnitTests)
 
 # The end-to-end tests' helper: finds our windows and posts messages to them.

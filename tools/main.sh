@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# Builds the programs and shows the tray program running. With a display it
+# Builds the programs and the installer, and shows the tray program running. With a display it
 # starts there (Ctrl+C ends it). Without one it starts on a private display,
 # shows its log and a screenshot of that screen, then asks it to end the way
 # the installer does (WM_CLOSE) and reports its exit code.
@@ -10,6 +10,7 @@ ostrel_install_packages
 ostrel_build_windows
 bin="$OSTREL_BUILD/windows"
 echo "built: $bin/OstrelWindows.exe"
+echo "installer (carries that program; run it on Windows, /S for a silent install): $bin/OstrelSetup.exe"
 
 trap ostrel_stop_services EXIT
 if [ -n "${DISPLAY:-}" ] && xdpyinfo >/dev/null 2>&1; then

@@ -21,6 +21,7 @@
 #include "app/signin_window.h"
 #include "app/toolbar.h"
 #include "app/tray.h"
+#include "common/command_line_args.h"
 #include "common/unique_handle.h"
 #include "recorder/recorder.h"
 #include "storage/folders.h"
@@ -39,16 +40,6 @@ void DeclareDpiAwareness() {
     auto set = reinterpret_cast<SetContextFn>(
         reinterpret_cast<void*>(GetProcAddress(user32, "SetProcessDpiAwarenessContext")));
     if (set != nullptr) set(DPI_AWARENESS_CONTEXT_PER_MONITOR_AWARE_V2);
-}
-
-std::vector<std::wstring> CommandLineArguments() {
-    std::vector<std::wstring> args;
-    int count = 0;
-    LPWSTR* argv = CommandLineToArgvW(GetCommandLineW(), &count);
-    if (argv == nullptr) return args;
-    for (int i = 0; i < count; ++i) args.emplace_back(argv[i]);
-    LocalFree(argv);
-    return args;
 }
 
 void CreateFonts() {

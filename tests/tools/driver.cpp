@@ -8,6 +8,8 @@
 //   OstrelDriver close CLASS                     post WM_CLOSE
 //   OstrelDriver clipboard-dib FILE              write the clipboard's CF_DIB block to FILE
 //   OstrelDriver hold-clipboard SECONDS          keep the clipboard open (busy) that long
+//   OstrelDriver hold-file FILE SECONDS          keep FILE open without delete sharing that long;
+//                                                prints "holding" once open
 //   OstrelDriver show-picture FILE.bmp           cover the primary monitor with the picture
 //                                                until ended; prints "showing" once painted
 //   OstrelDriver answer CAPTION BUTTON SECONDS FILE  wait for a message box with that caption,
@@ -171,6 +173,16 @@ int PrintText(HWND window) {
     return 0;
 }
 
+int HoldFile(const wchar_t* file, double seconds) {
+    HANDLE handle = CreateFileW(file, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (handle == INVALID_HANDLE_VALUE) return 1;
+    std::puts("holding");
+    std::fflush(stdout);
+    Sleep(static_cast<DWORD>(seconds * 1000.0));
+    CloseHandle(handle);
+    return 0;
+}
+
 int Usage() {
     std::fputs("usage: OstrelDriver find|wait|gone|post|close CLASS [...]\n", stderr);
     return 2;
@@ -189,6 +201,7 @@ int wmain(int argc, wchar_t** argv) {
     if (command == L"hold-hotkey" && argc >= 5)
         return HoldHotkey(static_cast<UINT>(Number(argv[2])), static_cast<UINT>(Number(argv[3])),
                           std::wcstod(argv[4], nullptr));
+    if (command == L"hold-file" && argc >= 4) return HoldFile(argv[2], std::wcstod(argv[3], nullptr));
     const wchar_t* windowClass = argv[2];
     if (command == L"find") {
         HWND window = Find(windowClass);

@@ -36,27 +36,31 @@ struct GroupIconHeader {
 };
 #pragma pack(pop)
 
+void CheckVersionBlock(const std::wstring& path, const wchar_t* description) {
+    DWORD ignored = 0;
+    const DWORD size = GetFileVersionInfoSizeW(path.c_str(), &ignored);
+    REQUIRE(size > 0);
+    std::vector<char> block(size);
+    REQUIRE(GetFileVersionInfoW(path.c_str(), 0, size, block.data()));
+    CHECK(VersionString(block, L"ProductName") == L"NIRA Ostrel");
+    CHECK(VersionString(block, L"FileDescription") == description);
+    CHECK(VersionString(block, L"CompanyName") == L"Vantil Orche LLC");
+    CHECK(VersionString(block, L"FileVersion") == L"0.1.0");
+    CHECK(VersionString(block, L"ProductVersion") == L"0.1.0");
+    VS_FIXEDFILEINFO* fixed = nullptr;
+    UINT length = 0;
+    REQUIRE(VerQueryValueW(block.data(), L"\\", reinterpret_cast<void**>(&fixed), &length));
+    CHECK(fixed->dwFileVersionMS == 0x00000001u);
+    CHECK(fixed->dwFileVersionLS == 0u);
+}
+
 }  // namespace
 
 TEST_CASE("both builds of the program carry the version block and icon group 101") {
     for (const wchar_t* exe : {L"OstrelWindows.exe", L"OstrelWindowsTest.exe"}) {
         const std::wstring path = BesideThisTest(exe);
         CAPTURE(std::string(path.begin(), path.end()));
-        DWORD ignored = 0;
-        const DWORD size = GetFileVersionInfoSizeW(path.c_str(), &ignored);
-        REQUIRE(size > 0);
-        std::vector<char> block(size);
-        REQUIRE(GetFileVersionInfoW(path.c_str(), 0, size, block.data()));
-        CHECK(VersionString(block, L"ProductName") == L"NIRA Ostrel");
-        CHECK(VersionString(block, L"FileDescription") == L"NIRA Ostrel for Windows: screen recorder and capture");
-        CHECK(VersionString(block, L"CompanyName") == L"Vantil Orche LLC");
-        CHECK(VersionString(block, L"FileVersion") == L"0.1.0");
-        CHECK(VersionString(block, L"ProductVersion") == L"0.1.0");
-        VS_FIXEDFILEINFO* fixed = nullptr;
-        UINT length = 0;
-        REQUIRE(VerQueryValueW(block.data(), L"\\", reinterpret_cast<void**>(&fixed), &length));
-        CHECK(fixed->dwFileVersionMS == 0x00000001u);
-        CHECK(fixed->dwFileVersionLS == 0u);
+        CheckVersionBlock(path, L"NIRA Ostrel for Windows: screen recorder and capture");
 
         HMODULE module = LoadLibraryExW(path.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE | LOAD_LIBRARY_AS_IMAGE_RESOURCE);
         REQUIRE(module != nullptr);
@@ -77,4 +81,35 @@ TEST_CASE("both builds of the program carry the version block and icon group 101
         if (icon) DestroyIcon(icon);
         FreeLibrary(module);
     }
+}
+
+TEST_CASE("the installer carries the shipping program byte for byte, its icon, version block and manifest") {
+    const std::wstring path = BesideThisTest(L"OstrelSetup.exe");
+    CheckVersionBlock(path, L"NIRA Ostrel for Windows: installer");
+
+    HMODULE module = LoadLibraryExW(path.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE | LOAD_LIBRARY_AS_IMAGE_RESOURCE);
+    REQUIRE(module != nullptr);
+    auto resourceBytes = [module](int id, const wchar_t* type) {
+        HRSRC resource = FindResourceW(module, MAKEINTRESOURCEW(id), type);
+        if (resource == nullptr) return std::string();
+        const char* bytes = static_cast<const char*>(LockResource(LoadResource(module, resource)));
+        return bytes == nullptr ? std::string() : std::string(bytes, SizeofResource(module, resource));
+    };
+    const std::string program = resourceBytes(101, MAKEINTRESOURCEW(10));  // RT_RCDATA
+    CHECK(program.size() > 100000);
+    CHECK(program == ReadBytes(BesideThisTest(L"OstrelWindows.exe")));
+
+    const std::string manifest = resourceBytes(1, MAKEINTRESOURCEW(24));  // RT_MANIFEST
+    for (const char* part : {"name=\"NIRA.Ostrel.Setup\" version=\"0.1.0.0\"", "level=\"asInvoker\" uiAccess=\"false\"",
+                             ">true/pm</dpiAware>", ">PerMonitorV2</dpiAwareness>",
+                             "<supportedOS Id=\"{8e0f7a12-bfb3-4fe8-b9a5-48fd50a15a9a}\"/>"}) {
+        CAPTURE(part);
+        CHECK(manifest.find(part) != std::string::npos);
+    }
+
+    CHECK_FALSE(resourceBytes(1, MAKEINTRESOURCEW(14)).empty());  // RT_GROUP_ICON
+    HICON icon = static_cast<HICON>(LoadImageW(module, MAKEINTRESOURCEW(1), IMAGE_ICON, 32, 32, 0));
+    CHECK(icon != nullptr);
+    if (icon) DestroyIcon(icon);
+    FreeLibrary(module);
 }

@@ -1,0 +1,206 @@
+"""OstrelSetup: installing, registering, closing a running program and
+uninstalling through the temporary copy, under Wine."""
+import os
+import re
+import subprocess
+import tempfile
+import time
+from pathlib import Path
+
+import pytest
+
+from conftest import MAIN_CLASS, WINDOWS_BUILD, read_text, wait_until, winpath
+
+UNINSTALL_KEYS = r"HKCU\Software\Microsoft\Windows\CurrentVersion\Uninstall"
+TEST_KEYS = ("NIRAOstrel", "Test2", "Test3")
+
+
+def wine_tool(*args):
+    """Runs one of Wine's own programs; its exit code and output (through a file)."""
+    with tempfile.TemporaryFile() as out:
+        done = subprocess.run(["wine", *args], stdin=subprocess.DEVNULL, stdout=out, stderr=subprocess.DEVNULL,
+                              timeout=60)
+        out.seek(0)
+        return done.returncode, out.read().decode(errors="replace")
+
+
+def unixpath(windows_path):
+    with tempfile.TemporaryFile() as out:
+        subprocess.run(["winepath", "-u", windows_path], stdin=subprocess.DEVNULL, stdout=out,
+                       stderr=subprocess.DEVNULL, timeout=60, check=True)
+        out.seek(0)
+        return Path(out.read().decode().strip())
+
+
+def registration(key="NIRAOstrel"):
+    """The values of an uninstall registration as {name: (type, data)}; None without the key."""
+    code, text = wine_tool("reg", "query", f"{UNINSTALL_KEYS}\\{key}")
+    if code != 0:
+        return None
+    values = {}
+    for line in text.splitlines():
+        if line.startswith("    "):
+            name, kind, *data = re.split(r" {4}", line.strip(), maxsplit=2)
+            values[name] = (kind, data[0] if data else "")
+    return values
+
+
+@pytest.fixture(autouse=True)
+def no_registrations():
+    for key in TEST_KEYS:
+        wine_tool("reg", "delete", f"{UNINSTALL_KEYS}\\{key}", "/f")
+    yield
+    for key in TEST_KEYS:
+        wine_tool("reg", "delete", f"{UNINSTALL_KEYS}\\{key}", "/f")
+
+
+def run_setup(wine, *args, exe="OstrelSetup.exe", env=None):
+    return wine.run([str(a) for a in args], exe=exe, timeout=120, env=env).returncode
+
+
+def install(wine, folder, menu, *extra, exe="OstrelSetup.exe"):
+    return run_setup(wine, "/S", "/dir", winpath(folder), "/startmenu", winpath(menu), *extra, exe=exe)
+
+
+def test_silent_install_registers_everything_and_reinstalls_from_its_uninstaller(wine, data_dir, tmp_path):
+    apps = tmp_path / "my apps" / "NIRA Ostrel"
+    menu = tmp_path / "menu" / "Programs"
+    assert run_setup(wine, "/s", "/DIR", winpath(apps), "/startmenu", winpath(menu), "/dir") == 0
+
+    program, uninstaller = apps / "OstrelWindows.exe", apps / "Uninstall Ostrel.exe"
+    assert program.read_bytes() == (WINDOWS_BUILD / "OstrelWindows.exe").read_bytes()
+    assert uninstaller.read_bytes() == (WINDOWS_BUILD / "OstrelSetup.exe").read_bytes()
+    link = (menu / "NIRA Ostrel.lnk").read_bytes()
+    assert "Record your screen and take screenshots".encode("utf-16-le") in link
+    assert winpath(apps).encode("utf-16-le") in link  # the working folder
+
+    folder = winpath(apps)
+    values = registration()
+    url = values.pop("URLInfoAbout")
+    assert url[0] == "REG_SZ" and url[1].startswith("https://") and not url[1].endswith("/")
+    assert values == {
+        "DisplayName": ("REG_SZ", "NIRA Ostrel"),
+        "DisplayVersion": ("REG_SZ", "0.1.0"),
+        "Publisher": ("REG_SZ", "Vantil Orche LLC"),
+        "DisplayIcon": ("REG_SZ", folder + "\\OstrelWindows.exe"),
+        "InstallLocation": ("REG_SZ", folder),
+        "HelpLink": ("REG_SZ", url[1] + "/help"),
+        "OstrelShortcut": ("REG_SZ", winpath(menu) + "\\NIRA Ostrel.lnk"),
+        "UninstallString": ("REG_SZ", f'"{folder}\\Uninstall Ostrel.exe" /uninstall'),
+        "QuietUninstallString": ("REG_SZ", f'"{folder}\\Uninstall Ostrel.exe" /uninstall /S'),
+        "NoModify": ("REG_DWORD", "0x1"),
+        "NoRepair": ("REG_DWORD", "0x1"),
+        "EstimatedSize": ("REG_DWORD", hex(program.stat().st_size // 1024 + 1)),
+    }
+    # A silent install never starts the program.
+    assert wine.driver("find", MAIN_CLASS) == 1
+    assert not data_dir.exists()
+
+    # The installed uninstaller run without /uninstall installs again, without
+    # copying itself onto itself.
+    program.write_bytes(b"an older program")
+    before = uninstaller.stat()
+    assert install(wine, apps, menu, exe=str(uninstaller)) == 0
+    assert program.read_bytes() == (WINDOWS_BUILD / "OstrelWindows.exe").read_bytes()
+    after = uninstaller.stat()
+    assert (after.st_ino, after.st_ctime_ns) == (before.st_ino, before.st_ctime_ns)
+    assert sorted(os.listdir(apps)) == ["OstrelWindows.exe", "Uninstall Ostrel.exe"]
+
+
+def test_registered_quiet_uninstall_removes_everything_through_a_temporary_copy(wine, data_dir, tmp_path):
+    apps, menu = tmp_path / "apps" / "NIRA Ostrel", tmp_path / "menu"
+    assert install(wine, apps, menu) == 0
+    data_dir.mkdir()
+    (data_dir / "settings.ini").write_bytes(b"[ostrel]\r\nfps=60\r\n")
+    began = time.time_ns()
+
+    command = re.fullmatch(r'"([^"]+)" (.*)', registration()["QuietUninstallString"][1])
+    assert run_setup(wine, *command.group(2).split(), exe=str(unixpath(command.group(1)))) == 0
+    # The installed uninstaller only handed over; its copy does the removal.
+    assert wait_until(lambda: registration() is None, 60)
+    assert not apps.exists()
+    assert not (menu / "NIRA Ostrel.lnk").exists()
+    assert (data_dir / "settings.ini").read_bytes() == b"[ostrel]\r\nfps=60\r\n"
+    # Wine reuses process ids from run to run, so the copy's name may be an
+    # old one; the copy is new all the same.
+    users = Path(os.environ["WINEPREFIX"]) / "drive_c" / "users"
+    copies = [copy for copy in users.rglob("OstrelUninstall-*.exe") if copy.stat().st_ctime_ns >= began]
+    assert len(copies) == 1
+    copies[0].unlink()
+
+
+def test_registration_key_names_and_uninstalling_from_elsewhere(wine, tmp_path):
+    apps, menu = tmp_path / "apps", tmp_path / "menu"
+    # The folder is registered as a full path without the trailing separator.
+    assert run_setup(wine, "/S", "/regkey", "Test2", "/dir", winpath(tmp_path) + "\\x\\..\\apps\\",
+                 "/startmenu", winpath(menu)) == 0
+    assert registration() is None
+    values = registration("Test2")
+    assert values["InstallLocation"] == ("REG_SZ", winpath(apps))
+    assert values["UninstallString"] == ("REG_SZ", f'"{winpath(apps)}\\Uninstall Ostrel.exe" /uninstall /regkey Test2')
+
+    # Without the key name nothing is installed.
+    assert run_setup(wine, "/uninstall", "/S") == 5
+    # Removing a copy in another folder leaves the registered installation alone.
+    elsewhere = tmp_path / "elsewhere"
+    elsewhere.mkdir()
+    (elsewhere / "OstrelWindows.exe").write_bytes(b"a stray copy")
+    assert run_setup(wine, "/uninstall", "/S", "/regkey", "Test2", "/dir", winpath(elsewhere)) == 0
+    assert not elsewhere.exists()
+    assert registration("Test2") == values and (menu / "NIRA Ostrel.lnk").exists()
+
+    # OstrelSetup from its download folder removes directly; a file of the
+    # user's own keeps the folder.
+    (apps / "mine.txt").write_text("keep me")
+    assert run_setup(wine, "/uninstall", "/S", "/regkey", "Test2") == 0
+    assert registration("Test2") is None
+    assert os.listdir(apps) == ["mine.txt"]
+    assert not (menu / "NIRA Ostrel.lnk").exists()
+
+    # A name that is not only letters and digits falls back to the default key.
+    assert install(wine, apps, menu, "/regkey", "a-b") == 0
+    assert registration()["UninstallString"][1].endswith("Uninstall Ostrel.exe\" /uninstall")
+
+
+def test_install_closes_the_running_program_first(wine, data_dir, tmp_path):
+    running = wine.start_tray()
+    # Under another key name a running program is left alone.
+    assert install(wine, tmp_path / "other", tmp_path / "menu", "/regkey", "Test3") == 0
+    assert running.poll() is None
+    assert install(wine, tmp_path / "apps", tmp_path / "menu") == 0
+    assert running.wait(timeout=30) == 0
+    assert "NIRA Ostrel ended" in read_text(data_dir / "ostrel.log")
+    assert (tmp_path / "apps" / "OstrelWindows.exe").exists()
+
+
+def test_a_program_file_in_use_is_reported_and_nothing_is_removed(wine, tmp_path):
+    apps, menu = tmp_path / "apps", tmp_path / "menu"
+    assert install(wine, apps, menu) == 0
+    registered = registration()
+    holder = subprocess.Popen(["wine", wine.exe("OstrelDriver.exe"), "hold-file", winpath(apps / "OstrelWindows.exe"), "60"],
+                              stdin=subprocess.DEVNULL, stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
+    try:
+        assert holder.stdout.readline().strip() == b"holding"
+        assert run_setup(wine, "/uninstall", "/S") == 7
+    finally:
+        holder.kill()
+        holder.wait(timeout=30)
+    assert sorted(os.listdir(apps)) == ["OstrelWindows.exe", "Uninstall Ostrel.exe"]
+    assert (menu / "NIRA Ostrel.lnk").exists()
+    assert registration() == registered
+    # Once the file is free the same uninstall removes it all.
+    assert run_setup(wine, "/uninstall", "/S") == 0
+    assert not apps.exists() and registration() is None
+
+
+def test_default_folders(wine):
+    # No menu entries on this machine for the shortcut in Wine's Start menu.
+    env = {**wine.env, "WINEDLLOVERRIDES": wine.env.get("WINEDLLOVERRIDES", "") + ";winemenubuilder.exe=d"}
+    assert run_setup(wine, "/S", env=env) == 0
+    values = registration()
+    folder, shortcut = values["InstallLocation"][1], values["OstrelShortcut"][1]
+    assert folder.lower().endswith("\\appdata\\local\\programs\\nira ostrel")
+    assert shortcut.lower().endswith("\\start menu\\programs\\nira ostrel.lnk")
+    assert (unixpath(folder) / "OstrelWindows.exe").exists() and unixpath(shortcut).exists()
+    assert run_setup(wine, "/uninstall", "/S", env=env) == 0
+    assert not unixpath(folder).exists() and not unixpath(shortcut).exists()

@@ -1,0 +1,100 @@
+#include <doctest.h>
+
+#include "setup/setup_core.h"
+
+namespace {
+
+const std::wstring kExe = L"C:\\Downloads\\OstrelSetup.exe";
+
+const RegistryValue* Find(const std::vector<RegistryValue>& values, const std::wstring& name) {
+    for (const RegistryValue& value : values) {
+        if (value.name == name) return &value;
+    }
+    return nullptr;
+}
+
+}  // namespace
+
+TEST_CASE("installer command line") {
+    SUBCASE("nothing given") {
+        const SetupOptions o = ParseSetupOptions({kExe});
+        CHECK_FALSE(o.silent);
+        CHECK_FALSE(o.uninstall);
+        CHECK(o.parent_pid == 0);
+        CHECK(o.dir.empty());
+        CHECK(o.start_menu_dir.empty());
+        CHECK(o.reg_key == L"NIRAOstrel");
+    }
+    SUBCASE("switch names without regard to case, values taken whole") {
+        const SetupOptions o = ParseSetupOptions(
+            {kExe, L"/s", L"/UNINSTALL", L"/DIR", L"C:\\My Apps\\Ostrel", L"/StartMenu", L"C:\\Menu", L"/PARENT", L"4242"});
+        CHECK(o.silent);
+        CHECK(o.uninstall);
+        CHECK(o.dir == L"C:\\My Apps\\Ostrel");
+        CHECK(o.start_menu_dir == L"C:\\Menu");
+        CHECK(o.parent_pid == 4242);
+    }
+    SUBCASE("a value switch takes the next argument, whatever it is; the last one counts") {
+        const SetupOptions o = ParseSetupOptions({kExe, L"/dir", L"/S", L"/dir", L"C:\\B", L"extra", L"-S", L"/Sx"});
+        CHECK(o.dir == L"C:\\B");
+        CHECK_FALSE(o.silent);
+    }
+    SUBCASE("a value switch at the end is ignored") {
+        CHECK(ParseSetupOptions({kExe, L"/dir", L"C:\\A", L"/dir"}).dir == L"C:\\A");
+        CHECK(ParseSetupOptions({kExe, L"/S", L"/regkey"}).reg_key == L"NIRAOstrel");
+        CHECK(ParseSetupOptions({kExe, L"/parent"}).parent_pid == 0);
+    }
+    SUBCASE("registration key names are letters and digits only") {
+        CHECK(ParseSetupOptions({kExe, L"/regkey", L"Test2"}).reg_key == L"Test2");
+        for (const wchar_t* bad : {L"a-b", L"", L"Test 2", L"..\\Run", L"K\u00e9y"}) {
+            CHECK(ParseSetupOptions({kExe, L"/regkey", bad}).reg_key == L"NIRAOstrel");
+        }
+    }
+    SUBCASE("parent ids that are no process id read as none") {
+        CHECK(ParseSetupOptions({kExe, L"/parent", L"12abc"}).parent_pid == 12);
+        CHECK(ParseSetupOptions({kExe, L"/parent", L"4294967295"}).parent_pid == 4294967295u);
+        CHECK(ParseSetupOptions({kExe, L"/parent", L"4294967296"}).parent_pid == 0);
+        CHECK(ParseSetupOptions({kExe, L"/parent", L"-5"}).parent_pid == 0);
+    }
+}
+
+TEST_CASE("installed paths keep a drive root whole") {
+    CHECK(TrimTrailingSeparators(L"C:\\Apps\\Ostrel\\\\") == L"C:\\Apps\\Ostrel");
+    CHECK(TrimTrailingSeparators(L"C:\\") == L"C:\\");
+    CHECK(MakeInstallLayout(L"C:\\", L"C:\\Menu").programPath == L"C:\\OstrelWindows.exe");
+    CHECK(MakeInstallLayout(L"C:\\A", L"").shortcutPath.empty());
+    CHECK(FolderOf(L"OstrelWindows.exe") == L"OstrelWindows.exe");
+}
+
+// Every value's text is checked against the installed registration end to end.
+TEST_CASE("registration values, in the order they are written") {
+    const InstallLayout layout = MakeInstallLayout(L"C:\\P\\NIRA Ostrel", L"C:\\Menu");
+    const auto values = RegistrationValues(layout, L"NIRAOstrel", L"https://example.test", 657408);
+    std::vector<std::wstring> names;
+    for (const RegistryValue& value : values) names.push_back(value.name);
+    CHECK(names == std::vector<std::wstring>{L"DisplayName", L"DisplayVersion", L"Publisher", L"DisplayIcon",
+                                             L"InstallLocation", L"URLInfoAbout", L"HelpLink", L"OstrelShortcut",
+                                             L"UninstallString", L"QuietUninstallString", L"NoModify", L"NoRepair",
+                                             L"EstimatedSize"});
+    CHECK(Find(values, L"EstimatedSize")->number == 643);
+
+    const auto custom = RegistrationValues(layout, L"Test2", L"https://example.test", std::nullopt);
+    CHECK(Find(custom, L"QuietUninstallString")->text ==
+          L"\"C:\\P\\NIRA Ostrel\\Uninstall Ostrel.exe\" /uninstall /regkey Test2 /S");
+    CHECK(Find(custom, L"EstimatedSize") == nullptr);
+    CHECK(EstimatedSizeKb(1023) == 1);
+    CHECK(EstimatedSizeKb(uint64_t{1} << 50) == 0xFFFFFFFFu);
+}
+
+TEST_CASE("the hand-off to the temporary copy") {
+    const std::wstring copy = TemporaryCopyPath(L"C:\\Users\\ann\\AppData\\Local\\Temp\\", 1234);
+    CHECK(copy == L"C:\\Users\\ann\\AppData\\Local\\Temp\\OstrelUninstall-1234.exe");
+    CHECK(HandOffCommandLine(copy, L"C:\\P\\NIRA Ostrel", L"NIRAOstrel", 1234, false) ==
+          L"\"C:\\Users\\ann\\AppData\\Local\\Temp\\OstrelUninstall-1234.exe\" /uninstall /dir \"C:\\P\\NIRA Ostrel\" "
+          L"/regkey NIRAOstrel /parent 1234");
+    CHECK(HandOffCommandLine(copy, L"C:\\P", L"Test2", 7, true).ends_with(L"/dir \"C:\\P\" /regkey Test2 /parent 7 /S"));
+    // A folder ending in a backslash must not escape its closing quote.
+    CHECK(HandOffCommandLine(L"C:\\T\\c.exe", L"D:\\", L"NIRAOstrel", 1, false) ==
+          L"\"C:\\T\\c.exe\" /uninstall /dir \"D:\\\\\" /regkey NIRAOstrel /parent 1");
+    CHECK(QuoteArgument(L"a\\\"b") == L"\"a\\\\\\\"b\"");
+}
