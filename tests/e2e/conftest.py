@@ -59,15 +59,25 @@ class Wine:
         return str(path)
 
     def start(self, args=(), exe="OstrelWindows.exe", env=None):
+        # Wine's own messages (a crash report, say) go to a file beside the
+        # data folder, so that a failing test can show them.
+        errors = tempfile.NamedTemporaryFile(prefix="wine-", suffix=".err", dir=self.data_dir.parent, delete=False)
         process = subprocess.Popen(
             ["wine", self.exe(exe), *args],
             env=env or self.env,
             stdin=subprocess.DEVNULL,
             stdout=subprocess.DEVNULL,
-            stderr=subprocess.DEVNULL,
+            stderr=errors,
         )
+        errors.close()
+        process.errors_path = Path(errors.name)
         self.started.append(process)
         return process
+
+    @staticmethod
+    def errors(process):
+        """The last of what Wine wrote to standard error for a started program."""
+        return read_text(getattr(process, "errors_path", ""))[-3000:]
 
     def run(self, args=(), exe="OstrelWindows.exe", timeout=60, env=None):
         # Output goes through files, not pipes: Wine's own helper processes
@@ -111,7 +121,10 @@ class Wine:
     def close(self, process, window_class=MAIN_CLASS, timeout=30):
         """Asks the program to end the way the installer does; returns its exit code."""
         assert self.driver("close", window_class) == 0
-        return process.wait(timeout=timeout)
+        code = process.wait(timeout=timeout)
+        if code != 0:
+            print(f"exit code {code}; Wine said:\n{self.errors(process)}")
+        return code
 
     def cleanup(self):
         for process in self.started:
