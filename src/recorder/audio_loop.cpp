@@ -62,6 +62,11 @@ void AudioLoop(Recorder& recorder) {
             finalPos = clockPosition();
         else
             Sleep(10);
+        // The write target comes from the clock as it stood before the sources
+        // were read: a stall between the reads and the mix (a busy machine)
+        // must not push the target past sound that has not been read yet, or
+        // that stretch would be written as silence and its sound dropped.
+        const int64_t clockBeforeRead = stopping ? finalPos : clockPosition();
 
         int64_t endTime = 0;
         if (computerOpen) {
@@ -92,7 +97,7 @@ void AudioLoop(Recorder& recorder) {
             if (!stopping) continue;
             target = finalPos;
         } else {
-            target = stopping ? finalPos : clockPosition() - kLagFrames;
+            target = stopping ? finalPos : clockBeforeRead - kLagFrames;
         }
 
         const int64_t count = target - written;

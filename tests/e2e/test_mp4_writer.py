@@ -105,6 +105,16 @@ def test_sound_is_exact_and_lasts_the_recording(tmp_path, group):
     assert [int(p["pts"]) for p in packets] == video_times(fps, frames, gap_at)
 
 
+def fragment_starts(data):
+    """Offsets of the moof boxes of an MP4 file's top level."""
+    starts, pos = [], 0
+    while pos < len(data):
+        if data[pos + 4:pos + 8] == b"moof":
+            starts.append(pos)
+        pos += int.from_bytes(data[pos:pos + 4], "big")
+    return starts
+
+
 def test_cut_file_keeps_its_complete_fragments(tmp_path):
     width, height, fps, frames = 640, 360, 30, 8
     path = tmp_path / "cut.mp4"
@@ -123,11 +133,7 @@ def test_cut_file_keeps_its_complete_fragments(tmp_path):
     whole = tmp_path / "whole.mp4"
     write_sample(whole, width, height, fps, frames)
     data = whole.read_bytes()
-    starts, pos = [], 0
-    while pos < len(data):
-        if data[pos + 4:pos + 8] == b"moof":
-            starts.append(pos)
-        pos += int.from_bytes(data[pos:pos + 4], "big")
+    starts = fragment_starts(data)
     whole.write_bytes(data[:starts[-1] + 40])
     subprocess.run([str(SAMPLE), "--repair", str(whole)], check=True, timeout=60, stdout=subprocess.DEVNULL)
     assert whole.stat().st_size == starts[-1]

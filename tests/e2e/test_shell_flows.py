@@ -4,6 +4,7 @@ import subprocess
 import time
 
 from conftest import BUILD, MAIN_CLASS, read_text, wait_until, winpath
+from test_mp4_writer import fragment_starts
 from test_record import probe, video_times
 
 TEST_EXE = "OstrelWindowsTest.exe"
@@ -131,11 +132,7 @@ def test_shortcut_conflict_then_recovery_questions(wine, data_dir, tmp_path):
     subprocess.run([str(sample), str(whole), "320", "240", "30", "8"], check=True, timeout=60,
                    stdout=subprocess.DEVNULL)
     data = whole.read_bytes()
-    starts, pos = [], 0
-    while pos < len(data):
-        if data[pos + 4:pos + 8] == b"moof":
-            starts.append(pos)
-        pos += int.from_bytes(data[pos:pos + 4], "big")
+    starts = fragment_starts(data)
     (caps / "a.mp4.part").write_bytes(data[:starts[-1] + 40])
     for name in ("b", "c", "d"):
         (caps / f"{name}.mp4.part").write_bytes(b"partial")
