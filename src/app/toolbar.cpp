@@ -151,10 +151,10 @@ LRESULT CALLBACK ToolbarWindowProc(HWND window, UINT message, WPARAM wParam, LPA
         case WM_ERASEBKGND: {
             RECT client;
             GetClientRect(window, &client);
-            HBRUSH brush = IsHighContrast() ? GetSysColorBrush(COLOR_WINDOW)
-                                            : CreateSolidBrush(Colour(toolbar_colour::kBackground));
+            const bool hc = IsHighContrast();
+            HBRUSH brush = hc ? GetSysColorBrush(COLOR_WINDOW) : CreateSolidBrush(Colour(toolbar_colour::kBackground));
             FillRect(reinterpret_cast<HDC>(wParam), &client, brush);
-            if (!IsHighContrast()) DeleteObject(brush);
+            if (!hc) DeleteObject(brush);
             return 1;
         }
         case WM_DRAWITEM:
