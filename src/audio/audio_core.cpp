@@ -9,7 +9,6 @@ namespace {
 constexpr int64_t kTicksPerSecond = 10'000'000;
 constexpr int64_t kRate = 48000;
 constexpr int64_t kToneRate = 48096;  // slightly off 48 kHz, as real devices are
-constexpr int64_t kMaxTrackFrames = 96000;
 constexpr int64_t kDriftTolerance = 240;  // 5 ms
 
 // Assembled from bytes so the result does not depend on the host's byte order.

@@ -45,8 +45,13 @@ public:
     uint32_t jitterState = 12345;
 };
 
+// At most ten seconds of sound wait in a track: enough to ride out a loop
+// that a busy machine stalls for seconds without dropping sound that was
+// already captured, and still a bounded 3.8 MB whatever a device reports.
+constexpr int64_t kMaxTrackFrames = 480000;
+
 // One source's stereo frames on the 48 kHz timeline, holding at most the
-// newest two seconds. Blocks are placed by the position just past their end;
+// newest kMaxTrackFrames. Blocks are placed by the position just past their end;
 // small clock drift is absorbed and larger drift corrected by inserting
 // silence or cutting overlap.
 struct AudioTrack {

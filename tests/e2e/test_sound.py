@@ -138,3 +138,30 @@ def test_sync_bursts_and_white_frames_line_up(wine, tmp_path):
         white = next(t for t, b in zip(times, brightness) if t >= click - 0.2 and b > 128)
         assert 0 <= white - click < interval + 1e-6, (click, white)
     assert judged >= 2
+
+
+def test_a_recording_frozen_for_three_seconds_keeps_its_sound(wine, tmp_path):
+    """The whole program stops (as a very busy machine can stop it) and then
+    runs on: the sound it captured meanwhile is written, not dropped."""
+    folder = tmp_path / "caps"
+    process = wine.start(["--selftest-sync", "9", winpath(folder)], exe="OstrelWindowsTest.exe")
+    assert wait_until(lambda: "sync click at_us=" in read_text(wine.data_dir / "ostrel.log"), 60)
+    time.sleep(1.5)
+    windows_process = subprocess.run(["pgrep", "-f", "OstrelWindowsTest.exe --selftest-sync"],
+                                     capture_output=True, text=True).stdout.split()
+    assert windows_process
+    for pid in windows_process:
+        os.kill(int(pid), 19)  # SIGSTOP
+    time.sleep(3)
+    for pid in windows_process:
+        os.kill(int(pid), 18)  # SIGCONT
+    assert process.wait(timeout=120) == 0
+    mp4 = next(folder.glob("*.mp4"))
+    left = decoded_sound(mp4)
+    clicks = [int(m) / 1e6 for m in re.findall(r"sync click at_us=(-?\d+)", read_text(wine.data_dir / "ostrel.log"))]
+    assert len(clicks) >= 7
+    for click in clicks:
+        if click * 48000 + 960 >= len(left):
+            continue
+        burst = left[max(0, int((click - 0.02) * 48000)):int((click + 0.02) * 48000)]
+        assert max(abs(v) for v in burst) > 3000, click
