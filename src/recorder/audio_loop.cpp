@@ -90,18 +90,14 @@ void AudioLoop(Recorder& recorder) {
                                                       : clockPosition());
         }
 
-        int64_t target = 0;
-        if (recorder.state.load() == Paused) {
-            computerTrack.Clear();
-            microphoneTrack.Clear();
-            if (!stopping) continue;
-            target = finalPos;
-        } else {
-            target = stopping ? finalPos : clockBeforeRead - kLagFrames;
-        }
-
+        // While paused the clock stands at the pause point. Sound captured
+        // before it is still written, once this turn's reads started after the
+        // pause began (so all of it is placed); what came after it is dropped.
+        const bool paused = recorder.state.load() == Paused;
+        if (paused && !stopping && clockBeforeRead != clockPosition()) continue;
+        const int64_t target = stopping ? finalPos : paused ? clockBeforeRead : clockBeforeRead - kLagFrames;
         const int64_t count = target - written;
-        if (count >= kMinimumBlock || (stopping && count >= 1)) {
+        if (count >= kMinimumBlock || ((stopping || paused) && count >= 1)) {
             pcm.resize(static_cast<size_t>(count) * 2);
             MixToPcm16(computerTrack, microphoneTrack, written, count, pcm.data());
             computerTrack.TrimBefore(target);
@@ -109,6 +105,10 @@ void AudioLoop(Recorder& recorder) {
             if (!recorder.WriteAudio(pcm.data(), static_cast<size_t>(count), SampleTime(written), SampleTime(count)))
                 break;
             written = target;
+        }
+        if (paused) {
+            computerTrack.Clear();
+            microphoneTrack.Clear();
         }
         if (stopping) break;
     }

@@ -165,3 +165,34 @@ def test_a_recording_frozen_for_three_seconds_keeps_its_sound(wine, tmp_path):
             continue
         burst = left[max(0, int((click - 0.02) * 48000)):int((click + 0.02) * 48000)]
         assert max(abs(v) for v in burst) > 3000, click
+
+
+def test_sound_just_before_a_pause_is_kept(wine, tmp_path):
+    """The last moments before a pause are still in the lag behind the clock
+    when the pause comes; they are written, not thrown away with the pause."""
+    tone = tmp_path / "tone.wav"
+    with wave.open(str(tone), "wb") as out:
+        out.setnchannels(2)
+        out.setsampwidth(2)
+        out.setframerate(48000)
+        frames = array.array("h")
+        for i in range(48000 * 4):
+            value = int(16000 * math.sin(2 * math.pi * 440 * i / 48000))
+            frames.extend((value, value))
+        out.writeframes(frames.tobytes())
+
+    def play():
+        if wait_until(lambda: "Recording started" in read_text(wine.data_dir / "ostrel.log"), 60, 0.02):
+            time.sleep(1.0)
+            subprocess.run(["paplay", str(tone)], capture_output=True, timeout=30)
+
+    player = threading.Thread(target=play)
+    player.start()
+    folder = tmp_path / "caps"
+    done = record(wine, folder, 6)  # paused for a second after three
+    player.join()
+    assert done.returncode == 0, result_lines(folder)
+    left = decoded_sound(next(folder.glob("*.mp4")))
+    # 10 ms windows from 2.6 s up to 70 ms before the pause point at 3 s.
+    for start in range(int(2.6 * 48000), int(2.93 * 48000), 480):
+        assert max(abs(v) for v in left[start:start + 480]) > 8000, start / 48000
