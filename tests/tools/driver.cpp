@@ -47,7 +47,8 @@ bool WaitFor(const wchar_t* windowClass, double seconds, bool present) {
     }
 }
 
-int SaveClipboardDib(const wchar_t* file) {
+// One attempt at reading the clipboard's CF_DIB block into FILE.
+int SaveClipboardDibOnce(const wchar_t* file) {
     if (!OpenClipboard(nullptr)) return 1;
     int result = 1;
     if (HANDLE data = GetClipboardData(CF_DIB)) {
@@ -62,6 +63,16 @@ int SaveClipboardDib(const wchar_t* file) {
     }
     CloseClipboard();
     return result;
+}
+
+// The clipboard may be busy for a moment (another program, or Wine taking
+// over the content of a program that has ended): tries for up to 5 seconds.
+int SaveClipboardDib(const wchar_t* file) {
+    for (int attempt = 0; attempt < 50; ++attempt) {
+        if (SaveClipboardDibOnce(file) == 0) return 0;
+        Sleep(100);
+    }
+    return 1;
 }
 
 int HoldClipboard(double seconds) {
