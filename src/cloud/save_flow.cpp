@@ -7,6 +7,7 @@
 
 #include "app/capture_flows.h"
 #include "app/shell.h"
+#include "app/shell_core.h"
 #include "app/signin_window.h"
 #include "app/tray.h"
 #include "cloud/account.h"
@@ -47,8 +48,7 @@ void SaveToLibrary(const std::wstring& path) {
         ShowBalloon(L"NIRA Ostrel", L"A capture is already being saved to the library.", BALLOON_INFO);
         return;
     }
-    const size_t slash = path.find_last_of(L"\\/");
-    ShowBalloon(L"Saving to your library", slash == std::wstring::npos ? path : path.substr(slash + 1), BALLOON_INFO);
+    ShowBalloon(L"Saving to your library", std::wstring(PathFileName(path)), BALLOON_INFO);
     const HWND window = MainWindow;
     DWORD error = ERROR_SUCCESS;
     if (!StartDetachedThread([window, path] { SaveWorker(window, path); }, error)) {

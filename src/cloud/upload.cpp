@@ -5,6 +5,7 @@
 #include <set>
 #include <vector>
 
+#include "app/shell_core.h"
 #include "cloud/capture_facts.h"
 #include "cloud/http_client.h"
 #include "cloud/upload_core.h"
@@ -80,8 +81,7 @@ bool SendPart(const std::string& id, uint64_t number, const uint8_t* bytes, uint
 
 bool UploadCapture(const std::wstring& path, const UploadProgress& progress, std::wstring& state,
                    std::wstring& message) {
-    const size_t slash = path.find_last_of(L"\\/");
-    const std::wstring fileName = slash == std::wstring::npos ? path : path.substr(slash + 1);
+    const std::wstring fileName(PathFileName(path));
     const std::optional<CaptureKind> kind = CaptureKindFor(fileName);
     if (!kind) {
         message = L"Ostrel saves MP4 recordings and PNG, JPEG, WebP or GIF pictures.";

@@ -30,6 +30,20 @@ def frame_brightness(path):
     return [sum(raw[i:i + 64]) / 64 for i in range(0, len(raw), 64)]
 
 
+def write_tone(path, seconds):
+    """A 440 Hz stereo tone at 48 kHz, loud enough to tell from silence."""
+    with wave.open(str(path), "wb") as out:
+        out.setnchannels(2)
+        out.setsampwidth(2)
+        out.setframerate(48000)
+        frames = array.array("h")
+        for i in range(48000 * seconds):
+            value = int(16000 * math.sin(2 * math.pi * 440 * i / 48000))
+            frames.extend((value, value))
+        out.writeframes(frames.tobytes())
+    return path
+
+
 def sound_stream(info):
     return next(s for s in info["streams"] if s["codec_type"] == "audio")
 
@@ -39,16 +53,7 @@ def record(wine, folder, seconds, switch="--selftest-record"):
 
 
 def test_computer_sound_carries_the_tone_played_during_the_recording(wine, tmp_path):
-    tone = tmp_path / "tone.wav"
-    with wave.open(str(tone), "wb") as out:
-        out.setnchannels(2)
-        out.setsampwidth(2)
-        out.setframerate(48000)
-        frames = array.array("h")
-        for i in range(48000):
-            value = int(16000 * math.sin(2 * math.pi * 440 * i / 48000))
-            frames.extend((value, value))
-        out.writeframes(frames.tobytes())
+    tone = write_tone(tmp_path / "tone.wav", 1)
     folder = tmp_path / "caps"
 
     played = []
@@ -170,16 +175,7 @@ def test_a_recording_frozen_for_three_seconds_keeps_its_sound(wine, tmp_path):
 def test_sound_just_before_a_pause_is_kept(wine, tmp_path):
     """The last moments before a pause are still in the lag behind the clock
     when the pause comes; they are written, not thrown away with the pause."""
-    tone = tmp_path / "tone.wav"
-    with wave.open(str(tone), "wb") as out:
-        out.setnchannels(2)
-        out.setsampwidth(2)
-        out.setframerate(48000)
-        frames = array.array("h")
-        for i in range(48000 * 4):
-            value = int(16000 * math.sin(2 * math.pi * 440 * i / 48000))
-            frames.extend((value, value))
-        out.writeframes(frames.tobytes())
+    tone = write_tone(tmp_path / "tone.wav", 4)
 
     def play():
         if wait_until(lambda: "Recording started" in read_text(wine.data_dir / "ostrel.log"), 60, 0.02):
