@@ -31,6 +31,7 @@ add_library(ostrel_glue STATIC
   src/cloud/save_flow.cpp
   src/cloud/upload.cpp
   src/recorder/audio_loop.cpp
+  src/recorder/media_foundation.cpp
   src/recorder/recorder.cpp
   src/recorder/video_loop.cpp
   src/cloud/capture_facts.cpp
@@ -43,7 +44,7 @@ add_library(ostrel_glue STATIC
 )
 target_include_directories(ostrel_glue PUBLIC src)
 target_compile_options(ostrel_glue PRIVATE ${OSTREL_WARNINGS} -municode)
-target_link_libraries(ostrel_glue PUBLIC ostrel_core shell32 ole32 user32 gdi32 comctl32 d3d11 dxgi windowscodecs mfplat mfreadwrite mfuuid uuid winhttp crypt32 bcrypt propsys)
+target_link_libraries(ostrel_glue PUBLIC ostrel_core shell32 ole32 user32 gdi32 comctl32 d3d11 dxgi windowscodecs mfuuid uuid winmm winhttp crypt32 bcrypt propsys)
 
 # The icon, drawn by our own script.
 set(OSTREL_ICON ${CMAKE_BINARY_DIR}/resources/ostrel.ico)

@@ -3,7 +3,6 @@
 // message loop and the orderly end.
 #include <windows.h>
 #include <commctrl.h>
-#include <mfapi.h>
 #include <objbase.h>
 #include <shellapi.h>
 
@@ -23,6 +22,7 @@
 #include "app/tray.h"
 #include "common/command_line_args.h"
 #include "common/unique_handle.h"
+#include "recorder/media_foundation.h"
 #include "recorder/recorder.h"
 #include "storage/folders.h"
 #include "storage/log.h"
@@ -153,17 +153,23 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
     Instance = instance;
     DeclareDpiAwareness();
     if (FAILED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED))) return 1;
-    MFStartup(MF_VERSION, MFSTARTUP_FULL);
+    // Its result is not examined: what fails without it says so when it is used.
+    // A Windows without its media features has none of it, and still runs.
+    const MediaFoundation& media = MediaFunctions();
+    const bool mediaStarted = media.startup != nullptr && SUCCEEDED(media.startup(MF_VERSION, MFSTARTUP_FULL));
+    const auto endMedia = [&] {
+        if (mediaStarted && media.shutdown != nullptr) media.shutdown();
+    };
 
     const SelfTestRequest request = ParseSelfTest(CommandLineArguments());
     if (std::optional<int> exitCode = RunSelfTest(request)) {
-        MFShutdown();
+        endMedia();
         return *exitCode;
     }
 
     UniqueHandle instanceMutex;
     const int exitCode = RunTrayProgram(instanceMutex);
-    MFShutdown();
+    endMedia();
     instanceMutex.Reset();
     return exitCode;
 }

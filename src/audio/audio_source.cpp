@@ -23,13 +23,33 @@ int64_t CounterHundredNs() {
     return static_cast<int64_t>(static_cast<double>(counter.QuadPart) * 10000000.0 / static_cast<double>(frequency.QuadPart));
 }
 
+HRESULT SystemEnumerator(IMMDeviceEnumerator** enumerator) {
+    return CoCreateInstance(__uuidof(MMDeviceEnumerator), nullptr, CLSCTX_ALL, IID_PPV_ARGS(enumerator));
+}
+
 ComPtr<IMMDeviceEnumerator> DeviceEnumerator() {
     ComPtr<IMMDeviceEnumerator> enumerator;
-    CoCreateInstance(__uuidof(MMDeviceEnumerator), nullptr, CLSCTX_ALL, IID_PPV_ARGS(&enumerator));
+    if (FAILED(AudioFunctions().createEnumerator(&enumerator))) enumerator.Reset();
     return enumerator;
 }
 
+// Windows keeps the ids of unplugged and disabled endpoints and still finds
+// them by id; only an active one can record.
+ComPtr<IMMDevice> ActiveDevice(IMMDeviceEnumerator* enumerator, const std::wstring& id) {
+    ComPtr<IMMDevice> device;
+    DWORD state = 0;
+    if (id.empty() || FAILED(enumerator->GetDevice(id.c_str(), &device)) || !device ||
+        FAILED(device->GetState(&state)) || state != DEVICE_STATE_ACTIVE)
+        return {};
+    return device;
+}
+
 }  // namespace
+
+AudioPlatform& AudioFunctions() {
+    static AudioPlatform functions{SystemEnumerator};
+    return functions;
+}
 
 bool AudioSource::Open(bool loopback, const std::wstring& deviceId, std::wstring& problem) {
     Close();
@@ -40,7 +60,7 @@ bool AudioSource::Open(bool loopback, const std::wstring& deviceId, std::wstring
         if (loopback) {
             ComputerSoundEndpoint(enumerator.Get(), device, streamFlags);
         } else {
-            if (!deviceId.empty()) enumerator->GetDevice(deviceId.c_str(), &device);
+            device = ActiveDevice(enumerator.Get(), deviceId);
             if (!device) enumerator->GetDefaultAudioEndpoint(eCapture, eConsole, &device);
         }
     }

@@ -48,6 +48,14 @@ struct IMMDeviceEnumerator;
 struct IMMDevice;
 bool ComputerSoundEndpoint(IMMDeviceEnumerator* enumerator, Microsoft::WRL::ComPtr<IMMDevice>& device, DWORD& streamFlags);
 
+// The entry point through which sound sources reach the system's endpoints;
+// its default creates the system's device enumerator. Only the glue tests
+// put a fake of the platform objects there.
+struct AudioPlatform {
+    HRESULT (*createEnumerator)(IMMDeviceEnumerator** enumerator);
+};
+AudioPlatform& AudioFunctions();
+
 struct MicrophoneEntry {
     std::wstring id;
     std::wstring name;

@@ -12,7 +12,7 @@ HRESULT FrameStore::EnsureLatest(D3D11_TEXTURE2D_DESC description, int32_t width
     description.ArraySize = 1;
     description.MiscFlags = 0;
     latest.Reset();
-    const HRESULT hr = d3d->device->CreateTexture2D(&description, nullptr, &latest);
+    const HRESULT hr = device->CreateTexture2D(&description, nullptr, &latest);
     if (FAILED(hr)) {
         latestWidth = latestHeight = 0;
         hasFrame = false;
@@ -24,7 +24,7 @@ HRESULT FrameStore::EnsureLatest(D3D11_TEXTURE2D_DESC description, int32_t width
 }
 
 HRESULT FrameStore::StoreFrame(ID3D11Texture2D* frame, int32_t width, int32_t height) {
-    if (frame == nullptr || d3d == nullptr) return E_POINTER;
+    if (frame == nullptr || !device || !context) return E_POINTER;
     const int32_t w = width & ~1;
     const int32_t h = height & ~1;
     if (w <= 0 || h <= 0) return S_FALSE;
@@ -37,14 +37,14 @@ HRESULT FrameStore::StoreFrame(ID3D11Texture2D* frame, int32_t width, int32_t he
     const HRESULT hr = EnsureLatest(description, w, h);
     if (FAILED(hr)) return hr;
     const D3D11_BOX box{0, 0, 0, static_cast<UINT>(w), static_cast<UINT>(h), 1};
-    d3d->context->CopySubresourceRegion(latest.Get(), 0, 0, 0, 0, frame, 0, &box);
+    context->CopySubresourceRegion(latest.Get(), 0, 0, 0, 0, frame, 0, &box);
     hasFrame = true;
     SetEvent(frameEvent.Get());
     return S_OK;
 }
 
 HRESULT FrameStore::StorePixels(const uint8_t* pixels, uint32_t pitch, int32_t width, int32_t height) {
-    if (pixels == nullptr || d3d == nullptr) return E_POINTER;
+    if (pixels == nullptr || !device || !context) return E_POINTER;
     const int32_t w = width & ~1;
     const int32_t h = height & ~1;
     if (w <= 0 || h <= 0) return S_FALSE;
@@ -57,12 +57,12 @@ HRESULT FrameStore::StorePixels(const uint8_t* pixels, uint32_t pitch, int32_t w
     HRESULT hr = EnsureLatest(description, w, h);
     if (FAILED(hr)) return hr;
     D3D11_MAPPED_SUBRESOURCE mapped{};
-    hr = d3d->context->Map(latest.Get(), 0, D3D11_MAP_WRITE, 0, &mapped);
+    hr = context->Map(latest.Get(), 0, D3D11_MAP_WRITE, 0, &mapped);
     if (FAILED(hr)) return hr;
     for (int32_t y = 0; y < h; ++y)
         std::memcpy(static_cast<uint8_t*>(mapped.pData) + static_cast<size_t>(y) * mapped.RowPitch,
                     pixels + static_cast<size_t>(y) * pitch, static_cast<size_t>(w) * 4);
-    d3d->context->Unmap(latest.Get(), 0);
+    context->Unmap(latest.Get(), 0);
     hasFrame = true;
     SetEvent(frameEvent.Get());
     return S_OK;
@@ -94,11 +94,11 @@ bool Capturer::CopyLatestFrame(ComPtr<ID3D11Texture2D>& texture, int32_t& width,
             D3D11_TEXTURE2D_DESC description{};
             latest->GetDesc(&description);
             texture.Reset();
-            if (FAILED(state_->d3d->device->CreateTexture2D(&description, nullptr, &texture))) return false;
+            if (FAILED(state_->device->CreateTexture2D(&description, nullptr, &texture))) return false;
             width = w;
             height = h;
         }
-        state_->d3d->context->CopyResource(texture.Get(), latest);
+        state_->context->CopyResource(texture.Get(), latest);
         return true;
     });
 }

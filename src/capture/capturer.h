@@ -18,7 +18,10 @@
 // The part of a running capture that every frame source shares: the newest
 // frame and the first-frame event. Frame sources derive their state from it.
 struct FrameStore {
-    D3D* d3d = nullptr;
+    // Held by the store itself: a frame callback that is still running when
+    // the capture stops must never reach a device its starter already released.
+    Microsoft::WRL::ComPtr<ID3D11Device> device;
+    Microsoft::WRL::ComPtr<ID3D11DeviceContext> context;
     std::mutex frameLock;
     Microsoft::WRL::ComPtr<ID3D11Texture2D> latest;
     int32_t latestWidth = 0;
@@ -51,7 +54,7 @@ public:
     Capturer& operator=(const Capturer&) = delete;
 
     // Starts capturing `monitor` (an earlier capture of this object ends
-    // first). `d3d` must outlive the capture.
+    // first) on the device of `d3d`.
     bool Start(D3D& d3d, HMONITOR monitor, bool cursor, std::wstring& problem);
     bool WaitForFirstFrame(DWORD milliseconds);
     // Copies the newest frame into `texture`, re-making it when it is null or

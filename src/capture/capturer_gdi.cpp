@@ -128,7 +128,8 @@ bool PrepareDeviceForCapture(D3D&, std::wstring&) { return true; }
 bool Capturer::Start(D3D& d3d, HMONITOR monitor, bool cursor, std::wstring& problem) {
     Stop();
     auto state = std::make_shared<CaptureState>();
-    state->d3d = &d3d;
+    state->device = d3d.device;
+    state->context = d3d.context;
     state->monitor = monitor;
     state->cursor = cursor;
     try {

@@ -14,6 +14,7 @@
 #include <new>
 #include <string>
 
+#include "capture/capture_platform.h"
 #include "capture/winrt_capture.h"
 #include "storage/folders.h"
 
@@ -57,7 +58,7 @@ const RuntimeFunctions& Runtime() {
     return functions;
 }
 
-HRESULT ActivationFactory(const wchar_t* className, REFIID iid, void** factory) {
+HRESULT SystemActivationFactory(const wchar_t* className, REFIID iid, void** factory) {
     *factory = nullptr;
     const RuntimeFunctions& runtime = Runtime();
     if (runtime.getFactory == nullptr || runtime.stringReference == nullptr) {
@@ -67,7 +68,18 @@ HRESULT ActivationFactory(const wchar_t* className, REFIID iid, void** factory) 
     HSTRING name = nullptr;
     HRESULT hr = runtime.stringReference(className, static_cast<UINT32>(std::wcslen(className)), &header, &name);
     if (FAILED(hr)) return hr;
-    hr = runtime.getFactory(name, iid, factory);
+    return runtime.getFactory(name, iid, factory);
+}
+
+HRESULT SystemCreateDevice(IDXGIDevice* device, IInspectable** wrapper) {
+    const CreateDeviceFunction create = Runtime().createDevice;
+    if (create == nullptr) return HRESULT_FROM_WIN32(ERROR_PROC_NOT_FOUND);
+    return create(device, wrapper);
+}
+
+HRESULT ActivationFactory(const wchar_t* className, REFIID iid, void** factory) {
+    *factory = nullptr;
+    HRESULT hr = CaptureFunctions().activationFactory(className, iid, factory);
     if (SUCCEEDED(hr) && *factory == nullptr) hr = E_POINTER;
     return hr;
 }
@@ -175,7 +187,7 @@ void CloseObject(IUnknown* object) {
 
 struct CaptureState : FrameStore {
     // Set once by Start before the handler is registered, then only read.
-    ComPtr<wgc::IDirect3DDevice> device;
+    ComPtr<wgc::IDirect3DDevice> runtimeDevice;
     ComPtr<wgc::IGraphicsCaptureItem> item;
     ComPtr<wgc::IDirect3D11CaptureFramePool> framePool;
     ComPtr<wgc::IGraphicsCaptureSession> captureSession;
@@ -203,9 +215,9 @@ private:
     IUnknown* frame_;
 };
 
-// The FrameArrived delegate. It holds the state weakly: Stop ends the
-// capture without waiting for it, and a call already running keeps the state
-// alive through the strong pointer it takes for its duration.
+// The FrameArrived delegate. It holds the state weakly, so the pool's
+// reference to it never keeps a stopped capture alive; a call that is running
+// holds the state for its duration, and Stop waits for such a call to end.
 class FrameArrivedHandler final : public wgc::IFrameArrivedHandler {
 public:
     explicit FrameArrivedHandler(std::weak_ptr<CaptureState> state) : state_(std::move(state)) {}
@@ -236,6 +248,8 @@ public:
         const std::shared_ptr<CaptureState> state = state_.lock();
         if (!state || sender == nullptr || state->stopping.load()) return S_OK;
         std::lock_guard<std::mutex> lock(state->handlerLock);
+        // Stop may have begun while this call waited for the lock.
+        if (state->stopping.load()) return S_OK;
 
         // The sender is used rather than state->framePool, which Stop may be
         // releasing on another thread at this moment.
@@ -253,7 +267,7 @@ public:
             // buffers are remade to match, so later frames are whole.
             closer.CloseNow();
             if (size.Width <= 0 || size.Height <= 0) return S_OK;
-            hr = sender->Recreate(state->device.Get(), kPoolFormat, kPoolBuffers, size);
+            hr = sender->Recreate(state->runtimeDevice.Get(), kPoolFormat, kPoolBuffers, size);
             if (SUCCEEDED(hr)) state->poolSize = size;
             return hr;
         }
@@ -281,19 +295,19 @@ private:
 
 }  // namespace
 
+CapturePlatform& CaptureFunctions() {
+    static CapturePlatform functions{SystemActivationFactory, SystemCreateDevice};
+    return functions;
+}
+
 bool PrepareDeviceForCapture(D3D& d3d, std::wstring& problem) {
     d3d.winrtDevice.Reset();
     ComPtr<IDXGIDevice> dxgiDevice;
     HRESULT hr = d3d.device ? d3d.device.As(&dxgiDevice) : E_POINTER;
     ComPtr<IInspectable> wrapper;
     if (SUCCEEDED(hr)) {
-        const CreateDeviceFunction create = Runtime().createDevice;
-        if (create == nullptr) {
-            hr = HRESULT_FROM_WIN32(ERROR_PROC_NOT_FOUND);
-        } else {
-            hr = create(dxgiDevice.Get(), wrapper.GetAddressOf());
-            if (SUCCEEDED(hr) && !wrapper) hr = E_POINTER;
-        }
+        hr = CaptureFunctions().createDevice(dxgiDevice.Get(), wrapper.GetAddressOf());
+        if (SUCCEEDED(hr) && !wrapper) hr = E_POINTER;
     }
     if (FAILED(hr)) {
         problem = L"Screen capture is not available: " + ErrorText(static_cast<uint32_t>(hr));
@@ -317,7 +331,8 @@ bool Capturer::Start(D3D& d3d, HMONITOR monitor, bool cursor, std::wstring& prob
     }
 
     const std::shared_ptr<CaptureState> state = std::make_shared<CaptureState>();
-    state->d3d = &d3d;
+    state->device = d3d.device;
+    state->context = d3d.context;
     state_ = state;
 
     const auto fail = [&](HRESULT hr) {
@@ -338,12 +353,12 @@ bool Capturer::Start(D3D& d3d, HMONITOR monitor, bool cursor, std::wstring& prob
     hr = state->item->get_Size(&state->poolSize);
     if (FAILED(hr)) return fail(hr);
 
-    hr = d3d.winrtDevice ? d3d.winrtDevice.As(&state->device) : E_POINTER;
+    hr = d3d.winrtDevice ? d3d.winrtDevice.As(&state->runtimeDevice) : E_POINTER;
     if (FAILED(hr)) return fail(hr);
     ComPtr<wgc::IDirect3D11CaptureFramePoolStatics2> poolStatics;
     hr = CachedFactory(&FactoryCache::poolStatics, wgc::kDirect3D11CaptureFramePoolClass, poolStatics);
     if (FAILED(hr)) return fail(hr);
-    hr = poolStatics->CreateFreeThreaded(state->device.Get(), kPoolFormat, kPoolBuffers, state->poolSize,
+    hr = poolStatics->CreateFreeThreaded(state->runtimeDevice.Get(), kPoolFormat, kPoolBuffers, state->poolSize,
                                          state->framePool.ReleaseAndGetAddressOf());
     if (SUCCEEDED(hr) && !state->framePool) hr = E_POINTER;
     if (FAILED(hr)) return fail(hr);
@@ -386,6 +401,11 @@ void Capturer::Stop() {
     }
     CloseObject(state->captureSession.Get());
     CloseObject(state->framePool.Get());
+    {
+        // A frame call that passed its first look at `stopping` before it was
+        // set may still be copying; once it is done, no later call copies.
+        std::lock_guard<std::mutex> wait(state->handlerLock);
+    }
     state->Clear();
     state->item.Reset();
     state->framePool.Reset();

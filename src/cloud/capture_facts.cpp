@@ -12,6 +12,8 @@
 #include <wincrypt.h>
 #include <wrl/client.h>
 
+#include "recorder/media_foundation.h"
+
 using Microsoft::WRL::ComPtr;
 
 namespace {
@@ -25,8 +27,10 @@ ComPtr<IWICImagingFactory> ImagingFactory() {
 }
 
 void VideoFacts(const std::wstring& path, CaptureFactsResult& facts) {
+    // Without the system's media features a recording's facts stay unknown.
+    const auto createReader = MediaFunctions().createSourceReaderFromURL;
     ComPtr<IMFSourceReader> reader;
-    if (FAILED(MFCreateSourceReaderFromURL(path.c_str(), nullptr, &reader))) return;
+    if (createReader == nullptr || FAILED(createReader(path.c_str(), nullptr, &reader))) return;
     PROPVARIANT duration;
     PropVariantInit(&duration);
     if (SUCCEEDED(reader->GetPresentationAttribute(static_cast<DWORD>(MF_SOURCE_READER_MEDIASOURCE), MF_PD_DURATION,

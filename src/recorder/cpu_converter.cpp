@@ -12,8 +12,10 @@ namespace {
 
 class CpuPictureConverter final : public PictureConverter {
 public:
-    HRESULT Build(D3D& d3d, int32_t sourceWidth, int32_t sourceHeight, int32_t width, int32_t height, int32_t) override {
+    HRESULT Build(D3D& d3d, ID3D11Texture2D* source, int32_t sourceWidth, int32_t sourceHeight, int32_t width,
+                  int32_t height, int32_t) override {
         d3d_ = &d3d;
+        source_ = source;
         staging_.Reset();
         D3D11_TEXTURE2D_DESC description{};
         description.Width = static_cast<UINT>(sourceWidth);
@@ -30,7 +32,8 @@ public:
         return S_OK;
     }
 
-    HRESULT Convert(ID3D11Texture2D* source, uint8_t* out) override {
+    HRESULT Convert(uint8_t* out) override {
+        ID3D11Texture2D* const source = source_.Get();
         if (d3d_ == nullptr || !staging_ || source == nullptr) return E_UNEXPECTED;
         // A source the processor can read is read in place; others are copied out first.
         D3D11_TEXTURE2D_DESC description{};
@@ -50,6 +53,7 @@ public:
 
 private:
     D3D* d3d_ = nullptr;
+    ComPtr<ID3D11Texture2D> source_;
     ComPtr<ID3D11Texture2D> staging_;
     Nv12Converter converter_;
 };

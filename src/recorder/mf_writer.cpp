@@ -11,6 +11,7 @@
 #include <cstring>
 
 #include "recorder/backends.h"
+#include "recorder/media_foundation.h"
 #include "recorder/recording_rules_core.h"
 #include "storage/folders.h"
 
@@ -41,7 +42,7 @@ HRESULT SetPictureShape(IMFMediaType* type, const WriterSetup& setup) {
 }
 
 HRESULT MakeVideoOutputType(const WriterSetup& setup, ComPtr<IMFMediaType>& type) {
-    HRESULT hr = MFCreateMediaType(&type);
+    HRESULT hr = MediaFunctions().createMediaType(&type);
     if (SUCCEEDED(hr)) hr = type->SetGUID(MF_MT_MAJOR_TYPE, MFMediaType_Video);
     if (SUCCEEDED(hr)) hr = type->SetGUID(MF_MT_SUBTYPE, MFVideoFormat_H264);
     if (SUCCEEDED(hr)) hr = type->SetUINT32(MF_MT_AVG_BITRATE, VideoBitRate(setup.height, setup.fps));
@@ -51,7 +52,7 @@ HRESULT MakeVideoOutputType(const WriterSetup& setup, ComPtr<IMFMediaType>& type
 }
 
 HRESULT MakeVideoInputType(const WriterSetup& setup, ComPtr<IMFMediaType>& type) {
-    HRESULT hr = MFCreateMediaType(&type);
+    HRESULT hr = MediaFunctions().createMediaType(&type);
     if (SUCCEEDED(hr)) hr = type->SetGUID(MF_MT_MAJOR_TYPE, MFMediaType_Video);
     if (SUCCEEDED(hr)) hr = type->SetGUID(MF_MT_SUBTYPE, MFVideoFormat_NV12);
     // The pictures arrive tightly packed, so a row is exactly the width.
@@ -61,7 +62,7 @@ HRESULT MakeVideoInputType(const WriterSetup& setup, ComPtr<IMFMediaType>& type)
 }
 
 HRESULT MakeAudioOutputType(ComPtr<IMFMediaType>& type) {
-    HRESULT hr = MFCreateMediaType(&type);
+    HRESULT hr = MediaFunctions().createMediaType(&type);
     if (SUCCEEDED(hr)) hr = type->SetGUID(MF_MT_MAJOR_TYPE, MFMediaType_Audio);
     if (SUCCEEDED(hr)) hr = type->SetGUID(MF_MT_SUBTYPE, MFAudioFormat_AAC);
     if (SUCCEEDED(hr)) hr = type->SetUINT32(MF_MT_AUDIO_BITS_PER_SAMPLE, kAudioBits);
@@ -73,7 +74,7 @@ HRESULT MakeAudioOutputType(ComPtr<IMFMediaType>& type) {
 }
 
 HRESULT MakeAudioInputType(ComPtr<IMFMediaType>& type) {
-    HRESULT hr = MFCreateMediaType(&type);
+    HRESULT hr = MediaFunctions().createMediaType(&type);
     if (SUCCEEDED(hr)) hr = type->SetGUID(MF_MT_MAJOR_TYPE, MFMediaType_Audio);
     if (SUCCEEDED(hr)) hr = type->SetGUID(MF_MT_SUBTYPE, MFAudioFormat_PCM);
     if (SUCCEEDED(hr)) hr = type->SetUINT32(MF_MT_AUDIO_BITS_PER_SAMPLE, kAudioBits);
@@ -84,33 +85,46 @@ HRESULT MakeAudioInputType(ComPtr<IMFMediaType>& type) {
     return hr;
 }
 
-// Wraps a copy of `bytes` in a sample stamped with its time and duration.
-HRESULT MakeSample(const void* bytes, size_t size, int64_t time, int64_t duration, ComPtr<IMFSample>& sample) {
-    if (size > MAXDWORD) return E_INVALIDARG;
-    const DWORD length = static_cast<DWORD>(size);
-    ComPtr<IMFMediaBuffer> buffer;
-    HRESULT hr = MFCreateMemoryBuffer(length, &buffer);
-    if (FAILED(hr)) return hr;
-    BYTE* data = nullptr;
-    hr = buffer->Lock(&data, nullptr, nullptr);
-    if (FAILED(hr)) return hr;
-    if (length != 0) std::memcpy(data, bytes, length);
-    buffer->Unlock();
-    hr = buffer->SetCurrentLength(length);
-    if (SUCCEEDED(hr)) hr = MFCreateSample(&sample);
-    if (SUCCEEDED(hr)) hr = sample->AddBuffer(buffer.Get());
+// Wraps `buffer` in a sample stamped with its time and duration.
+HRESULT MakeSample(IMFMediaBuffer* buffer, int64_t time, int64_t duration, ComPtr<IMFSample>& sample) {
+    HRESULT hr = MediaFunctions().createSample(&sample);
+    if (SUCCEEDED(hr)) hr = sample->AddBuffer(buffer);
     if (SUCCEEDED(hr)) hr = sample->SetSampleTime(time);
     if (SUCCEEDED(hr)) hr = sample->SetSampleDuration(duration);
     return hr;
 }
+
+// A picture in a Media Foundation buffer, locked while it is being filled.
+class BufferPicture final : public Picture {
+public:
+    ~BufferPicture() override { Unlock(); }
+    HRESULT Make(size_t bytes) {
+        if (bytes > MAXDWORD) return E_INVALIDARG;
+        HRESULT hr = MediaFunctions().createMemoryBuffer(static_cast<DWORD>(bytes), &buffer);
+        if (SUCCEEDED(hr)) hr = buffer->Lock(&data, nullptr, nullptr);
+        if (FAILED(hr)) return hr;
+        locked_ = true;
+        size = bytes;
+        return S_OK;
+    }
+    void Unlock() {
+        if (locked_) buffer->Unlock();
+        locked_ = false;
+    }
+    ComPtr<IMFMediaBuffer> buffer;
+
+private:
+    bool locked_ = false;
+};
 
 class MediaFoundationWriter final : public SampleWriter {
 public:
     bool Open(const WriterSetup& setup, bool allowHardware, std::wstring& problem) override {
         Release();
 
+        const MediaFoundation& mf = MediaFunctions();
         ComPtr<IMFAttributes> attributes;
-        HRESULT hr = MFCreateAttributes(&attributes, 4);
+        HRESULT hr = mf.createAttributes(&attributes, 4);
         if (SUCCEEDED(hr)) {
             // Unset choices fall back to the system's defaults, so results are not examined.
             attributes->SetUINT32(MF_READWRITE_ENABLE_HARDWARE_TRANSFORMS, allowHardware ? 1 : 0);
@@ -119,13 +133,12 @@ public:
             attributes->SetUINT32(MF_SINK_WRITER_DISABLE_THROTTLING, 1);
         }
 
-        ComPtr<IMFByteStream> byteStream;
         if (SUCCEEDED(hr))
-            hr = MFCreateFile(MF_ACCESSMODE_WRITE, MF_OPENMODE_DELETE_IF_EXIST, MF_FILEFLAGS_NONE,
-                              setup.partPath.c_str(), &byteStream);
-        if (SUCCEEDED(hr)) hr = MFCreateSinkWriterFromURL(L".mp4", byteStream.Get(), attributes.Get(), &writer_);
+            hr = mf.createFile(MF_ACCESSMODE_WRITE, MF_OPENMODE_DELETE_IF_EXIST, MF_FILEFLAGS_NONE,
+                               setup.partPath.c_str(), &file_);
+        if (SUCCEEDED(hr)) hr = mf.createSinkWriterFromURL(L".mp4", file_.Get(), attributes.Get(), &writer_);
         if (FAILED(hr)) {
-            writer_.Reset();
+            Release();
             problem = L"The recording file could not be created in " + setup.folder + L": " + Describe(hr);
             return false;
         }
@@ -180,10 +193,21 @@ public:
         return true;
     }
 
-    HRESULT WriteVideo(const uint8_t* nv12, size_t size, int64_t time, int64_t duration) override {
+    HRESULT NewPicture(size_t size, std::unique_ptr<Picture>& picture) override {
+        auto made = std::make_unique<BufferPicture>();
+        const HRESULT hr = made->Make(size);
+        if (FAILED(hr)) return hr;
+        picture = std::move(made);
+        return S_OK;
+    }
+
+    HRESULT WriteVideo(Picture& picture, int64_t time, int64_t duration) override {
         if (!writer_) return E_UNEXPECTED;
+        auto& filled = static_cast<BufferPicture&>(picture);
+        filled.Unlock();
+        HRESULT hr = filled.buffer->SetCurrentLength(static_cast<DWORD>(filled.size));
         ComPtr<IMFSample> sample;
-        const HRESULT hr = MakeSample(nv12, size, time, duration, sample);
+        if (SUCCEEDED(hr)) hr = MakeSample(filled.buffer.Get(), time, duration, sample);
         if (FAILED(hr)) return hr;
         return writer_->WriteSample(videoStream_, sample.Get());
     }
@@ -191,10 +215,29 @@ public:
     HRESULT WriteAudio(const int16_t* frames, size_t frameCount, int64_t time, int64_t duration) override {
         if (!writer_ || !hasAudio_) return E_UNEXPECTED;
         if (frameCount > MAXDWORD / kAudioFrameBytes) return E_INVALIDARG;
+        const auto length = static_cast<DWORD>(frameCount * kAudioFrameBytes);
+        ComPtr<IMFMediaBuffer> buffer;
+        BYTE* data = nullptr;
+        // Memory that cannot be had now may be there on the next turn.
+        if (FAILED(MediaFunctions().createMemoryBuffer(length, &buffer)) || FAILED(buffer->Lock(&data, nullptr, nullptr)))
+            return S_FALSE;
+        if (length != 0) std::memcpy(data, frames, length);
+        buffer->Unlock();
+        HRESULT hr = buffer->SetCurrentLength(length);
         ComPtr<IMFSample> sample;
-        const HRESULT hr = MakeSample(frames, frameCount * kAudioFrameBytes, time, duration, sample);
-        if (FAILED(hr)) return hr;
+        if (SUCCEEDED(hr)) hr = MakeSample(buffer.Get(), time, duration, sample);
+        if (FAILED(hr)) return S_FALSE;
         return writer_->WriteSample(audioStream_, sample.Get());
+    }
+
+    uint64_t PicturesWaiting() override {
+        if (!writer_) return 0;
+        MF_SINK_WRITER_STATISTICS statistics{};
+        statistics.cb = sizeof statistics;
+        if (FAILED(writer_->GetStatistics(videoStream_, &statistics))) return 0;
+        return statistics.qwNumSamplesReceived > statistics.qwNumSamplesEncoded
+                   ? statistics.qwNumSamplesReceived - statistics.qwNumSamplesEncoded
+                   : 0;
     }
 
     HRESULT Finalize() override {
@@ -205,13 +248,18 @@ public:
     }
 
 private:
+    // Lets go of the file as well: a writer given up half-made may still hold
+    // its stream, and the next attempt opens the same name.
     void Release() {
         writer_.Reset();
+        if (file_) file_->Close();
+        file_.Reset();
         videoStream_ = 0;
         audioStream_ = 0;
         hasAudio_ = false;
     }
 
+    ComPtr<IMFByteStream> file_;
     ComPtr<IMFSinkWriter> writer_;
     DWORD videoStream_ = 0;
     DWORD audioStream_ = 0;
@@ -221,3 +269,5 @@ private:
 }  // namespace
 
 std::unique_ptr<SampleWriter> MakeSampleWriter() { return std::make_unique<MediaFoundationWriter>(); }
+
+std::wstring SampleWriterUnavailable() { return MediaFunctions().CanRecord() ? std::wstring() : kMediaFeaturesMissing; }

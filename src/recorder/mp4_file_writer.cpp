@@ -5,6 +5,7 @@
 #include <windows.h>
 
 #include <optional>
+#include <vector>
 
 #include "common/unique_handle.h"
 #include "recorder/backends.h"
@@ -46,15 +47,27 @@ public:
         return true;
     }
 
-    HRESULT WriteVideo(const uint8_t* nv12, size_t size, int64_t time, int64_t duration) override {
+    // One picture's memory serves every frame: nothing is allocated per frame.
+    HRESULT NewPicture(size_t size, std::unique_ptr<Picture>& picture) override {
+        if (buffer_.size() != size) buffer_.resize(size);
+        auto made = std::make_unique<Picture>();
+        made->data = buffer_.data();
+        made->size = size;
+        picture = std::move(made);
+        return S_OK;
+    }
+
+    HRESULT WriteVideo(Picture& picture, int64_t time, int64_t duration) override {
         if (!mp4_) return E_UNEXPECTED;
-        return mp4_->AddVideoFrame(nv12, size, time, duration) ? S_OK : Failure();
+        return mp4_->AddVideoFrame(picture.data, picture.size, time, duration) ? S_OK : Failure();
     }
 
     HRESULT WriteAudio(const int16_t* frames, size_t frameCount, int64_t time, int64_t) override {
         if (!mp4_) return E_UNEXPECTED;
         return mp4_->AddAudio(frames, frameCount, time) ? S_OK : Failure();
     }
+
+    uint64_t PicturesWaiting() override { return 0; }
 
     HRESULT Finalize() override {
         if (!mp4_) return S_OK;
@@ -83,6 +96,7 @@ private:
 
     HRESULT Failure() const { return writeError_ != S_OK ? writeError_ : E_FAIL; }
 
+    std::vector<uint8_t> buffer_;
     UniqueHandle file_;
     std::optional<FragmentedMp4Writer> mp4_;
     HRESULT writeError_ = S_OK;
@@ -91,3 +105,5 @@ private:
 }  // namespace
 
 std::unique_ptr<SampleWriter> MakeSampleWriter() { return std::make_unique<Mp4FileWriter>(); }
+
+std::wstring SampleWriterUnavailable() { return {}; }

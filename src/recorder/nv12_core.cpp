@@ -84,3 +84,13 @@ void Nv12Converter::Convert(const uint8_t* source, uint32_t pitch, uint8_t* out)
         ChromaRow(a, b, chroma + static_cast<size_t>(y / 2) * w, width_);
     }
 }
+
+void PackNv12(const uint8_t* mapped, size_t pitch, int32_t width, int32_t height, uint8_t* out) {
+    const auto rowBytes = static_cast<size_t>(width);
+    const auto rows = static_cast<size_t>(height);
+    if (pitch == rowBytes) {
+        std::memcpy(out, mapped, rowBytes * rows * 3 / 2);
+        return;
+    }
+    for (size_t y = 0; y < rows + rows / 2; ++y) std::memcpy(out + y * rowBytes, mapped + y * pitch, rowBytes);
+}

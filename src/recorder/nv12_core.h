@@ -22,3 +22,8 @@ private:
     std::vector<int32_t> columns_, rows_;
     mutable std::vector<uint8_t> scratchA_, scratchB_;  // gathered rows when scaling
 };
+
+// Packs an NV12 picture as the graphics chip lays it out (rows `pitch` bytes
+// apart, the chroma rows straight after `height` luma rows) into `out`,
+// width x height x 3 / 2 bytes with no gaps.
+void PackNv12(const uint8_t* mapped, size_t pitch, int32_t width, int32_t height, uint8_t* out);

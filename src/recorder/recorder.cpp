@@ -51,6 +51,11 @@ std::wstring Recorder::Start(const RecordingOptions& requested) {
     failureText.clear();
     stopRequested = false;
 
+    // Before anything else: without the system's media features no part of a
+    // recording can be written, whatever else works.
+    const std::wstring unavailable = SampleWriterUnavailable();
+    if (!unavailable.empty()) return unavailable;
+
     if (!EnsureFolder(options.folder)) return L"The captures folder could not be created: " + options.folder;
     if (FreeBytes(options.folder) < kMinimumFreeBytes)
         return L"There is less than 80 MB free where captures are saved. Free some space first.";
@@ -65,9 +70,15 @@ std::wstring Recorder::Start(const RecordingOptions& requested) {
     }
     int32_t sourceWidth = 0;
     int32_t sourceHeight = 0;
+    bool copied = false;
     {
         Microsoft::WRL::ComPtr<ID3D11Texture2D> scratch;
-        capturer.CopyLatestFrame(scratch, sourceWidth, sourceHeight);
+        copied = capturer.CopyLatestFrame(scratch, sourceWidth, sourceHeight);
+    }
+    // A first frame that cannot be copied tells nothing of the picture's size.
+    if (!copied || sourceWidth <= 0 || sourceHeight <= 0) {
+        capturer.Stop();
+        return L"The screen did not send a picture in time. Try again.";
     }
     const OutputSize size = ChooseOutputSize(sourceWidth, sourceHeight, options.resolution);
     width = size.width;
@@ -77,7 +88,10 @@ std::wstring Recorder::Start(const RecordingOptions& requested) {
     finalPath = UniqueCaptureName(options.folder, L"Recording " + CaptureTimeStamp(), L".mp4");
     partPath = finalPath + L".part";
 
-    if (OpenWriter(true, problem)) {
+    pictureWritten = false;
+    writerLost = S_OK;
+    hardwareEncoder = OpenWriter(true, problem);
+    if (hardwareEncoder) {
         encoderName = L"hardware if available";
     } else {
         Log(L"Hardware encoder unavailable (%s); using the software encoder", problem.c_str());
@@ -136,6 +150,7 @@ std::wstring Recorder::Stop(std::wstring* problem) {
     {
         std::lock_guard<std::mutex> lock(writerLock);
         if (writer) finalized = writer->Finalize();
+        else if (FAILED(writerLost)) finalized = writerLost;
         writer.reset();
     }
     d3d = D3D{};
@@ -205,13 +220,43 @@ bool Recorder::LatchWriteFailure(HRESULT hr, unsigned long stream) {
     return true;
 }
 
-bool Recorder::WriteVideo(const uint8_t* nv12, size_t size, int64_t time, int64_t duration) {
+bool Recorder::SwitchToSoftwareEncoder(HRESULT hr) {
+    Log(L"Hardware encoder unavailable (%s); using the software encoder", ErrorText(static_cast<uint32_t>(hr)).c_str());
+    hardwareEncoder = false;
+    std::wstring problem;
+    if (!OpenWriter(false, problem)) {
+        Log(L"%s", problem.c_str());
+        writerLost = hr;
+        return false;
+    }
+    encoderName = L"software";
+    return true;
+}
+
+bool Recorder::WriteVideo(Picture& picture, int64_t time, int64_t duration) {
     std::lock_guard<std::mutex> lock(writerLock);
     if (!writer) return false;
-    const HRESULT hr = writer->WriteVideo(nv12, size, time, duration);
-    if (SUCCEEDED(hr)) return true;
-    LatchWriteFailure(hr, kVideoStream);
+    HRESULT hr = writer->WriteVideo(picture, time, duration);
+    // Some hardware encoders accept their set-up and fail only at the first picture.
+    if (FAILED(hr) && !pictureWritten && hardwareEncoder && SwitchToSoftwareEncoder(hr))
+        hr = writer->WriteVideo(picture, time, duration);
+    if (SUCCEEDED(hr)) {
+        pictureWritten = true;
+        return true;
+    }
+    if (writer) LatchWriteFailure(hr, kVideoStream);
+    else LatchFailure(L"The encoder stopped working (" + ErrorText(static_cast<uint32_t>(hr)) + L"). The recording so far was kept.");
     return false;
+}
+
+HRESULT Recorder::NewPicture(size_t size, std::unique_ptr<Picture>& picture) {
+    std::lock_guard<std::mutex> lock(writerLock);
+    return writer ? writer->NewPicture(size, picture) : E_UNEXPECTED;
+}
+
+uint64_t Recorder::PicturesWaiting() {
+    std::lock_guard<std::mutex> lock(writerLock);
+    return writer ? writer->PicturesWaiting() : 0;
 }
 
 bool Recorder::WriteAudio(const int16_t* frames, size_t frameCount, int64_t time, int64_t duration) {

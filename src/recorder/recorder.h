@@ -65,7 +65,11 @@ public:
     std::atomic<int64_t> pauseCounter{0};
 
     // Writes under the writer lock; a failure is latched once and ends the calling loop.
-    bool WriteVideo(const uint8_t* nv12, size_t size, int64_t time, int64_t duration);
+    // A hardware encoder that refuses the very first picture is replaced by
+    // the software one, once, as at the start.
+    bool WriteVideo(Picture& picture, int64_t time, int64_t duration);
+    HRESULT NewPicture(size_t size, std::unique_ptr<Picture>& picture);
+    uint64_t PicturesWaiting();
     bool WriteAudio(const int16_t* frames, size_t frameCount, int64_t time, int64_t duration);
     // Keeps the first failure of a recording; later ones are dropped. True when this one was kept.
     bool LatchFailure(const std::wstring& text);
@@ -74,11 +78,15 @@ public:
 private:
     bool OpenWriter(bool allowHardware, std::wstring& problem);
     bool LatchWriteFailure(HRESULT hr, unsigned long stream);
+    bool SwitchToSoftwareEncoder(HRESULT hr);
 
     std::wstring encoderName;
     std::mutex controlLock;
     std::mutex writerLock;
     std::unique_ptr<SampleWriter> writer;
+    bool hardwareEncoder = false;  // the writer was opened with hardware allowed
+    bool pictureWritten = false;   // the writer has accepted a picture
+    HRESULT writerLost = S_OK;     // why the writer is gone before the stop, if it is
     std::wstring partPath;
     std::wstring finalPath;
     std::wstring lastResult;

@@ -53,8 +53,10 @@ PaceStep PaceFrame(int64_t now, int64_t nextTime, int64_t interval) {
     PaceStep step;
     step.nextTime = nextTime;
     if (now < nextTime) {
-        const int64_t ms = (nextTime - now) / 10000;
-        step.sleepMs = ms < 1 ? 1 : static_cast<uint32_t>(ms);
+        // Never more than one interval at a time, so a stop or a clock that
+        // jumps is seen within one frame.
+        step.wait = nextTime - now;
+        if (interval > 0 && step.wait > interval) step.wait = interval;
         return step;
     }
     step.write = true;

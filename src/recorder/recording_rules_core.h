@@ -35,8 +35,8 @@ int64_t RecordingTimeAt(int64_t now, int64_t startCounter, int64_t pausedTicks, 
 
 // What the video loop does at recording time `now` when its next frame is due at `nextTime`.
 struct PaceStep {
-    bool write = false;       // false: sleep sleepMs first
-    uint32_t sleepMs = 0;
+    bool write = false;       // false: wait `wait` first, then ask again
+    int64_t wait = 0;         // 100-ns units, at most one frame interval
     int64_t skipped = 0;      // slots dropped to catch up
     int64_t nextTime = 0;     // the time stamp to write (after catching up)
 };
@@ -45,6 +45,10 @@ PaceStep PaceFrame(int64_t now, int64_t nextTime, int64_t interval);
 // The marker picture of the sync test is white for the first 100 ms of each
 // whole counter second.
 bool SyncMarkerWhite(int64_t frameTime, int64_t startHundredNs, int64_t pausedHundredNs);
+
+// Pictures the encoder may have waiting before a frame slot is passed over:
+// an encoder slower than real time must not pile up pictures of several MB each.
+constexpr uint64_t kMaxPicturesWaiting = 8;
 
 // Free-space thresholds of a recording.
 constexpr uint64_t kMinimumFreeBytes = 83886080;   // 80 MiB: refuse to start, or stop

@@ -8,23 +8,36 @@
 #include <cstring>
 
 #include "recorder/backends.h"
+#include "recorder/nv12_core.h"
 #include "recorder/recording_rules_core.h"
+#include "recorder/video_platform.h"
 
 using Microsoft::WRL::ComPtr;
 
 namespace {
 
+HRESULT SystemVideoInterfaces(ID3D11Device* device, ID3D11DeviceContext* context, ID3D11VideoDevice** videoDevice,
+                              ID3D11VideoContext** videoContext) {
+    const HRESULT hr = device->QueryInterface(IID_PPV_ARGS(videoDevice));
+    return SUCCEEDED(hr) ? context->QueryInterface(IID_PPV_ARGS(videoContext)) : hr;
+}
+
+HRESULT SystemCreateTexture(ID3D11Device* device, const D3D11_TEXTURE2D_DESC* description, ID3D11Texture2D** texture) {
+    return device->CreateTexture2D(description, nullptr, texture);
+}
+
 class VideoProcessorConverter final : public PictureConverter {
 public:
-    HRESULT Build(D3D& d3d, int32_t sourceWidth, int32_t sourceHeight, int32_t width, int32_t height,
-                  int32_t fps) override {
+    HRESULT Build(D3D& d3d, ID3D11Texture2D* source, int32_t sourceWidth, int32_t sourceHeight, int32_t width,
+                  int32_t height, int32_t fps) override {
         Reset();
         device_ = d3d.device;
         context_ = d3d.context;
-        if (!device_ || !context_) return E_POINTER;
-        HRESULT hr = device_.As(&videoDevice_);
-        if (FAILED(hr)) return hr;
-        hr = context_.As(&videoContext_);
+        if (!device_ || !context_ || source == nullptr) return E_POINTER;
+        const VideoPlatform& platform = VideoFunctions();
+        videoDevice_.Reset();
+        videoContext_.Reset();
+        HRESULT hr = platform.videoInterfaces(device_.Get(), context_.Get(), &videoDevice_, &videoContext_);
         if (FAILED(hr)) return hr;
 
         D3D11_VIDEO_PROCESSOR_CONTENT_DESC content = {};
@@ -50,19 +63,28 @@ public:
         desc.SampleDesc.Count = 1;
         desc.Usage = D3D11_USAGE_DEFAULT;
         desc.BindFlags = D3D11_BIND_RENDER_TARGET;
-        hr = device_->CreateTexture2D(&desc, nullptr, &nv12_);
+        hr = platform.createTexture(device_.Get(), &desc, &nv12_);
         if (FAILED(hr)) return hr;
         // The processor can only draw into GPU memory, so the picture is read back through a copy.
         desc.Usage = D3D11_USAGE_STAGING;
         desc.BindFlags = 0;
         desc.CPUAccessFlags = D3D11_CPU_ACCESS_READ;
-        hr = device_->CreateTexture2D(&desc, nullptr, &staging_);
+        hr = platform.createTexture(device_.Get(), &desc, &staging_);
         if (FAILED(hr)) return hr;
 
         D3D11_VIDEO_PROCESSOR_OUTPUT_VIEW_DESC outputDesc = {};
         outputDesc.ViewDimension = D3D11_VPOV_DIMENSION_TEXTURE2D;
         outputDesc.Texture2D.MipSlice = 0;
         hr = videoDevice_->CreateVideoProcessorOutputView(nv12_.Get(), enumerator_.Get(), &outputDesc, &outputView_);
+        if (FAILED(hr)) return hr;
+        // Made here rather than on the first picture, so that a chip that
+        // cannot read the captured frames says so instead of passing every slot.
+        D3D11_VIDEO_PROCESSOR_INPUT_VIEW_DESC inputDesc = {};
+        inputDesc.FourCC = 0;
+        inputDesc.ViewDimension = D3D11_VPIV_DIMENSION_TEXTURE2D;
+        inputDesc.Texture2D.MipSlice = 0;
+        inputDesc.Texture2D.ArraySlice = 0;
+        hr = videoDevice_->CreateVideoProcessorInputView(source, enumerator_.Get(), &inputDesc, &inputView_);
         if (FAILED(hr)) return hr;
 
         const Placement placement = LetterboxPlacement(sourceWidth, sourceHeight, width, height);
@@ -81,30 +103,17 @@ public:
         outputSpace.YCbCr_Matrix = 1;  // BT.709
         outputSpace.Nominal_Range = D3D11_VIDEO_PROCESSOR_NOMINAL_RANGE_16_235;
         videoContext_->VideoProcessorSetOutputColorSpace(processor_.Get(), &outputSpace);
+        // Drivers may denoise or sharpen on their own; screen text must stay as it is.
+        videoContext_->VideoProcessorSetStreamAutoProcessingMode(processor_.Get(), 0, FALSE);
 
         width_ = width;
         height_ = height;
         return S_OK;
     }
 
-    HRESULT Convert(ID3D11Texture2D* source, uint8_t* out) override {
-        if (!processor_ || !outputView_ || !staging_) return E_UNEXPECTED;
-        if (!source || !out) return E_POINTER;
-        // The caller keeps one source texture while the size holds, so its view is kept too.
-        if (!inputView_ || inputSource_ != source) {
-            inputView_.Reset();
-            inputSource_ = nullptr;
-            D3D11_VIDEO_PROCESSOR_INPUT_VIEW_DESC inputDesc = {};
-            inputDesc.FourCC = 0;
-            inputDesc.ViewDimension = D3D11_VPIV_DIMENSION_TEXTURE2D;
-            inputDesc.Texture2D.MipSlice = 0;
-            inputDesc.Texture2D.ArraySlice = 0;
-            const HRESULT hr =
-                videoDevice_->CreateVideoProcessorInputView(source, enumerator_.Get(), &inputDesc, &inputView_);
-            if (FAILED(hr)) return hr;
-            inputSource_ = source;
-        }
-
+    HRESULT Convert(uint8_t* out) override {
+        if (!processor_ || !outputView_ || !inputView_ || !staging_) return E_UNEXPECTED;
+        if (!out) return E_POINTER;
         D3D11_VIDEO_PROCESSOR_STREAM stream = {};
         stream.Enable = TRUE;
         stream.OutputIndex = 0;
@@ -117,15 +126,7 @@ public:
         D3D11_MAPPED_SUBRESOURCE mapped = {};
         hr = context_->Map(staging_.Get(), 0, D3D11_MAP_READ, 0, &mapped);
         if (FAILED(hr)) return hr;
-        const auto* data = static_cast<const uint8_t*>(mapped.pData);
-        const size_t pitch = mapped.RowPitch;
-        const size_t rowBytes = static_cast<size_t>(width_);
-        const size_t rows = static_cast<size_t>(height_);
-        for (size_t y = 0; y < rows; ++y) std::memcpy(out + y * rowBytes, data + y * pitch, rowBytes);
-        // The chroma plane follows the luma rows at the same pitch.
-        const uint8_t* chroma = data + rows * pitch;
-        for (size_t y = 0; y < rows / 2; ++y)
-            std::memcpy(out + (rows + y) * rowBytes, chroma + y * pitch, rowBytes);
+        PackNv12(static_cast<const uint8_t*>(mapped.pData), mapped.RowPitch, width_, height_, out);
         context_->Unmap(staging_.Get(), 0);
         return S_OK;
     }
@@ -135,7 +136,6 @@ private:
     // video interfaces are replaced by the next Build.
     void Reset() {
         inputView_.Reset();
-        inputSource_ = nullptr;
         outputView_.Reset();
         staging_.Reset();
         nv12_.Reset();
@@ -155,14 +155,15 @@ private:
     ComPtr<ID3D11Texture2D> staging_;
     ComPtr<ID3D11VideoProcessorOutputView> outputView_;
     ComPtr<ID3D11VideoProcessorInputView> inputView_;
-    // Compared only, never dereferenced: tells whether inputView_ still fits.
-    // The view holds a reference to that texture, so the address cannot be
-    // reused by a new texture while the view lives.
-    ID3D11Texture2D* inputSource_ = nullptr;
     int32_t width_ = 0;
     int32_t height_ = 0;
 };
 
 }  // namespace
+
+VideoPlatform& VideoFunctions() {
+    static VideoPlatform functions{SystemVideoInterfaces, SystemCreateTexture};
+    return functions;
+}
 
 std::unique_ptr<PictureConverter> MakePictureConverter() { return std::make_unique<VideoProcessorConverter>(); }

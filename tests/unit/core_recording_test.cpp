@@ -57,9 +57,12 @@ TEST_CASE("pacing with a fake clock: sleep, write on time, catch up after a stal
     const int64_t interval = 333333;
     PaceStep s = PaceFrame(100000, 333333, interval);
     CHECK_FALSE(s.write);
-    CHECK(s.sleepMs == 23);
+    CHECK(s.wait == 233333);
     s = PaceFrame(333000, 333333, interval);
-    CHECK((!s.write && s.sleepMs == 1));
+    CHECK((!s.write && s.wait == 333));
+    // However far ahead the next frame is, one wait lasts at most one interval.
+    s = PaceFrame(0, 100 * interval, interval);
+    CHECK((!s.write && s.wait == interval));
     // Up to five intervals late: written back to back, nothing skipped.
     s = PaceFrame(333333 * 6, 333333, interval);
     CHECK((s.write && s.skipped == 0 && s.nextTime == 333333));

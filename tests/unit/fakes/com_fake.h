@@ -1,0 +1,85 @@
+#pragma once
+// The reference counting and interface look-up that every fake platform
+// object shares. A fake names the interfaces it answers for; each must have
+// an interface id known to __uuidof.
+#include <windows.h>
+#include <inspectable.h>
+#include <unknwn.h>
+
+#include <atomic>
+
+template <typename First, typename... Rest>
+class FakeUnknown : public First, public Rest... {
+public:
+    FakeUnknown() = default;
+    FakeUnknown(const FakeUnknown&) = delete;
+    FakeUnknown& operator=(const FakeUnknown&) = delete;
+
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** object) override {
+        if (object == nullptr) return E_POINTER;
+        *object = nullptr;
+        if (iid == __uuidof(IUnknown) || iid == __uuidof(IAgileObject)) {
+            *object = static_cast<IUnknown*>(static_cast<First*>(this));
+        } else if (!Find<First, Rest...>(iid, object)) {
+            return E_NOINTERFACE;
+        }
+        AddRef();
+        return S_OK;
+    }
+    ULONG STDMETHODCALLTYPE AddRef() override { return ++references_; }
+    ULONG STDMETHODCALLTYPE Release() override {
+        const ULONG left = --references_;
+        if (left == 0) delete this;
+        return left;
+    }
+
+protected:
+    virtual ~FakeUnknown() = default;
+
+private:
+    template <typename Interface, typename... More>
+    bool Find(REFIID iid, void** object) {
+        if (iid == __uuidof(Interface)) {
+            *object = static_cast<Interface*>(this);
+            return true;
+        }
+        if constexpr (sizeof...(More) > 0) return Find<More...>(iid, object);
+        return false;
+    }
+
+    std::atomic<ULONG> references_{1};
+};
+
+// The same for Windows Runtime objects, which also answer IInspectable.
+template <typename First, typename... Rest>
+class FakeInspectable : public FakeUnknown<First, Rest...> {
+public:
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** object) override {
+        if (object != nullptr && iid == __uuidof(IInspectable)) {
+            *object = static_cast<IInspectable*>(static_cast<First*>(this));
+            this->AddRef();
+            return S_OK;
+        }
+        return FakeUnknown<First, Rest...>::QueryInterface(iid, object);
+    }
+    HRESULT STDMETHODCALLTYPE GetIids(ULONG* count, IID** iids) override {
+        *count = 0;
+        *iids = nullptr;
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE GetRuntimeClassName(HSTRING* name) override {
+        *name = nullptr;
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE GetTrustLevel(TrustLevel* level) override {
+        *level = BaseTrust;
+        return S_OK;
+    }
+};
+
+// Hands a new fake to a caller that expects an owned reference.
+template <typename Interface, typename Fake>
+HRESULT Hand(Fake* fake, Interface** out) {
+    *out = fake;
+    return fake != nullptr ? S_OK : E_OUTOFMEMORY;
+}
