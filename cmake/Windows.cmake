@@ -134,6 +134,22 @@ target_link_libraries(OstrelUnitTests PRIVATE ostrel_glue ostrel_setup_glue vers
 add_dependencies(OstrelUnitTests OstrelWindows OstrelWindowsTest OstrelSetup)
 add_test(NAME unit-windows COMMAND OstrelUnitTests)
 
+# The shipping glue's tests: the Windows implementations behind the seams,
+# run against fakes of the platform objects that Wine lacks.
+add_executable(OstrelGlueTests
+  tests/unit/main.cpp
+  tests/unit/glue_test.cpp
+  tests/unit/fakes/fake_platform.cpp
+  tests/unit/win_test_support.cpp
+  ${OSTREL_WINDOWS_BACKENDS}
+)
+target_include_directories(OstrelGlueTests PRIVATE tests/unit)
+target_include_directories(OstrelGlueTests SYSTEM PRIVATE ${DOCTEST_INCLUDE_DIR})
+target_compile_options(OstrelGlueTests PRIVATE ${OSTREL_WARNINGS})
+target_link_options(OstrelGlueTests PRIVATE ${OSTREL_STATIC_RUNTIME})
+target_link_libraries(OstrelGlueTests PRIVATE ostrel_glue)
+add_test(NAME glue-windows COMMAND OstrelGlueTests)
+
 # The end-to-end tests' helper: finds our windows and posts messages to them.
 add_executable(OstrelDriver tests/tools/driver.cpp)
 target_compile_options(OstrelDriver PRIVATE ${OSTREL_WARNINGS} -municode)

@@ -1,15 +1,19 @@
 #pragma once
 // The reference counting and interface look-up that every fake platform
-// object shares. A fake names the interfaces it answers for; each must have
-// an interface id known to __uuidof.
+// object shares. `Base` is what the fake derives from (an interface, a stub
+// of one, or several joined); `Answers` are the interfaces it answers for,
+// each with an interface id known to __uuidof.
 #include <windows.h>
 #include <inspectable.h>
 #include <unknwn.h>
 
 #include <atomic>
 
-template <typename First, typename... Rest>
-class FakeUnknown : public First, public Rest... {
+template <typename... Bases>
+struct Join : Bases... {};
+
+template <typename Base, typename First, typename... Rest>
+class FakeUnknown : public Base {
 public:
     FakeUnknown() = default;
     FakeUnknown(const FakeUnknown&) = delete;
@@ -51,8 +55,8 @@ private:
 };
 
 // The same for Windows Runtime objects, which also answer IInspectable.
-template <typename First, typename... Rest>
-class FakeInspectable : public FakeUnknown<First, Rest...> {
+template <typename Base, typename First, typename... Rest>
+class FakeInspectable : public FakeUnknown<Base, First, Rest...> {
 public:
     HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** object) override {
         if (object != nullptr && iid == __uuidof(IInspectable)) {
@@ -60,7 +64,7 @@ public:
             this->AddRef();
             return S_OK;
         }
-        return FakeUnknown<First, Rest...>::QueryInterface(iid, object);
+        return FakeUnknown<Base, First, Rest...>::QueryInterface(iid, object);
     }
     HRESULT STDMETHODCALLTYPE GetIids(ULONG* count, IID** iids) override {
         *count = 0;
@@ -76,10 +80,3 @@ public:
         return S_OK;
     }
 };
-
-// Hands a new fake to a caller that expects an owned reference.
-template <typename Interface, typename Fake>
-HRESULT Hand(Fake* fake, Interface** out) {
-    *out = fake;
-    return fake != nullptr ? S_OK : E_OUTOFMEMORY;
-}

@@ -4,6 +4,7 @@
 // fakes. Written out from the toolchain's own interface declarations.
 #include <windows.h>
 #include <d3d11.h>
+#include <mfidl.h>
 #include <mfreadwrite.h>
 #include <mmdeviceapi.h>
 #include <audioclient.h>
@@ -148,6 +149,24 @@ struct StubMFSinkWriter : IMFSinkWriter {
     HRESULT STDMETHODCALLTYPE Finalize() override { return E_NOTIMPL; }
     HRESULT STDMETHODCALLTYPE GetServiceForStream(DWORD index, REFGUID service, REFIID riid, void **object) override { return E_NOTIMPL; }
     HRESULT STDMETHODCALLTYPE GetStatistics(DWORD index, MF_SINK_WRITER_STATISTICS *stats) override { return E_NOTIMPL; }
+};
+
+struct StubMFByteStream : IMFByteStream {
+    HRESULT STDMETHODCALLTYPE GetCapabilities(DWORD *pdwCapabilities) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE GetLength(QWORD *pqwLength) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE SetLength(QWORD qwLength) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE GetCurrentPosition(QWORD *pqwPosition) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE SetCurrentPosition(QWORD qwPosition) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE IsEndOfStream(WINBOOL *pfEndOfStream) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE Read(BYTE *pb, ULONG cb, ULONG *pcbRead) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE BeginRead(BYTE *pb, ULONG cb, IMFAsyncCallback *pCallback, IUnknown *punkState) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE EndRead(IMFAsyncResult *pResult, ULONG *pcbRead) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE Write(const BYTE *pb, ULONG cb, ULONG *pcbWritten) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE BeginWrite(const BYTE *pb, ULONG cb, IMFAsyncCallback *pCallback, IUnknown *punkState) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE EndWrite(IMFAsyncResult *pResult, ULONG *pcbWritten) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE Seek(MFBYTESTREAM_SEEK_ORIGIN SeekOrigin, LONGLONG llSeekOffset, DWORD dwSeekFlags, QWORD *pqwCurrentPosition) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE Flush() override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE Close() override { return E_NOTIMPL; }
 };
 
 struct StubMMDeviceEnumerator : IMMDeviceEnumerator {

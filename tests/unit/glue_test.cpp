@@ -1,0 +1,238 @@
+// The shipping capture, conversion, encoding and sound code, run under Wine
+// against fakes of the platform objects it talks to. What is judged is what
+// a user or the platform would notice: the sentence, the file kept, the
+// state afterwards, the values the platform would refuse if wrong.
+#include <doctest.h>
+
+#include <mfapi.h>
+#include <mferror.h>
+#include <mfidl.h>
+#include <mmdeviceapi.h>
+#include <audioclient.h>
+
+#include <cstring>
+#include <memory>
+#include <new>
+#include <thread>
+
+#include "audio/audio_source.h"
+#include "capture/capturer.h"
+#include "common/com_apartment.h"
+#include "common/unique_handle.h"
+#include "fakes/fake_platform.h"
+#include "recorder/recorder.h"
+#include "recorder/recording_rules_core.h"
+#include "storage/folders.h"
+#include "storage/monitors.h"
+#include "win_test_support.h"
+
+namespace {
+
+bool Exists(const std::wstring& path) { return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
+
+struct Outcome {
+    std::wstring started;  // what Start answered
+    std::wstring path;     // what Stop answered
+    std::wstring problem;  // Stop's sentence
+    std::string log;
+    bool saved = false;  // the returned path names a file
+    bool partLeft = false;
+};
+
+// One recording of `milliseconds` through a fresh Recorder and the fakes.
+Outcome Record(fake::FakePlatform& platform, int milliseconds = 700) {
+    ScratchFolder scratch;
+    DataDirOverride data(scratch.Path().c_str());
+    Outcome outcome;
+    {
+        Recorder recorder;
+        RecordingOptions options;
+        options.monitor = PrimaryMonitor();
+        options.resolution = 0;
+        options.fps = 30;
+        options.systemAudio = false;
+        options.folder = scratch / L"captures";
+        outcome.started = recorder.Start(options);
+        if (outcome.started.empty()) {
+            Sleep(static_cast<DWORD>(milliseconds));
+            outcome.path = recorder.Stop(&outcome.problem);
+        }
+        CHECK(recorder.State() == Idle);
+        platform.Quiesce();
+        outcome.saved = !outcome.path.empty() && Exists(outcome.path);
+        WIN32_FIND_DATAW found{};
+        const HANDLE search = FindFirstFileW((options.folder + L"\\*.part").c_str(), &found);
+        outcome.partLeft = search != INVALID_HANDLE_VALUE;
+        if (search != INVALID_HANDLE_VALUE) FindClose(search);
+    }
+    outcome.log = ReadBytes(scratch / L"ostrel.log");
+    return outcome;
+}
+
+bool Contains(const std::string& text, const char* part) { return text.find(part) != std::string::npos; }
+
+}  // namespace
+
+TEST_CASE("a frame call still running when the capture stops never reaches the starter's released device") {
+    ComApartment apartment;
+    fake::FakePlatform platform;
+    platform.capture.keepSending = false;
+    // The starter's device lives in memory that is wiped as soon as it is
+    // released, as a screenshot's goes when its function returns.
+    alignas(D3D) unsigned char storage[sizeof(D3D)];
+    D3D* d3d = new (storage) D3D;
+    std::wstring problem;
+    REQUIRE(d3d->Create(problem));
+    Capturer capturer;
+    REQUIRE(capturer.Start(*d3d, PrimaryMonitor(), true, problem));
+    REQUIRE(capturer.WaitForFirstFrame(2000));
+
+    UniqueHandle entered(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+    UniqueHandle release(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+    platform.capture.insideFrame = [&] {
+        SetEvent(entered.Get());
+        WaitForSingleObject(release.Get(), 5000);
+    };
+    platform.FireFrame();
+    REQUIRE(WaitForSingleObject(entered.Get(), 5000) == WAIT_OBJECT_0);
+    std::thread releaser([&] {
+        Sleep(300);
+        SetEvent(release.Get());
+    });
+    capturer.Stop();
+    d3d->~D3D();
+    std::memset(storage, 0, sizeof storage);
+    releaser.join();
+    platform.Quiesce();
+    CHECK_FALSE(capturer.Running());
+
+    // Start and stop many times while frames keep arriving, late ones included.
+    platform.capture.insideFrame = nullptr;
+    platform.capture.keepSending = true;
+    D3D device;
+    REQUIRE(device.Create(problem));
+    for (int round = 0; round < 40; ++round) {
+        REQUIRE(capturer.Start(device, PrimaryMonitor(), true, problem));
+        Sleep(round % 5);
+        capturer.Stop();
+    }
+    platform.Quiesce();
+}
+
+TEST_CASE("a recording through the system's objects, faked") {
+    ComApartment apartment;
+    fake::FakePlatform platform;
+
+    SUBCASE("pictures reach the encoder tightly packed, once each, with the documented types") {
+        const Outcome outcome = Record(platform);
+        REQUIRE(outcome.started == L"");
+        CHECK(outcome.problem == L"");
+        CHECK(outcome.path.size() > 4);
+        CHECK(outcome.saved);
+        CHECK_FALSE(outcome.partLeft);
+        REQUIRE(platform.seen.writers.size() == 1);
+        const fake::WriterRecord& writer = platform.seen.writers[0];
+        CHECK(writer.hardwareTransforms == 1);
+        CHECK(writer.container == MFTranscodeContainerType_FMPEG4);
+        CHECK(writer.throttlingDisabled == 1);
+        REQUIRE(writer.inputSubtypes.size() == 1);
+        CHECK(writer.outputSubtypes[0] == MFVideoFormat_H264);
+        CHECK(writer.inputSubtypes[0] == MFVideoFormat_NV12);
+        CHECK(writer.inputStride == 66);
+        CHECK(writer.inputFrameSize == ((UINT64{66} << 32) | 48));
+        CHECK(writer.finalized);
+        REQUIRE(writer.VideoSamples() >= 10);
+        for (size_t n = 0; n < writer.samples.size(); ++n) {
+            CHECK(writer.samples[n].time == static_cast<int64_t>(n) * 333333);
+            CHECK(writer.samples[n].duration == 333333);
+        }
+        const std::string& picture = writer.samples[0].bytes;
+        REQUIRE(picture.size() == 66 * 48 * 3 / 2);
+        bool packed = true;
+        for (int y = 0; y < 72 && packed; ++y)
+            for (int x = 0; x < 66 && packed; ++x)
+                packed = static_cast<uint8_t>(picture[static_cast<size_t>(y * 66 + x)]) == fake::FakePlatform::PatternAt(x, y);
+        CHECK(packed);
+        CHECK(platform.seen.autoProcessingOff >= 1);
+    }
+
+    SUBCASE("a chip that cannot read the captured frames says so") {
+        platform.video.inputView = E_INVALIDARG;
+        const Outcome outcome = Record(platform);
+        REQUIRE(outcome.started == L"");
+        CHECK(outcome.problem == L"The graphics chip could not convert the picture for recording (" +
+                                     ErrorText(static_cast<uint32_t>(E_INVALIDARG)) + L").");
+        CHECK(outcome.saved);
+        CHECK(Contains(outcome.log, "Video processor setup failed: "));
+    }
+
+    SUBCASE("a hardware encoder that fails at its first picture gives way to the software one") {
+        platform.media.failures = {{1, "WriteSample:0", 1, MF_E_INVALIDREQUEST}};
+        const Outcome outcome = Record(platform);
+        REQUIRE(outcome.started == L"");
+        CHECK(outcome.problem == L"");
+        CHECK(outcome.saved);
+        REQUIRE(platform.seen.writers.size() == 2);
+        CHECK(platform.seen.writers[1].hardwareTransforms == 0);
+        CHECK(platform.seen.writers[1].VideoSamples() >= 10);
+        CHECK(platform.seen.writers[1].samples[0].time == 0);
+        CHECK(Contains(outcome.log, "using the software encoder"));
+    }
+
+    SUBCASE("a hardware set-up that fails while holding its file leaves the file to the software one") {
+        platform.media.failures = {{1, "SetInputMediaType", 1, MF_E_INVALIDMEDIATYPE}};
+        platform.media.failedWriterKeepsFile = true;
+        const Outcome outcome = Record(platform);
+        INFO(std::string(outcome.started.begin(), outcome.started.end()));
+        CHECK(outcome.started == L"");
+        CHECK(outcome.saved);
+        CHECK_FALSE(outcome.partLeft);
+    }
+
+    SUBCASE("an encoder that falls behind gets no more pictures than it can hold") {
+        platform.media.encoderStalls = true;
+        const Outcome outcome = Record(platform);
+        REQUIRE(outcome.started == L"");
+        REQUIRE(platform.seen.writers.size() == 1);
+        CHECK(platform.seen.writers[0].VideoSamples() == static_cast<int>(kMaxPicturesWaiting) + 1);
+        CHECK(Contains(outcome.log, "skipped while catching up"));
+        CHECK_FALSE(Contains(outcome.log, " 0 skipped while catching up"));
+    }
+
+    SUBCASE("memory that cannot be had for a picture or two passes those slots only") {
+        platform.media.failedBuffers = {2, 3};
+        const Outcome outcome = Record(platform);
+        REQUIRE(outcome.started == L"");
+        CHECK(outcome.problem == L"");
+        CHECK(platform.seen.writers[0].VideoSamples() >= 8);
+    }
+
+    SUBCASE("a first frame that cannot be copied ends the start with the screen's sentence") {
+        // The first frame arrives; then the monitor changes to a size no texture can hold.
+        platform.capture.firstFrames = {{66, 48}, {20000, 20000}, {20000, 20000}};
+        platform.capture.keepSending = false;
+        const Outcome outcome = Record(platform);
+        CHECK(outcome.started == L"The screen did not send a picture in time. Try again.");
+        CHECK(platform.seen.writers.empty());
+        CHECK_FALSE(outcome.partLeft);
+    }
+}
+
+TEST_CASE("sound endpoints: a stored microphone that is not active gives way to the default") {
+    ComApartment apartment;
+    fake::FakePlatform platform;
+    platform.audio.devices[L"default"] = {};
+    // Windows still finds an unplugged microphone by its id; it cannot be opened.
+    platform.audio.devices[L"unplugged"] = {DEVICE_STATE_UNPLUGGED, AUDCLNT_E_DEVICE_INVALIDATED, S_OK};
+    std::wstring problem;
+    AudioSource source;
+    CHECK(source.Open(false, L"unplugged", problem));
+    CHECK(source.Open(false, L"never-there", problem));
+    CHECK(platform.seen.activatedEndpoints == std::vector<std::wstring>{L"default", L"default"});
+
+    platform.audio.devices[L"default"].initialize = AUDCLNT_E_UNSUPPORTED_FORMAT;
+    CHECK_FALSE(source.Open(false, L"", problem));
+    CHECK(problem == L"The sound device could not be started: " +
+                         ErrorText(static_cast<uint32_t>(AUDCLNT_E_UNSUPPORTED_FORMAT)));
+    source.Close();
+}
