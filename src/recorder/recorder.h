@@ -15,6 +15,7 @@
 #include "capture/capturer.h"
 #include "capture/d3d.h"
 #include "recorder/backends.h"
+#include "recorder/recording_rules_core.h"
 
 struct RecordingOptions {
     HMONITOR monitor = nullptr;
@@ -46,6 +47,11 @@ public:
     RecorderState State() const { return static_cast<RecorderState>(state.load()); }
     int64_t RecordingTime() const;  // 100-ns units
     double ElapsedSeconds() const;
+    // The loops take the pause state once per turn and work out every time of
+    // that turn from it, so a pause or resume never lands halfway through one.
+    ClockSnapshot PauseState() const { return pauseClock.Snapshot(); }
+    // The recording time now for a pause state taken before.
+    int64_t RecordingTime(const ClockSnapshot& pause) const;
 
     // Set once by the shell; called on loop threads, must not block.
     RecorderNotify notify;
@@ -61,8 +67,13 @@ public:
     int32_t height = 0;
     int64_t qpcFrequency = 1;
     int64_t startCounter = 0;
-    std::atomic<int64_t> pausedTicks{0};
-    std::atomic<int64_t> pauseCounter{0};
+    PauseClock pauseClock;
+    // Finished-pause ticks for readers that still ask for them alone; new
+    // code takes PauseState() instead, which cannot be torn.
+    struct PausedTicksReader {
+        const PauseClock* clock;
+        int64_t load() const { return clock->Snapshot().pausedTicks; }
+    } pausedTicks{&pauseClock};
 
     // Writes under the writer lock; a failure is latched once and ends the calling loop.
     // A hardware encoder that refuses the very first picture is replaced by
