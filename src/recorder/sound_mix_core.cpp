@@ -16,57 +16,64 @@ SoundTurns::SoundTurns(SoundClock& clock, SoundSource* computer, SoundSource* mi
       syncTest_(syncTest),
       syncClick_(std::move(syncClick)) {}
 
-int64_t SoundTurns::ClockPosition() {
-    return RecordingTimeAt(clock_.Counter(), clock_.StartCounter(), clock_.PauseState(), clock_.Frequency()) * 48000 /
-           10000000;
-}
-
-int64_t SoundTurns::PausedHundredNs() {
-    return TicksToHundredNs(clock_.PauseState().pausedTicks, clock_.Frequency());
-}
-
-void SoundTurns::LogSyncClicks(int64_t endTime, int64_t startHundredNs, bool stopping) {
+void SoundTurns::LogSyncClicks(int64_t endTime, int64_t startHundredNs, int64_t pausedHundredNs, int64_t lastPosition) {
     if (syncLast_ == 0) syncLast_ = endTime - static_cast<int64_t>(block_.size() / 2) * 10000000 / 48000;
-    // Every whole counter second that this block reaches carries a burst.
+    // Every whole counter second that this block reaches carries a burst. Only
+    // bursts the stream will carry are told: none from a pause (sound the
+    // tone made while paused lands before what is written, or past the pause
+    // point), none past the stop.
     for (int64_t second = (syncLast_ + 9999999) / 10000000 * 10000000; second < endTime; second += 10000000) {
-        if (!stopping && !clock_.PauseState().paused && syncClick_)
-            syncClick_((second - PausedHundredNs() - startHundredNs) / 10);
+        const int64_t position = PositionOfTime(second, startHundredNs, pausedHundredNs);
+        if (position >= written_ && position < lastPosition && syncClick_)
+            syncClick_((second - pausedHundredNs - startHundredNs) / 10);
     }
     syncLast_ = endTime;
 }
 
 bool SoundTurns::Turn(bool stopping) {
-    const int64_t startHundredNs = TicksToHundredNs(clock_.StartCounter(), clock_.Frequency());
-    if (stopping) finalPos_ = ClockPosition();
+    // One reading of the pause state serves the whole turn: every position,
+    // the pause decision and the burst times agree, and a pause or resume
+    // that lands while the sources are read counts from the next turn.
+    // Placing with one pause total and deciding with another would put a
+    // block a whole pause away from where it belongs.
+    const ClockSnapshot pause = clock_.PauseState();
+    const int64_t frequency = clock_.Frequency();
+    const int64_t startCounter = clock_.StartCounter();
+    const int64_t startHundredNs = TicksToHundredNs(startCounter, frequency);
+    const int64_t pausedHundredNs = TicksToHundredNs(pause.pausedTicks, frequency);
     // The write target comes from the clock as it stood before the sources
     // were read: a stall between the reads and the mix (a busy machine)
     // must not push the target past sound that has not been read yet, or
     // that stretch would be written as silence and its sound dropped.
-    const int64_t clockBeforeRead = stopping ? finalPos_ : ClockPosition();
+    const int64_t clockPosition = RecordingTimeAt(clock_.Counter(), startCounter, pause, frequency) * 48000 / 10000000;
+    if (stopping) finalPos_ = clockPosition;
+    // While paused the clock stands at the pause point, and this turn's reads
+    // begin after the pause did, so all the sound captured before it is
+    // placed by now: it is written right up to the point (no lag), and the
+    // pause's own sound is dropped below.
+    const bool last = stopping || pause.paused;
+    const int64_t target = last ? clockPosition : clockPosition - kLagFrames;
+    auto placeAt = [&](int64_t endTime) {
+        return endTime != 0 ? PositionOfTime(endTime, startHundredNs, pausedHundredNs) : clockPosition;
+    };
 
     // A turn cut short by a failed allocation may have left frames behind.
     block_.clear();
     int64_t endTime = 0;
     if (computer_ != nullptr) {
         computer_->Read(block_, endTime);
-        if (syncTest_ && endTime != 0) LogSyncClicks(endTime, startHundredNs, stopping);
-        computerTrack_.Place(block_, endTime != 0 ? PositionOfTime(endTime, startHundredNs, PausedHundredNs())
-                                                  : ClockPosition());
+        if (syncTest_ && endTime != 0)
+            LogSyncClicks(endTime, startHundredNs, pausedHundredNs, last ? target : INT64_MAX);
+        computerTrack_.Place(block_, placeAt(endTime));
     }
     if (microphone_ != nullptr) {
+        block_.clear();
         microphone_->Read(block_, endTime);
-        microphoneTrack_.Place(block_, endTime != 0 ? PositionOfTime(endTime, startHundredNs, PausedHundredNs())
-                                                    : ClockPosition());
+        microphoneTrack_.Place(block_, placeAt(endTime));
     }
 
-    // While paused the clock stands at the pause point. Sound captured
-    // before it is still written, once this turn's reads started after the
-    // pause began (so all of it is placed); what came after it is dropped.
-    const bool paused = clock_.PauseState().paused;
-    if (paused && !stopping && clockBeforeRead != ClockPosition()) return true;
-    const int64_t target = stopping ? finalPos_ : paused ? clockBeforeRead : clockBeforeRead - kLagFrames;
     const int64_t count = target - written_;
-    if (count >= kMinimumBlock || ((stopping || paused) && count >= 1)) {
+    if (count >= kMinimumBlock || (last && count >= 1)) {
         pcm_.resize(static_cast<size_t>(count) * 2);
         MixToPcm16(computerTrack_, microphoneTrack_, written_, count, pcm_.data());
         computerTrack_.TrimBefore(target);
@@ -75,7 +82,7 @@ bool SoundTurns::Turn(bool stopping) {
             return false;
         written_ = target;
     }
-    if (paused) {
+    if (pause.paused) {
         computerTrack_.Clear();
         microphoneTrack_.Clear();
     }

@@ -47,9 +47,7 @@ public:
     bool Turn(bool stopping);
 
 private:
-    int64_t ClockPosition();
-    int64_t PausedHundredNs();
-    void LogSyncClicks(int64_t endTime, int64_t startHundredNs, bool stopping);
+    void LogSyncClicks(int64_t endTime, int64_t startHundredNs, int64_t pausedHundredNs, int64_t lastPosition);
 
     SoundClock& clock_;
     SoundSource* computer_;

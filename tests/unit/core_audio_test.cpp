@@ -4,9 +4,11 @@
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
+#include <functional>
 #include <vector>
 
 #include "audio/audio_core.h"
+#include "recorder/sound_mix_core.h"
 
 namespace {
 using Floats = std::vector<float>;
@@ -24,6 +26,82 @@ Floats Tagged(int64_t from, int64_t frames) {
     for (int64_t i = 0; i < frames; ++i) block.insert(block.end(), {static_cast<float>(from + i), 0.5f});
     return block;
 }
+// A recording's clock stepped by hand; the counter counts 100-ns ticks.
+struct FakeClock : SoundClock {
+    int64_t now = 0;
+    int64_t start = 0;
+    PauseClock pause;
+    int64_t Counter() override { return now; }
+    int64_t Frequency() override { return 10'000'000; }
+    int64_t StartCounter() override { return start; }
+    ClockSnapshot PauseState() override { return pause.Snapshot(); }
+};
+
+// Captures from the recording's start on, and delivers whole 10 ms packets
+// 20 ms late. Every frame tells when it was captured: the 16-bit mix of the
+// frame captured at 48 kHz frame k of the counter reads k % 16000 + 1, so 0
+// is silence.
+struct RampSource : SoundSource {
+    explicit RampSource(FakeClock& c) : clock(c) {}
+    void Read(std::vector<float>& block, int64_t& endTime) override {
+        if (onRead) onRead();
+        endTime = 0;
+        if (!delivers) return;
+        if (next < 0) next = clock.start * 48 / 10000;
+        const int64_t end = (clock.now - 200000) / 100000 * 480;
+        for (; next < end; ++next) {
+            const float v = static_cast<float>(next % 16000 + 2) / 32768.0f;
+            block.insert(block.end(), {v, v});
+        }
+        endTime = next * 10000 / 48;
+    }
+    FakeClock& clock;
+    bool delivers = true;
+    int64_t next = -1;
+    std::function<void()> onRead;
+};
+
+struct FakeSink : SoundSink {
+    bool Write(const int16_t* frames, size_t count, int64_t time, int64_t duration) override {
+        if (time != SampleTime(static_cast<int64_t>(left.size())) || duration != SampleTime(static_cast<int64_t>(count)))
+            ++misplaced;
+        pieces.push_back(static_cast<int64_t>(count));
+        for (size_t i = 0; i < count; ++i) left.push_back(frames[i * 2]);
+        return true;
+    }
+    std::vector<int16_t> left;  // the whole stream's left channel
+    std::vector<int64_t> pieces;
+    int64_t misplaced = 0;      // pieces not stamped where the stream had got to
+};
+
+// A computer-sound ramp and a microphone that delivers nothing, turned every
+// 10 ms of the counter from a start at 100.25 s.
+struct SoundWorld {
+    SoundWorld() : computer(clock), microphone(clock) {
+        clock.now = clock.start = 1'002'500'000;
+        microphone.delivers = false;
+    }
+    void RunUntil(int64_t counter) {
+        while (clock.now < counter) {
+            clock.now += 100000;
+            REQUIRE(turns.Turn(false));
+        }
+    }
+    // Positions in [from, to) whose sound was not captured `offset` frames
+    // of the counter after the recording's start.
+    int64_t Foreign(int64_t from, int64_t to, int64_t offset) const {
+        int64_t wrong = 0;
+        for (int64_t p = from; p < to; ++p)
+            if (sink.left[static_cast<size_t>(p)] != (p + offset + 4'812'000) % 16000 + 1) ++wrong;
+        return wrong;
+    }
+    FakeClock clock;
+    RampSource computer;
+    RampSource microphone;
+    FakeSink sink;
+    std::vector<int64_t> clicks;
+    SoundTurns turns{clock, &computer, &microphone, sink, true, [this](int64_t us) { clicks.push_back(us); }};
+};
 }  // namespace
 
 TEST_CASE("device samples become float stereo") {
@@ -169,4 +247,29 @@ TEST_CASE("mixing clips instead of wrapping") {
 
     CHECK(PositionOfTime(30'000'000, 10'000'000, 5'000'000) == 72000);
     CHECK(SampleTime(72000) == 15'000'000);
+}
+
+TEST_CASE("sound around a pause whose resume lands in the middle of a turn") {
+    SoundWorld w;
+    w.RunUntil(1'017'500'000);  // 101.75 s: 1.5 s recorded
+    w.clock.pause.Pause(w.clock.now);
+    w.RunUntil(1'060'000'000);
+    // The resume at 106.01 s comes while the microphone is being read.
+    w.microphone.onRead = [&w] {
+        w.clock.pause.Resume(w.clock.now);
+        w.microphone.onRead = nullptr;
+    };
+    w.RunUntil(1'087'500'000);  // stop at 108.75 s: 4.24 s recorded
+    REQUIRE(w.turns.Turn(true));
+
+    const int64_t pausePoint = 72000;
+    const int64_t pauseFrames = 204480;  // 4.26 s
+    REQUIRE(w.sink.left.size() == 203520);
+    CHECK(w.sink.misplaced == 0);
+    // Right up to the pause point, but for what arrives too late for it
+    // (the device's 20 ms), then on from the resume with nothing of the pause.
+    CHECK(w.Foreign(0, pausePoint - 960, 0) == 0);
+    CHECK(w.Foreign(pausePoint, 203520 - 960, pauseFrames) == 0);
+    // Bursts at the counter's whole seconds 101, 107 and 108; none from the pause.
+    CHECK(w.clicks == std::vector<int64_t>{750000, 2490000, 3490000});
 }
