@@ -42,7 +42,7 @@ private:
 class RecorderSink : public SoundSink {
 public:
     explicit RecorderSink(Recorder& recorder) : recorder_(recorder) {}
-    bool Write(const int16_t* frames, size_t count, int64_t time, int64_t duration) override {
+    SoundWrite Write(const int16_t* frames, size_t count, int64_t time, int64_t duration) override {
         return recorder_.WriteAudio(frames, count, time, duration);
     }
 

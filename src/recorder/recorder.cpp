@@ -257,13 +257,14 @@ uint64_t Recorder::PicturesWaiting() {
     return writer ? writer->PicturesWaiting() : 0;
 }
 
-bool Recorder::WriteAudio(const int16_t* frames, size_t frameCount, int64_t time, int64_t duration) {
+SoundWrite Recorder::WriteAudio(const int16_t* frames, size_t frameCount, int64_t time, int64_t duration) {
     std::lock_guard<std::mutex> lock(writerLock);
-    if (!writer) return false;
+    if (!writer) return SoundWrite::Failed;
     const HRESULT hr = writer->WriteAudio(frames, frameCount, time, duration);
-    if (SUCCEEDED(hr)) return true;
+    if (hr == S_FALSE) return SoundWrite::Retry;
+    if (SUCCEEDED(hr)) return SoundWrite::Written;
     LatchWriteFailure(hr, kAudioStream);
-    return false;
+    return SoundWrite::Failed;
 }
 
 void Recorder::Notify(int32_t code, const std::wstring& text) const {

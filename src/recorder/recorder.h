@@ -16,6 +16,7 @@
 #include "capture/d3d.h"
 #include "recorder/backends.h"
 #include "recorder/recording_rules_core.h"
+#include "recorder/sound_mix_core.h"
 
 struct RecordingOptions {
     HMONITOR monitor = nullptr;
@@ -81,7 +82,8 @@ public:
     bool WriteVideo(Picture& picture, int64_t time, int64_t duration);
     HRESULT NewPicture(size_t size, std::unique_ptr<Picture>& picture);
     uint64_t PicturesWaiting();
-    bool WriteAudio(const int16_t* frames, size_t frameCount, int64_t time, int64_t duration);
+    // Retry when the writer had no memory for the block and wrote nothing.
+    SoundWrite WriteAudio(const int16_t* frames, size_t frameCount, int64_t time, int64_t duration);
     // Keeps the first failure of a recording; later ones are dropped. True when this one was kept.
     bool LatchFailure(const std::wstring& text);
     void Notify(int32_t code, const std::wstring& text) const;

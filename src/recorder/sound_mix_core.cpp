@@ -1,10 +1,14 @@
 #include "recorder/sound_mix_core.h"
 
+#include <algorithm>
 #include <utility>
 
 namespace {
 constexpr int64_t kLagFrames = 7200;    // 150 ms at 48 kHz
 constexpr int64_t kMinimumBlock = 480;  // 10 ms
+// After a long stall the sound due is written a second a piece, so no one
+// sample (and no one memory buffer of the writer) grows with the stall.
+constexpr int64_t kMaxPiece = 48000;
 }  // namespace
 
 SoundTurns::SoundTurns(SoundClock& clock, SoundSource* computer, SoundSource* microphone, SoundSink& sink,
@@ -74,17 +78,28 @@ bool SoundTurns::Turn(bool stopping) {
 
     const int64_t count = target - written_;
     if (count >= kMinimumBlock || (last && count >= 1)) {
-        pcm_.resize(static_cast<size_t>(count) * 2);
-        MixToPcm16(computerTrack_, microphoneTrack_, written_, count, pcm_.data());
-        computerTrack_.TrimBefore(target);
-        microphoneTrack_.TrimBefore(target);
-        if (!sink_.Write(pcm_.data(), static_cast<size_t>(count), SampleTime(written_), SampleTime(count)))
-            return false;
-        written_ = target;
+        while (written_ < target) {
+            const int64_t piece = std::min(kMaxPiece, target - written_);
+            pcm_.resize(static_cast<size_t>(piece) * 2);
+            MixToPcm16(computerTrack_, microphoneTrack_, written_, piece, pcm_.data());
+            const SoundWrite result =
+                sink_.Write(pcm_.data(), static_cast<size_t>(piece), SampleTime(written_), SampleTime(piece));
+            if (result == SoundWrite::Failed) return false;
+            // The sound stays in the tracks and goes with the next turn's
+            // block; the last turn has no next one.
+            if (result == SoundWrite::Retry) {
+                if (stopping) return false;
+                break;
+            }
+            written_ += piece;
+            computerTrack_.TrimBefore(written_);
+            microphoneTrack_.TrimBefore(written_);
+        }
     }
     if (pause.paused) {
-        computerTrack_.Clear();
-        microphoneTrack_.Clear();
+        // What is past the pause point is the pause's own sound.
+        computerTrack_.DropFrom(target);
+        microphoneTrack_.DropFrom(target);
     }
     return true;
 }

@@ -29,11 +29,18 @@ public:
     virtual void Read(std::vector<float>& block, int64_t& endTime) = 0;
 };
 
+// What became of a block handed to the writer.
+enum class SoundWrite {
+    Written,
+    Retry,   // nothing was written (no memory for it); the same sound may come again
+    Failed,  // the writer stopped working; nothing more will be taken
+};
+
 class SoundSink {
 public:
     virtual ~SoundSink() = default;
     // Interleaved 16-bit stereo frames at `time` (100-ns units of recording time).
-    virtual bool Write(const int16_t* frames, size_t count, int64_t time, int64_t duration) = 0;
+    virtual SoundWrite Write(const int16_t* frames, size_t count, int64_t time, int64_t duration) = 0;
 };
 
 class SoundTurns {
@@ -43,7 +50,8 @@ public:
     SoundTurns(SoundClock& clock, SoundSource* computer, SoundSource* microphone, SoundSink& sink, bool syncTest,
                std::function<void(int64_t atMicroseconds)> syncClick);
     // One turn. When `stopping`, the last block runs to the clock's position.
-    // False when the loop must end: the writer failed.
+    // False when the loop must end: the writer failed, or could not take the
+    // last block.
     bool Turn(bool stopping);
 
 private:

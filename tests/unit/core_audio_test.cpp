@@ -62,13 +62,19 @@ struct RampSource : SoundSource {
 };
 
 struct FakeSink : SoundSink {
-    bool Write(const int16_t* frames, size_t count, int64_t time, int64_t duration) override {
+    SoundWrite Write(const int16_t* frames, size_t count, int64_t time, int64_t duration) override {
+        if (!answers.empty()) {
+            const SoundWrite answer = answers.front();
+            answers.erase(answers.begin());
+            if (answer != SoundWrite::Written) return answer;
+        }
         if (time != SampleTime(static_cast<int64_t>(left.size())) || duration != SampleTime(static_cast<int64_t>(count)))
             ++misplaced;
         pieces.push_back(static_cast<int64_t>(count));
         for (size_t i = 0; i < count; ++i) left.push_back(frames[i * 2]);
-        return true;
+        return SoundWrite::Written;
     }
+    std::vector<SoundWrite> answers;  // the next writes' answers; Written after them
     std::vector<int16_t> left;  // the whole stream's left channel
     std::vector<int64_t> pieces;
     int64_t misplaced = 0;      // pieces not stamped where the stream had got to
@@ -206,12 +212,13 @@ TEST_CASE("placing blocks on the timeline") {
         CHECK((t.Count() == kMaxTrackFrames && t.start == endPos - kMaxTrackFrames && t.Left(endPos - 480) == 7.0f));
         CHECK(t.frames.size() <= 4 * kMaxTrackFrames);
     }
-    SUBCASE("trimming and clearing") {
+    SUBCASE("trimming the front and dropping the end") {
         t.TrimBefore(600);
         CHECK((t.start == 600 && t.Left(600) == 81.0f));
+        t.DropFrom(900);
+        CHECK((t.Count() == 300 && t.Left(899) == 380.0f && t.Left(900) == 0.0f));
         t.TrimBefore(5000);
         CHECK(t.Count() == 0);
-        t.Clear();
         t.Place(b, 9000);
         CHECK(t.start == 8520);
     }
@@ -272,4 +279,40 @@ TEST_CASE("sound around a pause whose resume lands in the middle of a turn") {
     CHECK(w.Foreign(pausePoint, 203520 - 960, pauseFrames) == 0);
     // Bursts at the counter's whole seconds 101, 107 and 108; none from the pause.
     CHECK(w.clicks == std::vector<int64_t>{750000, 2490000, 3490000});
+}
+
+TEST_CASE("the writer gets a second a piece at most, and may ask for sound again") {
+    SoundWorld w;
+    w.RunUntil(1'012'500'000);  // 1 s recorded
+
+    SUBCASE("a three-second stall") {
+        w.clock.now += 30'000'000;
+        REQUIRE(w.turns.Turn(false));
+        w.RunUntil(1'047'500'000);
+        REQUIRE(w.turns.Turn(true));
+        REQUIRE(w.sink.left.size() == 216000);  // 4.5 s
+        CHECK(*std::max_element(w.sink.pieces.begin(), w.sink.pieces.end()) == 48000);
+        CHECK(w.sink.misplaced == 0);
+        CHECK(w.Foreign(0, 216000 - 960, 0) == 0);
+    }
+    SUBCASE("Retry keeps the sound, running and at a pause; Failed ends") {
+        w.sink.answers = {SoundWrite::Retry, SoundWrite::Retry};
+        w.RunUntil(1'017'500'000);
+        w.clock.pause.Pause(w.clock.now);  // 1.5 s recorded
+        w.sink.answers = {SoundWrite::Retry};
+        w.RunUntil(1'022'500'000);
+        w.clock.pause.Resume(w.clock.now);  // after 0.5 s
+        w.RunUntil(1'027'500'000);
+        CHECK(w.sink.misplaced == 0);
+        CHECK(w.Foreign(0, 72000 - 960, 0) == 0);
+        CHECK(w.Foreign(72000, static_cast<int64_t>(w.sink.left.size()), 24000) == 0);
+        const size_t size = w.sink.left.size();
+
+        w.sink.answers = {SoundWrite::Retry};
+        CHECK_FALSE(w.turns.Turn(true));
+        w.sink.answers = {SoundWrite::Failed};
+        w.clock.now += 100000;
+        CHECK_FALSE(w.turns.Turn(false));
+        CHECK(w.sink.left.size() == size);
+    }
 }
