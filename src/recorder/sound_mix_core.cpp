@@ -23,9 +23,9 @@ SoundTurns::SoundTurns(SoundClock& clock, SoundSource* computer, SoundSource* mi
 void SoundTurns::LogSyncClicks(int64_t endTime, int64_t startHundredNs, int64_t pausedHundredNs, int64_t lastPosition) {
     if (syncLast_ == 0) syncLast_ = endTime - static_cast<int64_t>(block_.size() / 2) * 10000000 / 48000;
     // Every whole counter second that this block reaches carries a burst. Only
-    // bursts the stream will carry are told: none from a pause (sound the
-    // tone made while paused lands before what is written, or past the pause
-    // point), none past the stop.
+    // bursts whose sound the stream will carry are told: one from a pause is
+    // placed past the pause point while paused, or before what is already
+    // written once resumed; one past the stop is never written.
     for (int64_t second = (syncLast_ + 9999999) / 10000000 * 10000000; second < endTime; second += 10000000) {
         const int64_t position = PositionOfTime(second, startHundredNs, pausedHundredNs);
         if (position >= written_ && position < lastPosition && syncClick_)
@@ -50,11 +50,10 @@ bool SoundTurns::Turn(bool stopping) {
     // must not push the target past sound that has not been read yet, or
     // that stretch would be written as silence and its sound dropped.
     const int64_t clockPosition = RecordingTimeAt(clock_.Counter(), startCounter, pause, frequency) * 48000 / 10000000;
-    if (stopping) finalPos_ = clockPosition;
     // While paused the clock stands at the pause point, and this turn's reads
-    // begin after the pause did, so all the sound captured before it is
-    // placed by now: it is written right up to the point (no lag), and the
-    // pause's own sound is dropped below.
+    // begin after the pause did, so the sound captured before it is placed
+    // by now: it is written right up to the point (no lag), and the pause's
+    // own sound is dropped below. The last block on a stop runs to the stop.
     const bool last = stopping || pause.paused;
     const int64_t target = last ? clockPosition : clockPosition - kLagFrames;
     auto placeAt = [&](int64_t endTime) {

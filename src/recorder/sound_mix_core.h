@@ -1,8 +1,10 @@
 #pragma once
 // The turns of a recording's sound thread: read the sources, place what they
-// captured on the recording's time line, mix the two tracks and write what is
-// due, 150 ms behind the clock. The clock, the sources and the writer are
-// interfaces, so every decision of a turn runs the same with fakes of them.
+// captured on the recording's time line by the capture times they report, mix
+// the two tracks and write what is due, 150 ms behind the clock. Missing sound
+// becomes silence; the sound of a pause is thrown away. The clock, the sources
+// and the writer are interfaces, so every decision of a turn runs the same
+// with fakes of them.
 #include <cstddef>
 #include <cstdint>
 #include <functional>
@@ -69,6 +71,5 @@ private:
     std::vector<float> block_;
     std::vector<int16_t> pcm_;
     int64_t written_ = 0;   // position of the next frame to write
-    int64_t finalPos_ = 0;  // the clock's position when the stop was seen
     int64_t syncLast_ = 0;  // counter time just past the previous tone block
 };
