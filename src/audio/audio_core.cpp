@@ -202,10 +202,9 @@ void AudioTrack::TrimBefore(int64_t target) {
     if (anchored && start < target) DropFront(std::min(Count(), target - start));
 }
 
-void AudioTrack::Clear() {
-    frames.clear();
-    first = 0;
-    anchored = false;
+void AudioTrack::DropFrom(int64_t pos) {
+    if (!anchored || pos >= start + Count()) return;
+    frames.resize(static_cast<size_t>((first + std::max<int64_t>(0, pos - start)) * 2));
 }
 
 void MixToPcm16(const AudioTrack& a, const AudioTrack& b, int64_t from, int64_t count, int16_t* out) {

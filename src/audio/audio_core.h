@@ -68,7 +68,8 @@ struct AudioTrack {
     float Left(int64_t pos) const;
     float Right(int64_t pos) const;
     void TrimBefore(int64_t target);
-    void Clear();
+    // Forgets the frames at `pos` and after.
+    void DropFrom(int64_t pos);
 
 private:
     void DropFront(int64_t count);

@@ -1,31 +1,60 @@
-// The sound thread: reads the computer's sound and the microphone, places
-// their frames on the recording's time line by the capture times the devices
-// report, mixes them and writes 16-bit blocks 150 ms behind the clock.
-// Missing sound becomes silence; sound of a pause is thrown away.
+// The sound thread: opens the computer's sound and the microphone and runs
+// the sound turns of the core every 10 ms until the stop, with the recording's
+// clock and writer behind them.
 #include <windows.h>
 
+#include <new>
 #include <vector>
 
 #include "audio/audio_source.h"
 #include "common/com_apartment.h"
 #include "recorder/recorder.h"
-#include "recorder/recording_rules_core.h"
+#include "recorder/sound_mix_core.h"
 #include "storage/log.h"
 
 namespace {
 
-constexpr int64_t kLagFrames = 7200;     // 150 ms at 48 kHz
-constexpr int64_t kMinimumBlock = 480;  // 10 ms
+class RecorderClock : public SoundClock {
+public:
+    explicit RecorderClock(const Recorder& recorder) : recorder_(recorder) {}
+    int64_t Counter() override {
+        LARGE_INTEGER value{};
+        QueryPerformanceCounter(&value);
+        return value.QuadPart;
+    }
+    int64_t Frequency() override { return recorder_.qpcFrequency; }
+    int64_t StartCounter() override { return recorder_.startCounter; }
+    ClockSnapshot PauseState() override { return recorder_.PauseState(); }
 
+private:
+    const Recorder& recorder_;
+};
+
+class DeviceSource : public SoundSource {
+public:
+    explicit DeviceSource(AudioSource& source) : source_(source) {}
+    void Read(std::vector<float>& block, int64_t& endTime) override { source_.Read(block, endTime); }
+
+private:
+    AudioSource& source_;
+};
+
+class RecorderSink : public SoundSink {
+public:
+    explicit RecorderSink(Recorder& recorder) : recorder_(recorder) {}
+    SoundWrite Write(const int16_t* frames, size_t count, int64_t time, int64_t duration) override {
+        return recorder_.WriteAudio(frames, count, time, duration);
+    }
+
+private:
+    Recorder& recorder_;
+};
 
 }  // namespace
 
 void AudioLoop(Recorder& recorder) {
     ComApartment apartment;
     const RecordingOptions& options = recorder.options;
-    const int64_t startHundredNs = TicksToHundredNs(recorder.startCounter, recorder.qpcFrequency);
-    auto pausedHundredNs = [&] { return TicksToHundredNs(recorder.pausedTicks.load(), recorder.qpcFrequency); };
-    auto clockPosition = [&] { return recorder.RecordingTime() * 48000 / 10000000; };
 
     AudioSource computer, microphone;
     bool computerOpen = false, microphoneOpen = false;
@@ -49,68 +78,25 @@ void AudioLoop(Recorder& recorder) {
         }
     }
 
-    AudioTrack computerTrack, microphoneTrack;
-    std::vector<float> block;
-    std::vector<int16_t> pcm;
-    int64_t written = 0;
-    int64_t finalPos = 0;
-    int64_t syncLast = 0;
-
+    RecorderClock clock(recorder);
+    DeviceSource computerSource(computer), microphoneSource(microphone);
+    RecorderSink sink(recorder);
+    SoundTurns turns(clock, computerOpen ? &computerSource : nullptr, microphoneOpen ? &microphoneSource : nullptr,
+                     sink, options.syncTest,
+                     [](int64_t atMicroseconds) {
+                         Log(L"sync click at_us=%lld", static_cast<long long>(atMicroseconds));
+                     });
     for (;;) {
         const bool stopping = recorder.stopRequested.load();
-        if (stopping)
-            finalPos = clockPosition();
-        else
-            Sleep(10);
-        // The write target comes from the clock as it stood before the sources
-        // were read: a stall between the reads and the mix (a busy machine)
-        // must not push the target past sound that has not been read yet, or
-        // that stretch would be written as silence and its sound dropped.
-        const int64_t clockBeforeRead = stopping ? finalPos : clockPosition();
-
-        int64_t endTime = 0;
-        if (computerOpen) {
-            computer.Read(block, endTime);
-            if (options.syncTest && endTime != 0) {
-                if (syncLast == 0) syncLast = endTime - static_cast<int64_t>(block.size() / 2) * 10000000 / 48000;
-                // Every whole counter second that this block reaches carries a burst.
-                for (int64_t second = (syncLast + 9999999) / 10000000 * 10000000; second < endTime; second += 10000000) {
-                    if (recorder.state.load() == Recording)
-                        Log(L"sync click at_us=%lld",
-                            static_cast<long long>((second - pausedHundredNs() - startHundredNs) / 10));
-                }
-                syncLast = endTime;
-            }
-            computerTrack.Place(block, endTime != 0 ? PositionOfTime(endTime, startHundredNs, pausedHundredNs())
-                                                    : clockPosition());
+        if (!stopping) Sleep(10);
+        bool goOn = true;
+        // An exception that left this thread would end the whole program:
+        // a turn whose memory ran out is skipped, and the next one catches up.
+        try {
+            goOn = turns.Turn(stopping);
+        } catch (const std::bad_alloc&) {
         }
-        if (microphoneOpen) {
-            microphone.Read(block, endTime);
-            microphoneTrack.Place(block, endTime != 0 ? PositionOfTime(endTime, startHundredNs, pausedHundredNs())
-                                                      : clockPosition());
-        }
-
-        // While paused the clock stands at the pause point. Sound captured
-        // before it is still written, once this turn's reads started after the
-        // pause began (so all of it is placed); what came after it is dropped.
-        const bool paused = recorder.state.load() == Paused;
-        if (paused && !stopping && clockBeforeRead != clockPosition()) continue;
-        const int64_t target = stopping ? finalPos : paused ? clockBeforeRead : clockBeforeRead - kLagFrames;
-        const int64_t count = target - written;
-        if (count >= kMinimumBlock || ((stopping || paused) && count >= 1)) {
-            pcm.resize(static_cast<size_t>(count) * 2);
-            MixToPcm16(computerTrack, microphoneTrack, written, count, pcm.data());
-            computerTrack.TrimBefore(target);
-            microphoneTrack.TrimBefore(target);
-            if (!recorder.WriteAudio(pcm.data(), static_cast<size_t>(count), SampleTime(written), SampleTime(count)))
-                break;
-            written = target;
-        }
-        if (paused) {
-            computerTrack.Clear();
-            microphoneTrack.Clear();
-        }
-        if (stopping) break;
+        if (!goOn || stopping) break;
     }
     computer.Close();
     microphone.Close();

@@ -108,8 +108,7 @@ std::wstring Recorder::Start(const RecordingOptions& requested) {
     QueryPerformanceFrequency(&frequency);
     qpcFrequency = frequency.QuadPart;
     startCounter = Counter();
-    pausedTicks = 0;
-    pauseCounter = 0;
+    pauseClock.Reset();
     state = Recording;
 
     try {
@@ -139,8 +138,9 @@ std::wstring Recorder::Start(const RecordingOptions& requested) {
 std::wstring Recorder::Stop(std::wstring* problem) {
     std::lock_guard<std::mutex> control(controlLock);
     if (state.load() == Idle) return lastResult;
-    if (state.load() == Paused) Resume();
     state = Stopping;
+    // A pause still open ends here, so the last sound block runs to the stop.
+    pauseClock.Resume(Counter());
     stopRequested = true;
     if (videoThread.joinable()) videoThread.join();
     if (audioThread.joinable()) audioThread.join();
@@ -177,29 +177,27 @@ std::wstring Recorder::Stop(std::wstring* problem) {
     return result;
 }
 
+// The state claims the change first, so of two racing calls only one acts;
+// the loops follow the clock alone.
 bool Recorder::Pause() {
     int32_t expected = Recording;
-    const int64_t now = Counter();
-    if (state.load() != Recording) return false;
-    pauseCounter = now;
-    if (!state.compare_exchange_strong(expected, Paused)) {
-        pauseCounter = 0;
-        return false;
-    }
+    if (!state.compare_exchange_strong(expected, Paused)) return false;
+    pauseClock.Pause(Counter());
     return true;
 }
 
 bool Recorder::Resume() {
-    if (state.load() != Paused) return false;
-    pausedTicks += Counter() - pauseCounter.load();
-    pauseCounter = 0;
-    state = Recording;
+    int32_t expected = Paused;
+    if (!state.compare_exchange_strong(expected, Recording)) return false;
+    pauseClock.Resume(Counter());
     return true;
 }
 
-int64_t Recorder::RecordingTime() const {
-    return RecordingTimeAt(Counter(), startCounter, pausedTicks.load(), pauseCounter.load(), qpcFrequency);
+int64_t Recorder::RecordingTime(const ClockSnapshot& pause) const {
+    return RecordingTimeAt(Counter(), startCounter, pause, qpcFrequency);
 }
+
+int64_t Recorder::RecordingTime() const { return RecordingTime(PauseState()); }
 
 double Recorder::ElapsedSeconds() const {
     const auto current = state.load();
@@ -259,13 +257,14 @@ uint64_t Recorder::PicturesWaiting() {
     return writer ? writer->PicturesWaiting() : 0;
 }
 
-bool Recorder::WriteAudio(const int16_t* frames, size_t frameCount, int64_t time, int64_t duration) {
+SoundWrite Recorder::WriteAudio(const int16_t* frames, size_t frameCount, int64_t time, int64_t duration) {
     std::lock_guard<std::mutex> lock(writerLock);
-    if (!writer) return false;
+    if (!writer) return SoundWrite::Failed;
     const HRESULT hr = writer->WriteAudio(frames, frameCount, time, duration);
-    if (SUCCEEDED(hr)) return true;
+    if (hr == S_FALSE) return SoundWrite::Retry;
+    if (SUCCEEDED(hr)) return SoundWrite::Written;
     LatchWriteFailure(hr, kAudioStream);
-    return false;
+    return SoundWrite::Failed;
 }
 
 void Recorder::Notify(int32_t code, const std::wstring& text) const {

@@ -15,6 +15,8 @@
 #include "capture/capturer.h"
 #include "capture/d3d.h"
 #include "recorder/backends.h"
+#include "recorder/recording_rules_core.h"
+#include "recorder/sound_mix_core.h"
 
 struct RecordingOptions {
     HMONITOR monitor = nullptr;
@@ -46,6 +48,11 @@ public:
     RecorderState State() const { return static_cast<RecorderState>(state.load()); }
     int64_t RecordingTime() const;  // 100-ns units
     double ElapsedSeconds() const;
+    // The loops take the pause state once per turn and work out every time of
+    // that turn from it, so a pause or resume never lands halfway through one.
+    ClockSnapshot PauseState() const { return pauseClock.Snapshot(); }
+    // The recording time now for a pause state taken before.
+    int64_t RecordingTime(const ClockSnapshot& pause) const;
 
     // Set once by the shell; called on loop threads, must not block.
     RecorderNotify notify;
@@ -61,8 +68,13 @@ public:
     int32_t height = 0;
     int64_t qpcFrequency = 1;
     int64_t startCounter = 0;
-    std::atomic<int64_t> pausedTicks{0};
-    std::atomic<int64_t> pauseCounter{0};
+    PauseClock pauseClock;
+    // Finished-pause ticks for readers that still ask for them alone; new
+    // code takes PauseState() instead, which cannot be torn.
+    struct PausedTicksReader {
+        const PauseClock* clock;
+        int64_t load() const { return clock->Snapshot().pausedTicks; }
+    } pausedTicks{&pauseClock};
 
     // Writes under the writer lock; a failure is latched once and ends the calling loop.
     // A hardware encoder that refuses the very first picture is replaced by
@@ -70,7 +82,8 @@ public:
     bool WriteVideo(Picture& picture, int64_t time, int64_t duration);
     HRESULT NewPicture(size_t size, std::unique_ptr<Picture>& picture);
     uint64_t PicturesWaiting();
-    bool WriteAudio(const int16_t* frames, size_t frameCount, int64_t time, int64_t duration);
+    // Retry when the writer had no memory for the block and wrote nothing.
+    SoundWrite WriteAudio(const int16_t* frames, size_t frameCount, int64_t time, int64_t duration);
     // Keeps the first failure of a recording; later ones are dropped. True when this one was kept.
     bool LatchFailure(const std::wstring& text);
     void Notify(int32_t code, const std::wstring& text) const;

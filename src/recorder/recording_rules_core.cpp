@@ -1,5 +1,7 @@
 #include "recording_rules_core.h"
 
+#include <thread>
+
 OutputSize ChooseOutputSize(int32_t sourceWidth, int32_t sourceHeight, int32_t resolution) {
     OutputSize size{sourceWidth, sourceHeight};
     if (resolution != 0 && sourceHeight > resolution && sourceHeight > 0) {
@@ -41,10 +43,77 @@ int64_t TicksToHundredNs(int64_t ticks, int64_t frequency) {
     return static_cast<int64_t>(static_cast<double>(ticks) * 10000000.0 / static_cast<double>(frequency));
 }
 
-int64_t RecordingTimeAt(int64_t now, int64_t startCounter, int64_t pausedTicks, int64_t pauseCounter, int64_t frequency) {
-    int64_t paused = pausedTicks;
-    if (pauseCounter != 0) paused += now - pauseCounter;
-    const int64_t t = now - startCounter - paused;
+ClockSnapshot PauseClock::Snapshot() const {
+    for (;;) {
+        const uint64_t before = sequence_.load(std::memory_order_acquire);
+        if (before % 2 != 0) {
+            std::this_thread::yield();
+            continue;
+        }
+        ClockSnapshot s;
+        s.paused = paused_.load(std::memory_order_relaxed);
+        s.pausedTicks = pausedTicks_.load(std::memory_order_relaxed);
+        s.pauseCounter = pauseCounter_.load(std::memory_order_relaxed);
+        std::atomic_thread_fence(std::memory_order_acquire);
+        if (sequence_.load(std::memory_order_relaxed) == before) return s;
+    }
+}
+
+template <typename Change>
+bool PauseClock::Write(Change change) {
+    // Making the sequence odd also shuts out a second writer until this one is done.
+    uint64_t sequence = sequence_.load(std::memory_order_relaxed);
+    for (;;) {
+        if (sequence % 2 != 0) {
+            std::this_thread::yield();
+            sequence = sequence_.load(std::memory_order_relaxed);
+        } else if (sequence_.compare_exchange_weak(sequence, sequence + 1, std::memory_order_acquire,
+                                                   std::memory_order_relaxed)) {
+            break;
+        }
+    }
+    std::atomic_thread_fence(std::memory_order_release);
+    ClockSnapshot s{paused_.load(std::memory_order_relaxed), pausedTicks_.load(std::memory_order_relaxed),
+                    pauseCounter_.load(std::memory_order_relaxed)};
+    const bool changed = change(s);
+    if (changed) {
+        paused_.store(s.paused, std::memory_order_relaxed);
+        pausedTicks_.store(s.pausedTicks, std::memory_order_relaxed);
+        pauseCounter_.store(s.pauseCounter, std::memory_order_relaxed);
+    }
+    sequence_.store(sequence + 2, std::memory_order_release);
+    return changed;
+}
+
+bool PauseClock::Pause(int64_t now) {
+    return Write([now](ClockSnapshot& s) {
+        if (s.paused) return false;
+        s.paused = true;
+        s.pauseCounter = now;
+        return true;
+    });
+}
+
+bool PauseClock::Resume(int64_t now) {
+    return Write([now](ClockSnapshot& s) {
+        if (!s.paused) return false;
+        s.paused = false;
+        s.pausedTicks += now - s.pauseCounter;
+        s.pauseCounter = 0;
+        return true;
+    });
+}
+
+void PauseClock::Reset() {
+    Write([](ClockSnapshot& s) {
+        s = ClockSnapshot{};
+        return true;
+    });
+}
+
+int64_t RecordingTimeAt(int64_t now, int64_t startCounter, const ClockSnapshot& pause, int64_t frequency) {
+    const int64_t end = pause.paused ? pause.pauseCounter : now;
+    const int64_t t = end - startCounter - pause.pausedTicks;
     if (t < 0) return 0;
     return TicksToHundredNs(t, frequency);
 }

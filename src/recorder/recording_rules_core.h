@@ -1,6 +1,7 @@
 #pragma once
 // The recording's arithmetic: output size, bit rate, bar placement, the
 // recording clock and the pacing of frames.
+#include <atomic>
 #include <cstdint>
 
 struct OutputSize {
@@ -29,9 +30,39 @@ int64_t FrameInterval(int32_t fps);
 // Counter ticks as 100-ns units (integer part, double precision).
 int64_t TicksToHundredNs(int64_t ticks, int64_t frequency);
 
-// The recording time in 100-ns units: time since start less paused time
-// (finished pauses plus the current one when pauseCounter is not 0); never negative.
-int64_t RecordingTimeAt(int64_t now, int64_t startCounter, int64_t pausedTicks, int64_t pauseCounter, int64_t frequency);
+// The pause state of a recording, as one consistent reading. Counter values
+// are performance-counter ticks.
+struct ClockSnapshot {
+    bool paused = false;
+    int64_t pausedTicks = 0;   // spent in finished pauses
+    int64_t pauseCounter = 0;  // when the current pause began; 0 when running
+};
+
+// The pause state shared by the thread that pauses and resumes and the loops
+// that read it. A seqlock: readers never block the writer and always get the
+// three fields from one and the same change; writers may race each other.
+class PauseClock {
+public:
+    ClockSnapshot Snapshot() const;
+    // False when the clock already stood that way (nothing changes).
+    bool Pause(int64_t now);
+    bool Resume(int64_t now);
+    void Reset();
+
+private:
+    template <typename Change>
+    bool Write(Change change);
+
+    // Odd while a writer is changing the fields below.
+    std::atomic<uint64_t> sequence_{0};
+    std::atomic<bool> paused_{false};
+    std::atomic<int64_t> pausedTicks_{0};
+    std::atomic<int64_t> pauseCounter_{0};
+};
+
+// The recording time in 100-ns units at counter `now`: time since start less
+// paused time; it stands at the pause point while paused; never negative.
+int64_t RecordingTimeAt(int64_t now, int64_t startCounter, const ClockSnapshot& pause, int64_t frequency);
 
 // What the video loop does at recording time `now` when its next frame is due at `nextTime`.
 struct PaceStep {

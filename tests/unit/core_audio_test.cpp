@@ -4,9 +4,11 @@
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
+#include <functional>
 #include <vector>
 
 #include "audio/audio_core.h"
+#include "recorder/sound_mix_core.h"
 
 namespace {
 using Floats = std::vector<float>;
@@ -24,6 +26,73 @@ Floats Tagged(int64_t from, int64_t frames) {
     for (int64_t i = 0; i < frames; ++i) block.insert(block.end(), {static_cast<float>(from + i), 0.5f});
     return block;
 }
+
+// A recording from a counter start at 100.25 s (100-ns ticks), turned by hand
+// every 10 ms; it is the clock and the writer. The computer's sound is a ramp
+// delivered in 10 ms packets 20 ms late, whose frames tell when they were
+// captured: the 16-bit mix of 48 kHz counter frame k reads k % 16000 + 1, so
+// 0 is silence. The microphone delivers nothing.
+struct SoundWorld : SoundClock, SoundSink {
+    static constexpr int64_t kStart = 1'002'500'000;
+    struct Source : SoundSource {
+        Source(SoundWorld& world, bool ramp) : w(world), ramp(ramp) {}
+        void Read(std::vector<float>& block, int64_t& endTime) override {
+            if (onRead) onRead();
+            endTime = 0;
+            if (!ramp) return;
+            for (const int64_t end = (w.now - 200000) / 100000 * 480; w.next < end; ++w.next) {
+                const float v = static_cast<float>(w.next % 16000 + 2) / 32768.0f;
+                block.insert(block.end(), {v, v});
+            }
+            endTime = w.next * 10000 / 48;
+        }
+        SoundWorld& w;
+        bool ramp;
+        std::function<void()> onRead;
+    };
+
+    int64_t Counter() override { return now; }
+    int64_t Frequency() override { return 10'000'000; }
+    int64_t StartCounter() override { return kStart; }
+    ClockSnapshot PauseState() override { return pause.Snapshot(); }
+    SoundWrite Write(const int16_t* frames, size_t count, int64_t time, int64_t duration) override {
+        const SoundWrite answer = answers.empty() ? SoundWrite::Written : answers.front();
+        if (!answers.empty()) answers.erase(answers.begin());
+        if (answer != SoundWrite::Written) return answer;
+        const auto n = static_cast<int64_t>(count);
+        if (time != SampleTime(static_cast<int64_t>(left.size())) || duration != SampleTime(n)) ++misplaced;
+        pieces.push_back(n);
+        for (size_t i = 0; i < count; ++i) left.push_back(frames[i * 2]);
+        return SoundWrite::Written;
+    }
+
+    void RunUntil(int64_t counter) {
+        while (now < counter) {
+            now += 100000;
+            REQUIRE(turns.Turn(false));
+        }
+    }
+    // Positions in [from, to) not carrying what was captured `offset` frames
+    // of the counter after their own place.
+    int64_t Foreign(int64_t from, int64_t to, int64_t offset) const {
+        int64_t wrong = 0;
+        for (int64_t p = from; p < to; ++p)
+            if (left[static_cast<size_t>(p)] != (p + offset + kStart * 48 / 10000) % 16000 + 1) ++wrong;
+        return wrong;
+    }
+
+    int64_t now = kStart;
+    int64_t next = kStart * 48 / 10000;  // counter frame of the ramp's next frame
+    PauseClock pause;
+    Source computer{*this, true};
+    Source microphone{*this, false};
+    std::vector<SoundWrite> answers;  // the next writes' answers; Written after them
+    std::vector<int16_t> left;        // the stream's left channel
+    std::vector<int64_t> pieces;
+    int64_t misplaced = 0;            // pieces not stamped where the stream had got to
+    std::vector<int64_t> clicks;
+    SoundTurns turns{*this, &computer, &microphone, *this, true, [this](int64_t us) { clicks.push_back(us); }};
+};
 }  // namespace
 
 TEST_CASE("device samples become float stereo") {
@@ -128,12 +197,13 @@ TEST_CASE("placing blocks on the timeline") {
         CHECK((t.Count() == kMaxTrackFrames && t.start == endPos - kMaxTrackFrames && t.Left(endPos - 480) == 7.0f));
         CHECK(t.frames.size() <= 4 * kMaxTrackFrames);
     }
-    SUBCASE("trimming and clearing") {
+    SUBCASE("trimming the front and dropping the end") {
         t.TrimBefore(600);
         CHECK((t.start == 600 && t.Left(600) == 81.0f));
+        t.DropFrom(900);
+        CHECK((t.Count() == 300 && t.Left(899) == 380.0f && t.Left(900) == 0.0f));
         t.TrimBefore(5000);
         CHECK(t.Count() == 0);
-        t.Clear();
         t.Place(b, 9000);
         CHECK(t.start == 8520);
     }
@@ -169,4 +239,60 @@ TEST_CASE("mixing clips instead of wrapping") {
 
     CHECK(PositionOfTime(30'000'000, 10'000'000, 5'000'000) == 72000);
     CHECK(SampleTime(72000) == 15'000'000);
+}
+
+TEST_CASE("sound around a pause whose resume lands in the middle of a turn") {
+    SoundWorld w;
+    w.RunUntil(1'017'500'000);  // 101.75 s: 1.5 s recorded
+    w.pause.Pause(w.now);
+    w.RunUntil(1'060'000'000);
+    // The resume at 106.01 s comes while the microphone is being read.
+    w.microphone.onRead = [&w] { w.pause.Resume(w.now); };
+    w.RunUntil(1'087'500'000);  // stop at 108.75 s: 4.24 s recorded
+    REQUIRE(w.turns.Turn(true));
+
+    // Right up to the pause point at 72000, but for what came too late for it
+    // (the device's 20 ms), then on from the resume with nothing of the 4.26 s pause.
+    REQUIRE(w.left.size() == 203520);
+    CHECK(w.misplaced == 0);
+    CHECK(w.Foreign(0, 72000 - 960, 0) == 0);
+    CHECK(w.Foreign(72000, 203520 - 960, 204480) == 0);
+    // Bursts at the counter's whole seconds 101, 107 and 108; none from the pause.
+    CHECK(w.clicks == std::vector<int64_t>{750000, 2490000, 3490000});
+}
+
+TEST_CASE("the writer gets a second a piece at most, and may ask for sound again") {
+    SoundWorld w;
+    w.RunUntil(1'012'500'000);  // 1 s recorded
+
+    SUBCASE("a three-second stall") {
+        w.now += 30'000'000;
+        REQUIRE(w.turns.Turn(false));
+        w.RunUntil(1'047'500'000);
+        REQUIRE(w.turns.Turn(true));
+        REQUIRE(w.left.size() == 216000);  // 4.5 s
+        CHECK(*std::max_element(w.pieces.begin(), w.pieces.end()) == 48000);
+        CHECK(w.misplaced == 0);
+        CHECK(w.Foreign(0, 216000 - 960, 0) == 0);
+    }
+    SUBCASE("Retry keeps the sound, running and at a pause; Failed ends") {
+        w.answers = {SoundWrite::Retry, SoundWrite::Retry};
+        w.RunUntil(1'017'500'000);
+        w.pause.Pause(w.now);  // 1.5 s recorded
+        w.answers = {SoundWrite::Retry};
+        w.RunUntil(1'022'500'000);
+        w.pause.Resume(w.now);  // after 0.5 s
+        w.RunUntil(1'027'500'000);
+        CHECK(w.misplaced == 0);
+        CHECK(w.Foreign(0, 72000 - 960, 0) == 0);
+        CHECK(w.Foreign(72000, static_cast<int64_t>(w.left.size()), 24000) == 0);
+        const size_t size = w.left.size();
+
+        w.answers = {SoundWrite::Retry};
+        CHECK_FALSE(w.turns.Turn(true));
+        w.answers = {SoundWrite::Failed};
+        w.now += 100000;
+        CHECK_FALSE(w.turns.Turn(false));
+        CHECK(w.left.size() == size);
+    }
 }

@@ -1,6 +1,8 @@
 #include <doctest.h>
 
+#include <atomic>
 #include <cstddef>
+#include <thread>
 #include <vector>
 
 #include "recorder/nv12_core.h"
@@ -46,11 +48,50 @@ TEST_CASE("the recording clock leaves pauses out") {
     CHECK(FrameInterval(30) == 333333);
     CHECK(FrameInterval(60) == 166666);
     CHECK(FrameInterval(15) == 666666);
-    CHECK(RecordingTimeAt(5 * f, 2 * f, 0, 0, f) == 3 * f);
-    CHECK(RecordingTimeAt(5 * f, 2 * f, f, 0, f) == 2 * f);
-    CHECK(RecordingTimeAt(5 * f, 2 * f, f, 4 * f, f) == f);  // paused since 4 s: stands at 1 s
-    CHECK(RecordingTimeAt(1, 2 * f, 0, 0, f) == 0);
     CHECK(TicksToHundredNs(3, 3) == 10000000);
+
+    // Started at 2 s; each row pauses or resumes at `at` (or not) and reads the clock at `now`.
+    enum Op { None, Pause, Resume };
+    const struct {
+        Op op;
+        int64_t at;
+        bool changes;
+        int64_t now, time;
+    } rows[] = {
+        {None, 0, false, 1, 0},  {None, 0, false, 5, 3},
+        {Pause, 5, true, 7, 3},    // stands at the pause point
+        {Pause, 6, false, 8, 3},   // a second pause keeps the first one's start
+        {Resume, 9, true, 10, 4},  // goes on from where it stood
+        {Resume, 10, false, 11, 5}, {Pause, 12, true, 20, 6}, {Resume, 13, true, 14, 7},
+    };
+    PauseClock clock;
+    for (const auto& row : rows) {
+        CAPTURE(row.now);
+        CHECK((row.op == Pause ? clock.Pause(row.at * f) : row.op == Resume && clock.Resume(row.at * f)) == row.changes);
+        CHECK(RecordingTimeAt(row.now * f, 2 * f, clock.Snapshot(), f) == row.time * f);
+    }
+    clock.Reset();
+    CHECK(RecordingTimeAt(5 * f, 2 * f, clock.Snapshot(), f) == 3 * f);
+}
+
+TEST_CASE("the pause state is read whole while another thread pauses and resumes") {
+    // Each pause lasts one tick, so a whole reading's pause start follows from its pause total.
+    PauseClock clock;
+    std::atomic<bool> done{false};
+    std::thread changer([&] {
+        for (int64_t k = 0; k < 100000; ++k) {
+            clock.Pause(2 * k + 1);
+            clock.Resume(2 * k + 2);
+        }
+        done = true;
+    });
+    int64_t torn = 0;
+    while (!done.load()) {
+        const ClockSnapshot s = clock.Snapshot();
+        if (s.pauseCounter != (s.paused ? 2 * s.pausedTicks + 1 : 0)) ++torn;
+    }
+    changer.join();
+    CHECK(torn == 0);
 }
 
 TEST_CASE("pacing with a fake clock: sleep, write on time, catch up after a stall") {
