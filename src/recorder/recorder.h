@@ -69,12 +69,6 @@ public:
     int64_t qpcFrequency = 1;
     int64_t startCounter = 0;
     PauseClock pauseClock;
-    // Finished-pause ticks for readers that still ask for them alone; new
-    // code takes PauseState() instead, which cannot be torn.
-    struct PausedTicksReader {
-        const PauseClock* clock;
-        int64_t load() const { return clock->Snapshot().pausedTicks; }
-    } pausedTicks{&pauseClock};
 
     // Writes under the writer lock; a failure is latched once and ends the calling loop.
     // A hardware encoder that refuses the very first picture is replaced by

@@ -84,11 +84,13 @@ void VideoLoop(Recorder& recorder) {
     while (!recorder.stopRequested.load()) {
         // An exception must not leave this thread: it would end the process.
         try {
-            if (recorder.state.load() == Paused) {
+            // One reading of the pause state serves the whole pass.
+            const ClockSnapshot pause = recorder.PauseState();
+            if (pause.paused) {
                 waiter.Wait(kPausedWait);
                 continue;
             }
-            const PaceStep step = PaceFrame(recorder.RecordingTime(), nextTime, interval);
+            const PaceStep step = PaceFrame(recorder.RecordingTime(pause), nextTime, interval);
             if (!step.write) {
                 waiter.Wait(step.wait);
                 continue;
@@ -127,7 +129,7 @@ void VideoLoop(Recorder& recorder) {
             }
             if (recorder.options.syncTest) {
                 const bool white = SyncMarkerWhite(nextTime, startHundredNs,
-                                                   TicksToHundredNs(recorder.pausedTicks.load(), recorder.qpcFrequency));
+                                                   TicksToHundredNs(pause.pausedTicks, recorder.qpcFrequency));
                 std::memset(picture->data, white ? 235 : 16, lumaSize);
                 std::memset(picture->data + lumaSize, 128, frameSize - lumaSize);
             }
