@@ -161,3 +161,9 @@ add_executable(sha256_bench bench/sha256_bench.cpp)
 target_compile_options(sha256_bench PRIVATE ${OSTREL_WARNINGS} -municode -O2)
 target_link_options(sha256_bench PRIVATE -municode ${OSTREL_STATIC_RUNTIME})
 target_link_libraries(sha256_bench PRIVATE ostrel_glue)
+
+# The per-frame copy of a picture into the encoder's buffer (bench/frame_copy.sh runs it).
+add_executable(frame_copy_bench bench/frame_copy_bench.cpp)
+target_compile_options(frame_copy_bench PRIVATE ${OSTREL_WARNINGS} -municode -O2)
+target_link_options(frame_copy_bench PRIVATE -municode ${OSTREL_STATIC_RUNTIME})
+target_link_libraries(frame_copy_bench PRIVATE ostrel_glue)

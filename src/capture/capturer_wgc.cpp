@@ -293,6 +293,32 @@ private:
     std::weak_ptr<CaptureState> state_;
 };
 
+// Windows 11 draws a border round a captured screen unless the program has
+// borderless access. Asked once per process; the answer for a desktop
+// program comes without a question to the user, so it is awaited only
+// briefly, and a refusal (or a Windows without the class) changes nothing:
+// the border setting below is then simply not honoured.
+void RequestBorderlessAccessOnce() {
+    static std::once_flag once;
+    std::call_once(once, [] {
+        ComPtr<wgc::IGraphicsCaptureAccessStatics> access;
+        if (FAILED(ActivationFactory(wgc::kGraphicsCaptureAccessClass, __uuidof(wgc::IGraphicsCaptureAccessStatics),
+                                     reinterpret_cast<void**>(access.GetAddressOf())))) {
+            DiscardRestrictedError();
+            return;
+        }
+        ComPtr<IInspectable> operation;
+        ComPtr<wgc::IAsyncInfo> info;
+        if (FAILED(access->RequestAccessAsync(wgc::GraphicsCaptureAccessKind_Borderless, &operation)) || !operation ||
+            FAILED(operation.As(&info))) {
+            DiscardRestrictedError();
+            return;
+        }
+        int32_t status = 0;
+        for (int wait = 0; wait < 50 && SUCCEEDED(info->get_Status(&status)) && status == 0; ++wait) Sleep(10);
+    });
+}
+
 }  // namespace
 
 CapturePlatform& CaptureFunctions() {
@@ -382,6 +408,7 @@ bool Capturer::Start(D3D& d3d, HMONITOR monitor, bool cursor, std::wstring& prob
     }
     ComPtr<wgc::IGraphicsCaptureSession3> session3;
     if (SUCCEEDED(state->captureSession.As(&session3))) {
+        RequestBorderlessAccessOnce();
         if (FAILED(session3->put_IsBorderRequired(FALSE))) DiscardRestrictedError();
     }
 

@@ -151,6 +151,28 @@ struct IGraphicsCaptureSession3 : public IInspectable {
     virtual HRESULT STDMETHODCALLTYPE put_IsBorderRequired(boolean value) = 0;
 };
 
+// Windows.Foundation.IAsyncInfo: the state of any asynchronous operation.
+struct IAsyncInfo : public IInspectable {
+    virtual HRESULT STDMETHODCALLTYPE get_Id(UINT32* id) = 0;
+    virtual HRESULT STDMETHODCALLTYPE get_Status(int32_t* status) = 0;  // 0 started, 1 completed, 2 canceled, 3 error
+    virtual HRESULT STDMETHODCALLTYPE get_ErrorCode(HRESULT* code) = 0;
+    virtual HRESULT STDMETHODCALLTYPE Cancel() = 0;
+    virtual HRESULT STDMETHODCALLTYPE Close() = 0;
+};
+
+// Windows.Graphics.Capture.GraphicsCaptureAccessKind
+enum GraphicsCaptureAccessKind : int32_t {
+    GraphicsCaptureAccessKind_Borderless = 0,
+};
+
+// Windows.Graphics.Capture.IGraphicsCaptureAccessStatics (static side of the
+// class Windows.Graphics.Capture.GraphicsCaptureAccess; Windows 11). The
+// result is an IAsyncOperation<AppCapabilityAccessStatus>; only its
+// IAsyncInfo is used here.
+struct IGraphicsCaptureAccessStatics : public IInspectable {
+    virtual HRESULT STDMETHODCALLTYPE RequestAccessAsync(GraphicsCaptureAccessKind kind, IInspectable** operation) = 0;
+};
+
 // Classic COM error details that Windows Runtime calls leave on the thread.
 struct IRestrictedErrorInfo : public IUnknown {
     virtual HRESULT STDMETHODCALLTYPE GetErrorDetails(BSTR* description, HRESULT* error, BSTR* restrictedDescription,
@@ -168,6 +190,7 @@ static_assert(sizeof(boolean) == 1);
 constexpr wchar_t kGraphicsCaptureSessionClass[] = L"Windows.Graphics.Capture.GraphicsCaptureSession";
 constexpr wchar_t kGraphicsCaptureItemClass[] = L"Windows.Graphics.Capture.GraphicsCaptureItem";
 constexpr wchar_t kDirect3D11CaptureFramePoolClass[] = L"Windows.Graphics.Capture.Direct3D11CaptureFramePool";
+constexpr wchar_t kGraphicsCaptureAccessClass[] = L"Windows.Graphics.Capture.GraphicsCaptureAccess";
 
 }  // namespace ostrel::wgc
 
@@ -202,5 +225,8 @@ __CRT_UUID_DECL(ostrel::wgc::IGraphicsCaptureSession2, 0x2c39ae40, 0x7d2e, 0x504
                 0xcf, 0x9e)
 __CRT_UUID_DECL(ostrel::wgc::IGraphicsCaptureSession3, 0xf2cdd966, 0x22ae, 0x5ea1, 0x95, 0x96, 0x3a, 0x28, 0x93, 0x44,
                 0xc3, 0xbe)
+__CRT_UUID_DECL(ostrel::wgc::IAsyncInfo, 0x00000036, 0x0000, 0x0000, 0xc0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46)
+__CRT_UUID_DECL(ostrel::wgc::IGraphicsCaptureAccessStatics, 0x743ed370, 0x06ec, 0x5040, 0xa5, 0x8a, 0x90, 0x1f, 0x0f,
+                0x75, 0x70, 0x95)
 __CRT_UUID_DECL(ostrel::wgc::IRestrictedErrorInfo, 0x82ba7092, 0x4c88, 0x427d, 0xa7, 0xbc, 0x16, 0xdd, 0x93, 0xfe, 0xb6,
                 0x7e)

@@ -119,6 +119,8 @@ private:
 
 class MediaFoundationWriter final : public SampleWriter {
 public:
+    ~MediaFoundationWriter() override { Release(); }
+
     bool Open(const WriterSetup& setup, bool allowHardware, std::wstring& problem) override {
         Release();
 

@@ -51,14 +51,13 @@ std::wstring Recorder::Start(const RecordingOptions& requested) {
     failureText.clear();
     stopRequested = false;
 
-    // Before anything else: without the system's media features no part of a
-    // recording can be written, whatever else works.
-    const std::wstring unavailable = SampleWriterUnavailable();
-    if (!unavailable.empty()) return unavailable;
-
     if (!EnsureFolder(options.folder)) return L"The captures folder could not be created: " + options.folder;
     if (FreeBytes(options.folder) < kMinimumFreeBytes)
         return L"There is less than 80 MB free where captures are saved. Free some space first.";
+    // Without the system's media features no part of a recording can be
+    // written, so nothing else is started.
+    const std::wstring unavailable = SampleWriterUnavailable();
+    if (!unavailable.empty()) return unavailable;
 
     std::wstring problem;
     d3d = D3D{};

@@ -71,6 +71,21 @@ def test_shipping_build_reports_the_missing_capture_and_leaves_nothing(wine, tmp
     assert sorted(p.name for p in folder.iterdir()) == ["result.txt"]
 
 
+def test_shipping_build_without_media_features_runs_and_refuses_to_record(wine, tmp_path):
+    # Windows N editions without the Media Feature Pack have neither library.
+    env = dict(wine.env)
+    env["WINEDLLOVERRIDES"] = env.get("WINEDLLOVERRIDES", "") + ";mfplat=d;mfreadwrite=d"
+    process = wine.start_tray(env=env)
+    assert wine.close(process) == 0
+    folder = tmp_path / "caps"
+    done = wine.run(["--selftest-record", "2", winpath(folder)], env=env, timeout=300)
+    path, message, size, _ = result_lines(folder)
+    assert done.returncode == 1 and path == ""
+    assert message == ("This edition of Windows lacks the media features that recording needs. Add the Media "
+                       "Feature Pack in Settings > Apps > Optional features, then try again.")
+    assert sorted(p.name for p in folder.iterdir()) == ["result.txt"]
+
+
 def test_small_volumes_refuse_to_start_or_stop_the_video_and_keep_the_file(wine, tmp_path):
     small = tmp_path / "small"
     small.mkdir()

@@ -37,6 +37,7 @@ struct Outcome {
     std::string log;
     bool saved = false;  // the returned path names a file
     bool partLeft = false;
+    std::wstring leftName;
 };
 
 // One recording of `milliseconds` through a fresh Recorder and the fakes.
@@ -63,7 +64,10 @@ Outcome Record(fake::FakePlatform& platform, int milliseconds = 700) {
         WIN32_FIND_DATAW found{};
         const HANDLE search = FindFirstFileW((options.folder + L"\\*.part").c_str(), &found);
         outcome.partLeft = search != INVALID_HANDLE_VALUE;
-        if (search != INVALID_HANDLE_VALUE) FindClose(search);
+        if (search != INVALID_HANDLE_VALUE) {
+            outcome.leftName = found.cFileName;
+            FindClose(search);
+        }
     }
     outcome.log = ReadBytes(scratch / L"ostrel.log");
     return outcome;
@@ -117,6 +121,8 @@ TEST_CASE("a frame call still running when the capture stops never reaches the s
         capturer.Stop();
     }
     platform.Quiesce();
+    // Windows 11's borderless capture is asked for once, by the first capture of the process.
+    CHECK(fake::BorderlessRequests() == 1);
 }
 
 TEST_CASE("a recording through the system's objects, faked") {
@@ -129,6 +135,7 @@ TEST_CASE("a recording through the system's objects, faked") {
         CHECK(outcome.problem == L"");
         CHECK(outcome.path.size() > 4);
         CHECK(outcome.saved);
+        INFO(std::string(outcome.leftName.begin(), outcome.leftName.end()));
         CHECK_FALSE(outcome.partLeft);
         REQUIRE(platform.seen.writers.size() == 1);
         const fake::WriterRecord& writer = platform.seen.writers[0];

@@ -299,15 +299,48 @@ public:
     }
 };
 
+std::atomic<int> borderlessRequests{0};
+
+class AsyncInfo final : public FakeInspectable<wgc::IAsyncInfo, wgc::IAsyncInfo> {
+public:
+    HRESULT STDMETHODCALLTYPE get_Id(UINT32* id) override {
+        *id = 1;
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE get_Status(int32_t* status) override {
+        *status = 1;  // completed
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE get_ErrorCode(HRESULT* code) override {
+        *code = S_OK;
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE Cancel() override { return S_OK; }
+    HRESULT STDMETHODCALLTYPE Close() override { return S_OK; }
+};
+
+class AccessStatics final
+    : public FakeInspectable<wgc::IGraphicsCaptureAccessStatics, wgc::IGraphicsCaptureAccessStatics> {
+public:
+    HRESULT STDMETHODCALLTYPE RequestAccessAsync(wgc::GraphicsCaptureAccessKind kind, IInspectable** operation) override {
+        if (kind != wgc::GraphicsCaptureAccessKind_Borderless) return E_INVALIDARG;
+        ++borderlessRequests;
+        *operation = new AsyncInfo;
+        return S_OK;
+    }
+};
+
 HRESULT FakeActivationFactory(const wchar_t* className, REFIID iid, void** factory) {
     // Made once and kept, as the system's are.
     static IUnknown* const session = static_cast<wgc::IGraphicsCaptureSessionStatics*>(new SessionStatics);
     static IUnknown* const interop = static_cast<wgc::IGraphicsCaptureItemInterop*>(new ItemInterop);
     static IUnknown* const pools = static_cast<wgc::IDirect3D11CaptureFramePoolStatics2*>(new PoolStatics);
+    static IUnknown* const access = static_cast<wgc::IGraphicsCaptureAccessStatics*>(new AccessStatics);
     const std::wstring name = className;
     if (name == wgc::kGraphicsCaptureSessionClass) return session->QueryInterface(iid, factory);
     if (name == wgc::kGraphicsCaptureItemClass) return interop->QueryInterface(iid, factory);
     if (name == wgc::kDirect3D11CaptureFramePoolClass) return pools->QueryInterface(iid, factory);
+    if (name == wgc::kGraphicsCaptureAccessClass) return access->QueryInterface(iid, factory);
     return REGDB_E_CLASSNOTREG;
 }
 
@@ -643,6 +676,8 @@ int WriterRecord::VideoSamples() const {
 }
 
 FakePlatform* Current() { return current; }
+
+int BorderlessRequests() { return borderlessRequests.load(); }
 
 FakePlatform::FakePlatform() {
     const Saved& saved = Originals();

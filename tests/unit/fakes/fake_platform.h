@@ -119,6 +119,9 @@ public:
     static uint8_t PatternAt(int x, int y) { return static_cast<uint8_t>(x + 3 * y); }
 };
 
+// How often borderless capture access was asked for in this process.
+int BorderlessRequests();
+
 // The fake platform in force, or null.
 FakePlatform* Current();
 
