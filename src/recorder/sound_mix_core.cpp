@@ -1,6 +1,7 @@
 #include "recorder/sound_mix_core.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <utility>
 
 namespace {
@@ -9,6 +10,13 @@ constexpr int64_t kMinimumBlock = 480;  // 10 ms
 // After a long stall the sound due is written a second a piece, so no one
 // sample (and no one memory buffer of the writer) grows with the stall.
 constexpr int64_t kMaxPiece = 48000;
+
+// The position up to which a source has delivered, or where it could not
+// have (an open source whose track holds nothing yet).
+int64_t Reach(const SoundSource* source, const AudioTrack& track) {
+    if (source == nullptr) return INT64_MAX;
+    return track.anchored && track.Count() > 0 ? track.start + track.Count() : INT64_MIN;
+}
 }  // namespace
 
 SoundTurns::SoundTurns(SoundClock& clock, SoundSource* computer, SoundSource* microphone, SoundSink& sink,
@@ -75,8 +83,16 @@ bool SoundTurns::Turn(bool stopping) {
         microphoneTrack_.Place(block_, placeAt(endTime));
     }
 
+    // Sound captured just before a pause can reach us after the pause began,
+    // a device's delay later (more on a busy machine). The pause point waits
+    // for it, so that stretch is not written as silence and its sound
+    // dropped: until every open source has delivered up to the point, or for
+    // half a second at most (a source may deliver nothing at all).
+    const bool pauseSoundDue = pause.paused && !stopping && written_ < target &&
+                               clock_.Counter() - pause.pauseCounter < frequency / 2 &&
+                               (Reach(computer_, computerTrack_) < target || Reach(microphone_, microphoneTrack_) < target);
     const int64_t count = target - written_;
-    if (count >= kMinimumBlock || (last && count >= 1)) {
+    if (!pauseSoundDue && (count >= kMinimumBlock || (last && count >= 1))) {
         while (written_ < target) {
             const int64_t piece = std::min(kMaxPiece, target - written_);
             pcm_.resize(static_cast<size_t>(piece) * 2);
