@@ -11,6 +11,9 @@
 #include <audioclient.h>
 
 #include <cstring>
+#include <functional>
+#include <mutex>
+#include <vector>
 #include <memory>
 #include <new>
 #include <thread>
@@ -38,24 +41,55 @@ struct Outcome {
     bool saved = false;  // the returned path names a file
     bool partLeft = false;
     std::wstring leftName;
+    std::wstring partName;  // the file being written, seen during the recording
+    std::vector<std::wstring> notices;  // what the loops sent the user
+    std::wstring folder;
 };
 
-// One recording of `milliseconds` through a fresh Recorder and the fakes.
-Outcome Record(fake::FakePlatform& platform, int milliseconds = 700) {
+struct Setup {
+    int milliseconds = 700;
+    bool systemAudio = false;
+    bool microphone = false;
+    std::wstring folder = L"captures";  // below the scratch folder
+    std::function<void(const std::wstring& scratch)> before;
+    // Runs while the recording runs, with the captures folder.
+    std::function<void(Recorder&, const std::wstring&)> during;
+};
+
+std::wstring FirstPart(const std::wstring& folder) {
+    WIN32_FIND_DATAW found{};
+    const HANDLE search = FindFirstFileW((folder + L"\\*.part").c_str(), &found);
+    if (search == INVALID_HANDLE_VALUE) return {};
+    FindClose(search);
+    return folder + L"\\" + found.cFileName;
+}
+
+// One recording through a fresh Recorder and the fakes.
+Outcome Record(fake::FakePlatform& platform, const Setup& setup = {}) {
     ScratchFolder scratch;
     DataDirOverride data(scratch.Path().c_str());
     Outcome outcome;
     {
         Recorder recorder;
+        std::mutex lock;
+        recorder.notify = [&](int32_t code, const std::wstring& text) {
+            std::lock_guard<std::mutex> hold(lock);
+            outcome.notices.push_back(std::to_wstring(code) + L" " + text);
+        };
         RecordingOptions options;
         options.monitor = PrimaryMonitor();
         options.resolution = 0;
         options.fps = 30;
-        options.systemAudio = false;
-        options.folder = scratch / L"captures";
+        options.systemAudio = setup.systemAudio;
+        options.microphone = setup.microphone;
+        options.folder = scratch / setup.folder;
+        outcome.folder = options.folder;
+        if (setup.before) setup.before(scratch.Path());
         outcome.started = recorder.Start(options);
         if (outcome.started.empty()) {
-            Sleep(static_cast<DWORD>(milliseconds));
+            outcome.partName = FirstPart(options.folder);
+            if (setup.during) setup.during(recorder, options.folder);
+            Sleep(static_cast<DWORD>(setup.milliseconds));
             outcome.path = recorder.Stop(&outcome.problem);
         }
         CHECK(recorder.State() == Idle);
@@ -64,6 +98,7 @@ Outcome Record(fake::FakePlatform& platform, int milliseconds = 700) {
         WIN32_FIND_DATAW found{};
         const HANDLE search = FindFirstFileW((options.folder + L"\\*.part").c_str(), &found);
         outcome.partLeft = search != INVALID_HANDLE_VALUE;
+        recorder.notify = nullptr;
         if (search != INVALID_HANDLE_VALUE) {
             outcome.leftName = found.cFileName;
             FindClose(search);
@@ -242,4 +277,135 @@ TEST_CASE("sound endpoints: a stored microphone that is not active gives way to 
     CHECK(problem == L"The sound device could not be started: " +
                          ErrorText(static_cast<uint32_t>(AUDCLNT_E_UNSUPPORTED_FORMAT)));
     source.Close();
+}
+
+TEST_CASE("every sentence a recording can end with, and the file it keeps") {
+    ComApartment apartment;
+    fake::FakePlatform platform;
+    const auto text = [](HRESULT hr) { return ErrorText(static_cast<uint32_t>(hr)); };
+
+    SUBCASE("starts that are refused leave nothing behind") {
+        struct Row {
+            const char* name;
+            std::function<void(fake::FakePlatform&, Setup&)> arrange;
+            std::function<std::wstring(const Outcome&)> sentence;
+        };
+        const Row rows[] = {
+            {"folder", [](fake::FakePlatform&, Setup& s) {
+                 s.folder = L"file.txt\\captures";
+                 s.before = [](const std::wstring& scratch) { WriteBytes(scratch + L"\\file.txt", "x"); };
+             },
+             [](const Outcome& o) { return L"The captures folder could not be created: " + o.folder; }},
+            {"wrapper", [](fake::FakePlatform& f, Setup&) { f.capture.wrapDevice = E_NOINTERFACE; },
+             [&](const Outcome&) { return L"Screen capture is not available: " + text(E_NOINTERFACE); }},
+            {"unsupported", [](fake::FakePlatform& f, Setup&) { f.capture.supported = false; },
+             [](const Outcome&) {
+                 return std::wstring(L"This version of Windows can't capture the screen (Windows 10 version 1903 or "
+                                     L"later is needed).");
+             }},
+            {"no picture", [](fake::FakePlatform& f, Setup&) {
+                 f.capture.firstFrames = {{0, 0}};
+                 f.capture.keepSending = false;
+             },
+             [](const Outcome&) { return std::wstring(L"The screen did not send a picture in time. Try again."); }},
+            {"file", [](fake::FakePlatform& f, Setup&) { f.media.createFile = E_ACCESSDENIED; },
+             [&](const Outcome& o) {
+                 return L"The recording file could not be created in " + o.folder + L": " + text(E_ACCESSDENIED);
+             }},
+            {"video encoder", [](fake::FakePlatform& f, Setup&) {
+                 f.media.failures = {{1, "AddStream", 1, MF_E_INVALIDMEDIATYPE}, {2, "AddStream", 1, MF_E_TOPO_CODEC_NOT_FOUND}};
+             },
+             [&](const Outcome&) { return L"The H.264 encoder could not be set up: " + text(MF_E_TOPO_CODEC_NOT_FOUND); }},
+            {"sound encoder", [](fake::FakePlatform& f, Setup& s) {
+                 s.systemAudio = true;
+                 f.audio.devices[L"default"] = {};
+                 f.media.failures = {{1, "SetInputMediaType", 2, MF_E_INVALIDMEDIATYPE},
+                                     {2, "SetInputMediaType", 2, MF_E_INVALIDMEDIATYPE}};
+             },
+             [&](const Outcome&) { return L"The AAC sound encoder could not be set up: " + text(MF_E_INVALIDMEDIATYPE); }},
+            {"begin", [](fake::FakePlatform& f, Setup&) {
+                 f.media.failures = {{1, "BeginWriting", 1, E_FAIL}, {2, "BeginWriting", 1, E_OUTOFMEMORY}};
+             },
+             [&](const Outcome&) { return L"The recording could not start: " + text(E_OUTOFMEMORY); }},
+        };
+        for (const Row& row : rows) {
+            fake::FakePlatform fresh;
+            Setup setup;
+            row.arrange(fresh, setup);
+            const Outcome outcome = Record(fresh, setup);
+            INFO(row.name);
+            CHECK(outcome.started == row.sentence(outcome));
+            CHECK(outcome.path.empty());
+            CHECK_FALSE(outcome.partLeft);
+        }
+    }
+
+    SUBCASE("a start while one runs is refused and changes nothing") {
+        Setup setup;
+        std::wstring second;
+        setup.during = [&](Recorder& recorder, const std::wstring& folder) {
+            RecordingOptions again;
+            again.monitor = PrimaryMonitor();
+            again.folder = folder;
+            second = recorder.Start(again);
+        };
+        const Outcome outcome = Record(platform, setup);
+        CHECK(second == L"A recording is already running. Stop it before starting another.");
+        CHECK(outcome.saved);
+    }
+
+    SUBCASE("a capture that cannot start gives Windows' own words") {
+        platform.capture.createForMonitor = E_ACCESSDENIED;
+        const Outcome outcome = Record(platform);
+        const std::wstring lead = L"Screen capture could not start: ";
+        CHECK(outcome.started.rfind(lead, 0) == 0);
+        CHECK(outcome.started.size() > lead.size() + 3);
+    }
+
+    SUBCASE("a file that cannot be finished stays as its part file, said so") {
+        for (const bool nameTaken : {false, true}) {
+            fake::FakePlatform fresh;
+            Setup setup;
+            if (nameTaken) {
+                // Another program makes a file of the recording's final name meanwhile.
+                setup.during = [](Recorder&, const std::wstring& folder) {
+                    const std::wstring part = FirstPart(folder);
+                    WriteBytes(part.substr(0, part.size() - 5), "someone else's");
+                };
+            } else {
+                fresh.media.failures = {{1, "Finalize", 1, MF_E_SINK_NO_STREAMS}};
+            }
+            const Outcome outcome = Record(fresh, setup);
+            REQUIRE(outcome.started == L"");
+            const HRESULT code = nameTaken ? HRESULT_FROM_WIN32(ERROR_ALREADY_EXISTS) : MF_E_SINK_NO_STREAMS;
+            CHECK(outcome.problem == L"The recording could not be finished normally (" + text(code) +
+                                         L"). What was recorded is kept as " + outcome.partName +
+                                         L" and will be offered when Ostrel next starts.");
+            CHECK(outcome.path.empty());
+            CHECK(outcome.partLeft);
+            CHECK(Contains(outcome.log, "Recording stopped (kept as part file)"));
+        }
+    }
+
+    SUBCASE("an encoder that stops keeps what was recorded and says so once") {
+        platform.media.failures = {{1, "WriteSample:0", 5, MF_E_UNEXPECTED}, {1, "WriteSample:0", 6, E_FAIL}};
+        const Outcome outcome = Record(platform);
+        CHECK(outcome.problem == L"The encoder stopped working (" + text(MF_E_UNEXPECTED) +
+                                     L"). The recording so far was kept.");
+        CHECK(outcome.saved);
+        CHECK(platform.seen.writers[0].VideoSamples() == 4);
+    }
+
+    SUBCASE("sound devices that are missing are told, and the recording goes on") {
+        Setup setup;
+        setup.systemAudio = true;
+        setup.microphone = true;
+        const Outcome outcome = Record(platform, setup);
+        CHECK(outcome.saved);
+        CHECK(outcome.notices == std::vector<std::wstring>{
+                                     L"3 No speakers or headphones were found, so computer sound can't be recorded. "
+                                     L"Recording continues with silence in its place.",
+                                     L"3 No microphone was found. Recording continues without it."});
+        CHECK(platform.seen.writers[0].samples.size() > static_cast<size_t>(platform.seen.writers[0].VideoSamples()));
+    }
 }

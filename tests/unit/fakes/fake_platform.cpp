@@ -274,6 +274,7 @@ class ItemInterop final : public FakeUnknown<wgc::IGraphicsCaptureItemInterop, w
 public:
     HRESULT STDMETHODCALLTYPE CreateForWindow(HWND, REFIID, void**) override { return E_NOTIMPL; }
     HRESULT STDMETHODCALLTYPE CreateForMonitor(HMONITOR, REFIID iid, void** result) override {
+        if (FAILED(current->capture.createForMonitor)) return current->capture.createForMonitor;
         return Give(new Item, iid, result);
     }
 };
@@ -345,6 +346,7 @@ HRESULT FakeActivationFactory(const wchar_t* className, REFIID iid, void** facto
 }
 
 HRESULT FakeCreateDevice(IDXGIDevice* device, IInspectable** wrapper) {
+    if (FAILED(current->capture.wrapDevice)) return current->capture.wrapDevice;
     *wrapper = static_cast<wgc::IDirect3DDevice*>(new RuntimeDevice(device));
     return S_OK;
 }
@@ -413,6 +415,7 @@ public:
         return S_OK;
     }
     HRESULT STDMETHODCALLTYPE Finalize() override {
+        if (const HRESULT hr = Fail("Finalize"); FAILED(hr)) return hr;
         Record([](WriterRecord& r) { r.finalized = true; });
         return S_OK;
     }
@@ -466,6 +469,7 @@ private:
 
 HRESULT WINAPI FakeCreateFile(MF_FILE_ACCESSMODE, MF_FILE_OPENMODE, MF_FILE_FLAGS, LPCWSTR path,
                               IMFByteStream** stream) {
+    if (FAILED(current->media.createFile)) return current->media.createFile;
     const HANDLE file = CreateFileW(path, GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS, 0, nullptr);
     if (file == INVALID_HANDLE_VALUE) return HRESULT_FROM_WIN32(GetLastError());
     *stream = new FileStream(file);

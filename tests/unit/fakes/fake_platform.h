@@ -23,9 +23,12 @@ namespace fake {
 
 struct CaptureScript {
     bool supported = true;
+    HRESULT wrapDevice = S_OK;        // what CreateDirect3D11DeviceFromDXGIDevice answers
+    HRESULT createForMonitor = S_OK;  // what CreateForMonitor answers
     ostrel::wgc::SizeInt32 itemSize{66, 48};
     // Content sizes of the frames that StartCapture delivers before it
-    // returns; empty means one frame of the item's size.
+    // returns; empty means one frame of the item's size. A frame of size 0
+    // carries no picture.
     std::vector<ostrel::wgc::SizeInt32> firstFrames;
     // After those, a frame of the last size every few milliseconds until the
     // pool is closed, and two more already on their way after that.
@@ -36,7 +39,7 @@ struct CaptureScript {
 
 // One call of the sink writer to fail: the `nth` (from 1) call named `call`
 // ("AddStream", "SetInputMediaType", "BeginWriting", "WriteSample:0" for the
-// video stream, "WriteSample:1") of the `writer`-th sink writer made.
+// video stream, "WriteSample:1", "Finalize") of the `writer`-th sink writer made.
 struct WriterFailure {
     int writer = 1;
     std::string call;
@@ -45,6 +48,7 @@ struct WriterFailure {
 };
 
 struct MediaScript {
+    HRESULT createFile = S_OK;  // what MFCreateFile answers
     std::vector<WriterFailure> failures;
     // The writer that failed keeps its file open for good, as a writer given
     // up without being finished may.
