@@ -143,6 +143,19 @@ def test_sync_bursts_and_white_frames_line_up(wine, tmp_path):
         white = next(t for t, b in zip(times, brightness) if t >= click - 0.2 and b > 128)
         assert 0 <= white - click < interval + 1e-6, (click, white)
     assert judged >= 2
+    # Every burst in the track is a logged one: none from the pause (the tone
+    # runs on through it), and the first after the resume is there.
+    onsets = []
+    i = 0
+    while i < len(left):
+        if abs(left[i]) > 3000:
+            onsets.append(i / 48000)
+            i += 24000
+        else:
+            i += 1
+    logged = [c for c in clicks if 0 <= c < len(left) / 48000 - 0.011]
+    assert len(onsets) == len(logged), (onsets, logged)
+    assert all(abs(o - c) <= 0.0051 for o, c in zip(onsets, logged)), (onsets, logged)
 
 
 def test_a_recording_frozen_for_three_seconds_keeps_its_sound(wine, tmp_path):
@@ -173,8 +186,9 @@ def test_a_recording_frozen_for_three_seconds_keeps_its_sound(wine, tmp_path):
 
 
 def test_sound_just_before_a_pause_is_kept(wine, tmp_path):
-    """The last moments before a pause are still in the lag behind the clock
-    when the pause comes; they are written, not thrown away with the pause."""
+    """The last moments before a pause are still in the lag behind the clock,
+    or on their way from the device, when the pause comes; they are written,
+    not thrown away with the pause. After the resume the sound goes on."""
     tone = write_tone(tmp_path / "tone.wav", 4)
 
     def play():
@@ -189,6 +203,7 @@ def test_sound_just_before_a_pause_is_kept(wine, tmp_path):
     player.join()
     assert done.returncode == 0, result_lines(folder)
     left = decoded_sound(next(folder.glob("*.mp4")))
-    # 10 ms windows from 2.6 s up to 70 ms before the pause point at 3 s.
-    for start in range(int(2.6 * 48000), int(2.93 * 48000), 480):
+    # 10 ms windows from 2.6 s up to 20 ms before the pause point at 3 s, and
+    # from 30 ms after it (the resume) for half a second.
+    for start in [*range(int(2.6 * 48000), int(2.98 * 48000), 480), *range(int(3.03 * 48000), int(3.5 * 48000), 480)]:
         assert max(abs(v) for v in left[start:start + 480]) > 8000, start / 48000
