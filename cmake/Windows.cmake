@@ -167,3 +167,9 @@ add_executable(frame_copy_bench bench/frame_copy_bench.cpp)
 target_compile_options(frame_copy_bench PRIVATE ${OSTREL_WARNINGS} -municode -O2)
 target_link_options(frame_copy_bench PRIVATE -municode ${OSTREL_STATIC_RUNTIME})
 target_link_libraries(frame_copy_bench PRIVATE ostrel_glue)
+
+# Wine's memory per thread that uses another thread's Direct3D device (bench/d3d_thread_memory.sh).
+add_executable(d3d_thread_memory bench/d3d_thread_memory.cpp)
+target_compile_options(d3d_thread_memory PRIVATE ${OSTREL_WARNINGS} -municode -O2)
+target_link_options(d3d_thread_memory PRIVATE -municode ${OSTREL_STATIC_RUNTIME})
+target_link_libraries(d3d_thread_memory PRIVATE d3d11)
