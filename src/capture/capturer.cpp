@@ -43,28 +43,44 @@ HRESULT FrameStore::StoreFrame(ID3D11Texture2D* frame, int32_t width, int32_t he
     return S_OK;
 }
 
-HRESULT FrameStore::StorePixels(const uint8_t* pixels, uint32_t pitch, int32_t width, int32_t height) {
-    if (pixels == nullptr || !device || !context) return E_POINTER;
+HRESULT FrameStore::StorePixels(const uint8_t* source, uint32_t pitch, int32_t width, int32_t height) {
+    if (source == nullptr) return E_POINTER;
     const int32_t w = width & ~1;
     const int32_t h = height & ~1;
     if (w <= 0 || h <= 0) return S_FALSE;
+    const size_t row = static_cast<size_t>(w) * 4;
     std::lock_guard<std::mutex> lock(frameLock);
+    pixels.resize(row * static_cast<size_t>(h));
+    for (int32_t y = 0; y < h; ++y)
+        std::memcpy(pixels.data() + static_cast<size_t>(y) * row, source + static_cast<size_t>(y) * pitch, row);
+    pixelsWidth = w;
+    pixelsHeight = h;
+    pixelsWaiting = true;
+    hasFrame = true;
+    SetEvent(frameEvent.Get());
+    return S_OK;
+}
+
+HRESULT FrameStore::TakePixels() {
+    if (!pixelsWaiting) return S_OK;
+    if (!device || !context) return E_POINTER;
     D3D11_TEXTURE2D_DESC description{};
     description.Format = DXGI_FORMAT_B8G8R8A8_UNORM;
     description.SampleDesc.Count = 1;
     description.Usage = D3D11_USAGE_STAGING;
     description.CPUAccessFlags = D3D11_CPU_ACCESS_READ | D3D11_CPU_ACCESS_WRITE;
-    HRESULT hr = EnsureLatest(description, w, h);
+    HRESULT hr = EnsureLatest(description, pixelsWidth, pixelsHeight);
     if (FAILED(hr)) return hr;
     D3D11_MAPPED_SUBRESOURCE mapped{};
     hr = context->Map(latest.Get(), 0, D3D11_MAP_WRITE, 0, &mapped);
     if (FAILED(hr)) return hr;
-    for (int32_t y = 0; y < h; ++y)
+    const size_t row = static_cast<size_t>(pixelsWidth) * 4;
+    for (int32_t y = 0; y < pixelsHeight; ++y)
         std::memcpy(static_cast<uint8_t*>(mapped.pData) + static_cast<size_t>(y) * mapped.RowPitch,
-                    pixels + static_cast<size_t>(y) * pitch, static_cast<size_t>(w) * 4);
+                    pixels.data() + static_cast<size_t>(y) * row, row);
     context->Unmap(latest.Get(), 0);
+    pixelsWaiting = false;
     hasFrame = true;
-    SetEvent(frameEvent.Get());
     return S_OK;
 }
 
@@ -72,6 +88,8 @@ void FrameStore::Clear() {
     std::lock_guard<std::mutex> lock(frameLock);
     latest.Reset();
     hasFrame = false;
+    pixelsWaiting = false;
+    pixels = {};
 }
 
 bool Capturer::WaitForFirstFrame(DWORD milliseconds) {
@@ -82,6 +100,7 @@ bool Capturer::WaitForFirstFrame(DWORD milliseconds) {
 bool Capturer::WithLatestFrame(const std::function<bool(ID3D11Texture2D*, int32_t, int32_t)>& use) {
     if (!state_) return false;
     std::lock_guard<std::mutex> lock(state_->frameLock);
+    if (FAILED(state_->TakePixels())) return false;
     if (!state_->hasFrame || !state_->latest) return false;
     const bool used = use(state_->latest.Get(), state_->latestWidth, state_->latestHeight);
     SetEvent(state_->frameTaken.Get());

@@ -11,6 +11,7 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <vector>
 
 #include "capture/d3d.h"
 #include "common/unique_handle.h"
@@ -27,6 +28,9 @@ struct FrameStore {
     int32_t latestWidth = 0;
     int32_t latestHeight = 0;
     bool hasFrame = false;
+    std::vector<uint8_t> pixels;  // a frame kept by StorePixels, rows of width * 4 bytes
+    int32_t pixelsWidth = 0, pixelsHeight = 0;
+    bool pixelsWaiting = false;
     UniqueHandle frameEvent{CreateEventW(nullptr, TRUE, FALSE, nullptr)};
     // Signalled whenever a consumer takes the newest frame; a frame source
     // that copies the screen itself can pace its copies by it.
@@ -36,9 +40,15 @@ struct FrameStore {
     // cropping an odd last column or row, and signals the first frame.
     HRESULT StoreFrame(ID3D11Texture2D* frame, int32_t width, int32_t height);
     // The same for a frame that is in memory (B8G8R8A8 rows, top row first).
-    // `latest` is then a staging texture, so consumers that read the picture
-    // back on the processor can map it without a trip through the graphics chip.
+    // It is only kept here; the first consumer to take it puts it into
+    // `latest` (a staging texture, which consumers that read the picture back
+    // on the processor can map without a trip through the graphics chip). So
+    // the thread that copies the screen never uses the device: under Wine
+    // every short-lived thread that uses another thread's device keeps about
+    // 2 MB for good.
     HRESULT StorePixels(const uint8_t* pixels, uint32_t pitch, int32_t width, int32_t height);
+    // Puts kept pixels into `latest`; called under the frame lock.
+    HRESULT TakePixels();
     // Drops the newest frame (under the lock).
     void Clear();
     // Makes `latest` a texture of `description` at the given size unless it
