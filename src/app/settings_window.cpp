@@ -16,6 +16,7 @@
 #include "audio/audio_source.h"
 #include "storage/folders.h"
 #include "storage/settings.h"
+#include "storage/storage_core.h"
 
 namespace {
 
@@ -114,7 +115,7 @@ void SaveFromSettingsWindow(HWND window) {
 
     wchar_t folder[260] = {};
     GetDlgItemTextW(window, IDC_FOLDER, folder, 260);
-    working.folder = folder;
+    working.folder = TidyFolderPath(folder);
     if (working.folder.empty() || !EnsureFolder(working.folder)) {
         Warn(window, L"That folder can't be used for captures. Choose another.");
         return;

@@ -76,13 +76,6 @@ std::wstring TrimTrailingSeparators(std::wstring_view folder) {
     return std::wstring(folder);
 }
 
-std::wstring JoinPath(std::wstring_view folder, std::wstring_view name) {
-    std::wstring path(folder);
-    if (path.empty() || !IsSeparator(path.back())) path += L'\\';
-    path += name;
-    return path;
-}
-
 std::wstring FolderOf(std::wstring_view path) {
     const size_t last = path.rfind(L'\\');
     return std::wstring(last == std::wstring_view::npos ? path : path.substr(0, last));

@@ -8,6 +8,8 @@
 #include <string_view>
 #include <vector>
 
+#include "storage/storage_core.h"  // JoinPath
+
 inline constexpr wchar_t kSetupDisplayName[] = L"NIRA Ostrel";
 inline constexpr wchar_t kSetupVersion[] = L"0.1.0";
 inline constexpr wchar_t kSetupPublisher[] = L"Vantil Orche LLC";
@@ -40,9 +42,6 @@ bool IsPlainKeyName(std::wstring_view name);
 // A folder without trailing separators, except a drive root such as "C:\",
 // which keeps its one.
 std::wstring TrimTrailingSeparators(std::wstring_view folder);
-
-// folder + "\" + name, without doubling a separator the folder already ends in.
-std::wstring JoinPath(std::wstring_view folder, std::wstring_view name);
 
 // The folder part of a path: everything before the last backslash, or the
 // whole path when there is none.

@@ -1,6 +1,7 @@
 #include "storage/capture_names_core.h"
 
 #include "storage/settings_core.h"
+#include "storage/storage_core.h"
 
 std::wstring MonitorLabel(int position, int32_t width, int32_t height, bool primary) {
     return L"Monitor " + DecimalText(position) + L" (" + DecimalText(width) + L" x " + DecimalText(height) +
@@ -9,7 +10,7 @@ std::wstring MonitorLabel(int position, int32_t width, int32_t height, bool prim
 
 std::wstring FirstFreeCaptureName(std::wstring_view folder, std::wstring_view stem, std::wstring_view extension,
                                   const std::function<bool(const std::wstring&)>& exists) {
-    const std::wstring base = std::wstring(folder) + L"\\" + std::wstring(stem);
+    const std::wstring base = JoinPath(folder, stem);
     std::wstring candidate = base + std::wstring(extension);
     for (int64_t n = 2;; ++n) {
         if (!exists(candidate) && !exists(candidate + L".part")) return candidate;

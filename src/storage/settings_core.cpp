@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <initializer_list>
 
+#include "storage/storage_core.h"
+
 namespace {
 
 int32_t OneOf(int32_t value, std::initializer_list<int32_t> allowed, int32_t fallback) {
@@ -36,7 +38,7 @@ Settings SettingsFromReader(const ReadIntFn& readInt, const ReadTextFn& readText
     s.cursor = readInt(L"cursor", 1) != 0;
     s.countdown = OneOf(readInt(L"countdown", d.countdown), {0, 3, 5, 10}, d.countdown);
     s.screenshot_delay = OneOf(readInt(L"screenshot_delay", d.screenshot_delay), {0, 3, 5, 10}, d.screenshot_delay);
-    s.folder = readText(L"folder", defaultFolder);
+    s.folder = TidyFolderPath(readText(L"folder", defaultFolder));
     if (s.folder.empty()) s.folder = std::wstring(defaultFolder);
     s.hotkey_record_mod = readInt(L"hotkey_record_mod", d.hotkey_record_mod);
     s.hotkey_record_key = readInt(L"hotkey_record_key", d.hotkey_record_key);

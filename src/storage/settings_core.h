@@ -35,8 +35,8 @@ constexpr size_t kSettingTextMax = 2047;
 using ReadIntFn = std::function<int32_t(std::wstring_view key, int32_t fallback)>;
 using ReadTextFn = std::function<std::wstring(std::wstring_view key, std::wstring_view fallback)>;
 
-// Builds the record from a key reader, applying the allowed sets; a folder
-// that is missing or empty becomes defaultFolder.
+// Builds the record from a key reader, applying the allowed sets; the folder
+// is tidied (TidyFolderPath), and one that is missing or empty becomes defaultFolder.
 Settings SettingsFromReader(const ReadIntFn& readInt, const ReadTextFn& readText, std::wstring_view defaultFolder);
 
 // Every key with its value as written to the file, in the file's order.

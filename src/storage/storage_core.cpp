@@ -24,6 +24,29 @@ bool IsFullyQualifiedPath(std::wstring_view path) {
            path[2] != L'\\' && path[2] != L'/';
 }
 
+namespace {
+
+bool IsSeparator(wchar_t c) { return c == L'\\' || c == L'/'; }
+
+}  // namespace
+
+std::wstring TidyFolderPath(std::wstring_view path) {
+    const auto blank = [](wchar_t c) { return c == L' ' || c == L'\t'; };
+    while (!path.empty() && blank(path.front())) path.remove_prefix(1);
+    // "C:\caps \" loses its separator and then its blank: both trail the last name.
+    while (!path.empty() && (blank(path.back()) || IsSeparator(path.back())) &&
+           !(path.size() == 3 && path[1] == L':' && IsSeparator(path[2])))
+        path.remove_suffix(1);
+    return std::wstring(path);
+}
+
+std::wstring JoinPath(std::wstring_view folder, std::wstring_view name) {
+    std::wstring path(folder);
+    if (path.empty() || !IsSeparator(path.back())) path += L'\\';
+    path += name;
+    return path;
+}
+
 std::wstring HexCode(uint32_t code) {
     char buffer[16];
     std::snprintf(buffer, sizeof buffer, "0x%08X", static_cast<unsigned>(code));

@@ -21,6 +21,15 @@ std::wstring CapturesFolderBelow(std::wstring_view videosFolder);
 // True for "X:\..." and UNC "\\server\share..." paths.
 bool IsFullyQualifiedPath(std::wstring_view path);
 
+// A folder as typed or stored, in the form every file name is joined to:
+// blanks around it dropped (Windows would create "C:\caps" for "C:\caps "
+// and then find no such folder inside a path), and no trailing separator
+// except on a drive root ("D:\").
+std::wstring TidyFolderPath(std::wstring_view path);
+
+// folder + "\" + name; no second separator after a folder that ends in one ("D:\").
+std::wstring JoinPath(std::wstring_view folder, std::wstring_view name);
+
 // "0x%08X": lower-case 0x, eight upper-case hexadecimal digits.
 std::wstring HexCode(uint32_t code);
 

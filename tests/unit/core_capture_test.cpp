@@ -23,6 +23,8 @@ TEST_CASE("capture names skip taken names and names of partial files") {
     // A screenshot of the same second has its own stem and extension.
     CHECK(FirstFreeCaptureName(L"D:\\caps", L"Screenshot 2025-03-07 09-05-41", L".png", exists) ==
           L"D:\\caps\\Screenshot 2025-03-07 09-05-41.png");
+    // A drive root keeps its one separator.
+    CHECK(FirstFreeCaptureName(L"D:\\", stem, L".mp4", exists) == L"D:\\" + stem + L".mp4");
 }
 
 TEST_CASE("recovery names") {

@@ -87,6 +87,8 @@ TEST_CASE("an empty folder key gives the default captures folder; a missing fold
     CHECK(f.Load().folder == L"C:\\Users\\u\\Videos\\Ostrel");
     f.keys = {{L"folder", L"D:\\does\\not\\exist"}};
     CHECK(f.Load().folder == L"D:\\does\\not\\exist");
+    f.keys = {{L"folder", L"C:\\caps\\ "}};  // tidied as the settings window saves it
+    CHECK(f.Load().folder == L"C:\\caps");
     CHECK(FakeFile{}.Load(L"").folder.empty());
 }
 

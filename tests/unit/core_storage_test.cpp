@@ -25,6 +25,17 @@ TEST_CASE("fully qualified paths") {
     CHECK_FALSE(IsFullyQualifiedPath(L"1:\\x"));
 }
 
+TEST_CASE("folders as typed are tidied") {
+    CHECK(TidyFolderPath(L"  C:\\caps \t") == L"C:\\caps");
+    CHECK(TidyFolderPath(L"C:\\caps \\") == L"C:\\caps");
+    CHECK(TidyFolderPath(L"C:\\caps\\\\") == L"C:\\caps");
+    CHECK(TidyFolderPath(L"\\\\server\\share\\") == L"\\\\server\\share");
+    CHECK(TidyFolderPath(L"D:\\") == L"D:\\");
+    CHECK(TidyFolderPath(L" D:\\\\ ") == L"D:\\");
+    CHECK(TidyFolderPath(L"D:/") == L"D:/");
+    CHECK(TidyFolderPath(L"   ").empty());
+}
+
 TEST_CASE("error texts: trimmed system sentence and code, or the bare code") {
     CHECK(HexCode(0x80070005u) == L"0x80070005");
     CHECK(HexCode(0xabcu) == L"0x00000ABC");
