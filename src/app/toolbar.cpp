@@ -165,7 +165,9 @@ LRESULT CALLBACK ToolbarWindowProc(HWND window, UINT message, WPARAM wParam, LPA
             return hit == HTCLIENT ? HTCAPTION : hit;
         }
         case WM_COMMAND:
-            SendMessageW(MainWindow, WM_COMMAND, wParam, lParam);
+            // Owner-drawn buttons also report BN_DBLCLK for the second click
+            // of a double-click, which would undo or repeat the first.
+            if (HIWORD(wParam) == BN_CLICKED) SendMessageW(MainWindow, WM_COMMAND, wParam, lParam);
             return 0;
         case WM_CLOSE:
             ShowWindow(window, SW_HIDE);

@@ -2,7 +2,8 @@
 import time
 
 from conftest import wait_until, winpath
-from test_shell_flows import OK, WM_COMMAND, WM_HOTKEY, answer, dismiss_hide_notice, growing_part, start
+from test_shell_flows import (ID_RECORD, ID_SCREENSHOT, OK, TEST_EXE, WM_COMMAND, WM_HOTKEY, answer,
+                              dismiss_hide_notice, growing_part, start)
 
 TOOLBAR, SETTINGS = "NIRAOstrelToolbar", "NIRAOstrelSettings"
 ID_SETTINGS, IDC_COUNTDOWN, IDC_FOLDER, IDC_SAVE = 106, 502, 508, 513
@@ -14,7 +15,17 @@ def primary(wine):
     return wine.driver_output("get-text", TOOLBAR, 100)
 
 
-def test_toolbar_place_size_and_primary_button(wine, data_dir, tmp_path):
+def double_click_settles(wine, button, caption):
+    """Double-clicks a toolbar button; true when the primary button then reads
+    `caption` and still does a moment later (the second click did not undo the first)."""
+    assert wine.driver("double-click", TOOLBAR, button) == 0
+    if not wait_until(lambda: primary(wine) == caption, 10):
+        return False
+    time.sleep(1)
+    return primary(wine) == caption
+
+
+def test_toolbar_place_size_and_buttons_that_act_once_per_double_click(wine, data_dir, tmp_path):
     caps = tmp_path / "caps"
     process = start(wine, data_dir, caps, countdown=3)
     left, top, right, bottom = map(int, wine.driver_output("rect", TOOLBAR).split())
@@ -25,14 +36,25 @@ def test_toolbar_place_size_and_primary_button(wine, data_dir, tmp_path):
     assert wine.driver_output("get-text", TOOLBAR, 109) == "Hide toolbar"
     assert primary(wine) == "Record"
 
+    # The first record command of a run brings the one-time notice where the
+    # toolbar shows in captures; it is answered here, and that countdown cancelled.
     wine.driver("post", "NIRAOstrelWindowsMain", WM_HOTKEY, 1, 0)
     if bottom - top == 64:
         dismiss_hide_notice(wine, tmp_path)
     assert wait_until(lambda: primary(wine) == "Cancel", 10)
+    wine.driver("post", "NIRAOstrelWindowsMain", WM_HOTKEY, 1, 0)
+    assert wait_until(lambda: primary(wine) == "Record", 10)
+
+    # The mouse messages of a double-click: Record starts the countdown and
+    # does not cancel it, Pause pauses, Screenshot takes one screenshot.
+    assert double_click_settles(wine, ID_RECORD, "Cancel")
     assert growing_part(caps)
     assert primary(wine) == "Pause"
-    wine.driver("post", "NIRAOstrelWindowsMain", WM_HOTKEY, 2, 0)
-    assert wait_until(lambda: primary(wine) == "Resume", 10)
+    assert double_click_settles(wine, ID_RECORD, "Resume")
+    assert wine.driver("double-click", TOOLBAR, ID_SCREENSHOT) == 0
+    assert wait_until(lambda: list(caps.glob("Screenshot *.png")), 30)
+    time.sleep(3)
+    assert len(list(caps.glob("Screenshot *.png*"))) == 1
     wine.driver("post", "NIRAOstrelWindowsMain", WM_HOTKEY, 1, 0)
     assert wait_until(lambda: primary(wine) == "Record", 60)
     assert wine.close(process) == 0

@@ -22,6 +22,8 @@
 //   OstrelDriver get-text CLASS ID               print the text (UTF-8) of child ID, or of the window for 0
 //   OstrelDriver set-text CLASS ID TEXT          set the text of child ID
 //   OstrelDriver send CLASS ID MESSAGE WPARAM LPARAM  send a message to child ID; print the result
+//   OstrelDriver double-click CLASS ID          post the mouse messages of a double-click
+//                                                on the middle of child ID
 //   OstrelDriver hold-hotkey MODIFIERS KEY SECONDS  hold a system-wide shortcut that long;
 //                                                prints "holding" or "refused"
 //
@@ -194,6 +196,16 @@ int HoldFile(const wchar_t* file, double seconds) {
     return 0;
 }
 
+int DoubleClick(HWND button) {
+    RECT rect{};
+    if (button == nullptr || !GetClientRect(button, &rect)) return 1;
+    const LPARAM middle = MAKELPARAM((rect.right - rect.left) / 2, (rect.bottom - rect.top) / 2);
+    const UINT messages[] = {WM_LBUTTONDOWN, WM_LBUTTONUP, WM_LBUTTONDBLCLK, WM_LBUTTONUP};
+    for (UINT message : messages)
+        if (!PostMessageW(button, message, message == WM_LBUTTONUP ? 0 : MK_LBUTTON, middle)) return 1;
+    return 0;
+}
+
 int Usage() {
     std::fputs("usage: OstrelDriver find|wait|gone|post|close CLASS [...]\n", stderr);
     return 2;
@@ -262,6 +274,7 @@ int wmain(int argc, wchar_t** argv) {
         std::printf("%lld\n", static_cast<long long>(result));
         return 0;
     }
+    if (command == L"double-click" && argc >= 4) return DoubleClick(Target(windowClass, argv[3]));
     if (command == L"close") {
         HWND window = Find(windowClass);
         return window != nullptr && PostMessageW(window, WM_CLOSE, 0, 0) ? 0 : 1;
