@@ -227,8 +227,8 @@ void OnCloudEvent(WPARAM code, LPARAM lParam) {
 LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     const UINT taskbarCreated = TaskbarCreatedMessage();
     if (taskbarCreated != 0 && message == taskbarCreated) {
-        // The icon was lost with the old taskbar; the version stays what the shell remembers.
-        Shell_NotifyIconW(NIM_ADD, &TrayIcon);
+        // The icon was lost with the old taskbar.
+        AddTrayIconAgain();
         return 0;
     }
 
@@ -255,19 +255,7 @@ LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
             OnHotkey(wParam);
             return 0;
         case WM_TRAYICON:
-            switch (LOWORD(lParam)) {
-                case WM_CONTEXTMENU:
-                case WM_RBUTTONUP:
-                case NIN_KEYSELECT:
-                    ShowTrayMenu();
-                    break;
-                case WM_LBUTTONUP:
-                case NIN_SELECT:
-                    ShowToolbarWithoutFocus();
-                    break;
-                default:
-                    break;
-            }
+            OnTrayIconEvent(lParam);
             return 0;
         case WM_ANOTHER_INSTANCE:
             ShowToolbarWithoutFocus();

@@ -75,6 +75,25 @@ CountdownStep CountdownTick(int32_t remaining) {
     return {0, true};
 }
 
+TrayEventAction TrayEventActionFor(uint32_t event, bool version4) {
+    constexpr uint32_t kContextMenu = 0x007B, kLeftUp = 0x0202, kRightUp = 0x0205, kSelect = 0x0400,
+                       kKeySelect = 0x0401;
+    switch (event) {
+        case kKeySelect:
+            return TrayEventAction::ShowMenu;
+        case kContextMenu:
+            return version4 ? TrayEventAction::ShowMenu : TrayEventAction::Nothing;
+        case kRightUp:
+            return version4 ? TrayEventAction::Nothing : TrayEventAction::ShowMenu;
+        case kSelect:
+            return version4 ? TrayEventAction::ShowToolbar : TrayEventAction::Nothing;
+        case kLeftUp:
+            return version4 ? TrayEventAction::Nothing : TrayEventAction::ShowToolbar;
+        default:
+            return TrayEventAction::Nothing;
+    }
+}
+
 uint32_t HResultFromWin32(uint32_t code) {
     const int32_t signedCode = static_cast<int32_t>(code);
     return signedCode <= 0 ? code : ((code & 0xFFFF) | 0x80070000u);

@@ -49,6 +49,14 @@ struct CountdownStep {
 };
 CountdownStep CountdownTick(int32_t remaining);
 
+// What a tray icon event asks for. With NOTIFYICON_VERSION_4 the shell may
+// send both WM_LBUTTONUP and NIN_SELECT for one left click, and both
+// WM_RBUTTONUP and WM_CONTEXTMENU for one right click; only one of each pair
+// counts: the version 4 one when the shell took that version, else the plain
+// mouse message.
+enum class TrayEventAction { Nothing, ShowMenu, ShowToolbar };
+TrayEventAction TrayEventActionFor(uint32_t event, bool version4);
+
 // HRESULT_FROM_WIN32 for a Windows error code.
 uint32_t HResultFromWin32(uint32_t code);
 

@@ -21,6 +21,15 @@ void CopyCut(wchar_t (&target)[N], const std::wstring& text) {
     target[length] = L'\0';
 }
 
+// Whether the shell took NOTIFYICON_VERSION_4, which decides which of its
+// messages stand for a click.
+bool Version4 = false;
+
+void AskForVersion4() {
+    TrayIcon.uVersion = NOTIFYICON_VERSION_4;
+    Version4 = Shell_NotifyIconW(NIM_SETVERSION, &TrayIcon) != FALSE;
+}
+
 }  // namespace
 
 void AddTrayIcon() {
@@ -34,8 +43,25 @@ void AddTrayIcon() {
     TrayIcon.hIcon = SmallIcon;
     CopyCut(TrayIcon.szTip, kTrayTip);
     Shell_NotifyIconW(NIM_ADD, &TrayIcon);
-    TrayIcon.uVersion = NOTIFYICON_VERSION_4;
-    Shell_NotifyIconW(NIM_SETVERSION, &TrayIcon);
+    AskForVersion4();
+}
+
+void AddTrayIconAgain() {
+    Shell_NotifyIconW(NIM_ADD, &TrayIcon);
+    AskForVersion4();
+}
+
+void OnTrayIconEvent(LPARAM lParam) {
+    switch (TrayEventActionFor(LOWORD(lParam), Version4)) {
+        case TrayEventAction::ShowMenu:
+            ShowTrayMenu();
+            break;
+        case TrayEventAction::ShowToolbar:
+            if (ToolbarWindow != nullptr) ShowWindow(ToolbarWindow, SW_SHOWNOACTIVATE);
+            break;
+        case TrayEventAction::Nothing:
+            break;
+    }
 }
 
 BOOL ShowBalloon(const std::wstring& title, const std::wstring& text, DWORD level) {

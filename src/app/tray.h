@@ -9,6 +9,12 @@ constexpr DWORD BALLOON_WARNING = 2;  // NIIF_WARNING
 
 // Adds the tray icon and asks for the version 4 events.
 void AddTrayIcon();
+// Adds the icon again, unchanged, to a new taskbar (Explorer restarted) and
+// asks for version 4 again: the new shell knows nothing of the old request.
+void AddTrayIconAgain();
+// WM_TRAYICON: shows the menu or the toolbar for one click, however many
+// messages the shell sends for it.
+void OnTrayIconEvent(LPARAM lParam);
 // Shows a silent notification from the tray icon; long titles and texts are cut.
 BOOL ShowBalloon(const std::wstring& title, const std::wstring& text, DWORD level);
 // Builds the tray menu for the state of this moment and shows it at the

@@ -117,6 +117,24 @@ TEST_CASE("record command and record shortcut") {
     CHECK(RecordShortcutAction(State::Paused, false) == ShellAction::StopOrCancel);
 }
 
+TEST_CASE("one tray click acts once, by the messages of the version the shell took") {
+    constexpr uint32_t kContextMenu = 0x007B, kLeftUp = 0x0202, kRightUp = 0x0205, kSelect = 0x0400,
+                       kKeySelect = 0x0401, kMouseMove = 0x0200;
+    using A = TrayEventAction;
+    // Version 4 sends both messages of each pair for one click.
+    CHECK(TrayEventActionFor(kLeftUp, true) == A::Nothing);
+    CHECK(TrayEventActionFor(kSelect, true) == A::ShowToolbar);
+    CHECK(TrayEventActionFor(kRightUp, true) == A::Nothing);
+    CHECK(TrayEventActionFor(kContextMenu, true) == A::ShowMenu);
+    CHECK(TrayEventActionFor(kKeySelect, true) == A::ShowMenu);
+    // Without it only the mouse messages come.
+    CHECK(TrayEventActionFor(kLeftUp, false) == A::ShowToolbar);
+    CHECK(TrayEventActionFor(kSelect, false) == A::Nothing);
+    CHECK(TrayEventActionFor(kRightUp, false) == A::ShowMenu);
+    CHECK(TrayEventActionFor(kContextMenu, false) == A::Nothing);
+    CHECK(TrayEventActionFor(kMouseMove, true) == A::Nothing);
+}
+
 TEST_CASE("countdown ticks start the recording on the N-th tick") {
     int32_t remaining = 3;
     int ticks = 0;
