@@ -43,6 +43,28 @@ constexpr DWORD kWindowExStyle = WS_EX_CONTROLPARENT;
 
 std::vector<MicrophoneEntry> MicrophoneChoices;
 
+// Alt+letter typed into a shortcut control is the shortcut being chosen, yet
+// the dialog handling of the message loop would take the character it makes
+// for a mnemonic and tick a box or move the focus. While the window is open,
+// such characters aimed at a shortcut control are turned into WM_NULL before
+// anything sees them; the control reads its keys from WM_SYSKEYDOWN.
+HHOOK ShortcutKeyHook = nullptr;
+
+bool IsShortcutControl(HWND control) {
+    if (control == nullptr || SettingsWindow == nullptr || GetParent(control) != SettingsWindow) return false;
+    const int id = GetDlgCtrlID(control);
+    return id == IDC_HOTKEY_RECORD || id == IDC_HOTKEY_PAUSE || id == IDC_HOTKEY_SCREENSHOT;
+}
+
+LRESULT CALLBACK KeepShortcutKeys(int code, WPARAM wParam, LPARAM lParam) {
+    if (code == HC_ACTION) {
+        MSG& message = *reinterpret_cast<MSG*>(lParam);
+        if ((message.message == WM_SYSCHAR || message.message == WM_SYSDEADCHAR) && IsShortcutControl(message.hwnd))
+            message.message = WM_NULL;
+    }
+    return CallNextHookEx(nullptr, code, wParam, lParam);
+}
+
 HWND AddControl(HWND parent, DWORD exStyle, const wchar_t* kind, const wchar_t* text, DWORD style, int x, int y,
                 int width, int height, WORD id) {
     HWND control = CreateWindowExW(exStyle, kind, text, WS_CHILD | WS_VISIBLE | style, x, y, width, height, parent,
@@ -175,18 +197,18 @@ void CreateControls(HWND window) {
     }
     AddList(window, IDC_MICROPHONE_ID, names, MicrophoneRow(ids, s.microphone_id), y);
     y += 34;
-    AddCheck(window, IDC_CURSOR, L"Show the mouse &pointer", s.cursor, y);
+    AddCheck(window, IDC_CURSOR, L"Show the mouse p&ointer", s.cursor, y);
     y += 30;
     AddLabel(window, L"Save captures &in", y);
     AddControl(window, WS_EX_CLIENTEDGE, L"EDIT", s.folder.c_str(), WS_TABSTOP | ES_AUTOHSCROLL, 220, y, 190, 26,
                IDC_FOLDER);
     AddControl(window, 0, L"BUTTON", L"&Browse\u2026", WS_TABSTOP | BS_PUSHBUTTON, 414, y, 76, 26, IDC_BROWSE);
     y += 36;
-    AddShortcut(window, IDC_HOTKEY_RECORD, L"Shortcut: record or stop", s.hotkey_record_mod, s.hotkey_record_key, y);
+    AddShortcut(window, IDC_HOTKEY_RECORD, L"Shortcut: r&ecord or stop", s.hotkey_record_mod, s.hotkey_record_key, y);
     y += 34;
-    AddShortcut(window, IDC_HOTKEY_PAUSE, L"Shortcut: pause or resume", s.hotkey_pause_mod, s.hotkey_pause_key, y);
+    AddShortcut(window, IDC_HOTKEY_PAUSE, L"Shortcut: p&ause or resume", s.hotkey_pause_mod, s.hotkey_pause_key, y);
     y += 34;
-    AddShortcut(window, IDC_HOTKEY_SCREENSHOT, L"Shortcut: screenshot", s.hotkey_screenshot_mod,
+    AddShortcut(window, IDC_HOTKEY_SCREENSHOT, L"Shortcut: scree&nshot", s.hotkey_screenshot_mod,
                 s.hotkey_screenshot_key, y);
     y += 34;
     AddControl(window, 0, L"BUTTON", L"Save", WS_TABSTOP | BS_DEFPUSHBUTTON, 300, y + 8, 90, 30, IDC_SAVE);
@@ -210,8 +232,12 @@ void OpenSettingsWindow() {
                                      CW_USEDEFAULT, CW_USEDEFAULT, 520, 560, nullptr, nullptr, Instance, nullptr);
     if (SettingsWindow == nullptr) return;
     CreateControls(SettingsWindow);
+    ShortcutKeyHook = SetWindowsHookExW(WH_GETMESSAGE, KeepShortcutKeys, nullptr, GetCurrentThreadId());
     ShowWindow(SettingsWindow, SW_SHOW);
     SetForegroundWindow(SettingsWindow);
+    // A window made of plain controls gets no first focus of its own, and
+    // without a focused control the keyboard reaches none of them.
+    SetFocus(GetDlgItem(SettingsWindow, IDC_RESOLUTION));
 }
 
 LRESULT CALLBACK SettingsWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
@@ -221,10 +247,23 @@ LRESULT CALLBACK SettingsWindowProc(HWND window, UINT message, WPARAM wParam, LP
                 case IDC_BROWSE:
                     Browse(window);
                     return 0;
+                // Enter and Escape arrive from the dialog handling as IDOK and
+                // IDCANCEL. Enter on a focused Browse or Cancel presses that
+                // button, as in a dialog, where the focused button is the default.
+                case IDOK: {
+                    const HWND focus = GetFocus();
+                    if (focus != nullptr && GetParent(focus) == window &&
+                        (GetDlgCtrlID(focus) == IDC_BROWSE || GetDlgCtrlID(focus) == IDC_CANCEL))
+                        return SendMessageW(window, WM_COMMAND, MAKEWPARAM(GetDlgCtrlID(focus), BN_CLICKED),
+                                            reinterpret_cast<LPARAM>(focus));
+                    SaveFromSettingsWindow(window);
+                    return 0;
+                }
                 case IDC_SAVE:
                     SaveFromSettingsWindow(window);
                     return 0;
                 case IDC_CANCEL:
+                case IDCANCEL:
                     DestroyWindow(window);
                     return 0;
                 default:
@@ -235,7 +274,11 @@ LRESULT CALLBACK SettingsWindowProc(HWND window, UINT message, WPARAM wParam, LP
             DestroyWindow(window);
             return 0;
         case WM_DESTROY:
-            if (SettingsWindow == window) SettingsWindow = nullptr;
+            if (SettingsWindow == window) {
+                SettingsWindow = nullptr;
+                if (ShortcutKeyHook != nullptr) UnhookWindowsHookEx(ShortcutKeyHook);
+                ShortcutKeyHook = nullptr;
+            }
             return 0;
         case WM_CTLCOLORSTATIC:
             if (!IsHighContrast()) {

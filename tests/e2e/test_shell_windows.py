@@ -6,9 +6,12 @@ from test_shell_flows import (ID_RECORD, ID_SCREENSHOT, OK, TEST_EXE, WM_COMMAND
                               dismiss_hide_notice, growing_part, start)
 
 TOOLBAR, SETTINGS = "NIRAOstrelToolbar", "NIRAOstrelSettings"
-ID_SETTINGS, IDC_COUNTDOWN, IDC_FOLDER, IDC_SAVE = 106, 502, 508, 513
-IDC_HOTKEY_RECORD, IDC_HOTKEY_PAUSE = 510, 511
+ID_SETTINGS, IDC_RESOLUTION, IDC_COUNTDOWN, IDC_FOLDER, IDC_SAVE = 106, 500, 502, 508, 513
+IDC_SYSTEM_AUDIO, IDC_MICROPHONE, IDC_CURSOR = 504, 505, 507
+IDC_HOTKEY_RECORD, IDC_HOTKEY_PAUSE, IDC_HOTKEY_SCREENSHOT = 510, 511, 512
 CB_GETCURSEL, CB_SETCURSEL, HKM_SETHOTKEY, HKM_GETHOTKEY = 0x0147, 0x014E, 0x0401, 0x0402
+WM_KEYDOWN, WM_SYSCHAR, BM_GETCHECK, VK_RETURN, VK_ESCAPE = 0x0100, 0x0106, 0x00F0, 0x0D, 0x1B
+ALT_DOWN = 0x20000001  # lParam of a key typed with Alt held: repeat count 1, context bit
 
 
 def primary(wine):
@@ -65,6 +68,10 @@ def settings_file(data_dir):
     return raw.decode("utf-16") if raw.startswith(b"\xff\xfe") else raw.decode("utf-8-sig")
 
 
+def settings_values(data_dir):
+    return dict(line.split("=", 1) for line in settings_file(data_dir).splitlines() if "=" in line)
+
+
 def save_expecting(wine, tmp_path, message):
     wine.driver("post", SETTINGS, WM_COMMAND, IDC_SAVE, 0)
     assert answer(wine, tmp_path, "NIRA Ostrel", OK) == message
@@ -103,12 +110,11 @@ def test_settings_window_checks_and_saves(wine, data_dir, tmp_path):
     wine.driver("post", SETTINGS, WM_COMMAND, IDC_SAVE, 0)
     assert wine.driver("gone", SETTINGS, 20) == 0
     assert chosen.is_dir()
-    lines = [line for line in settings_file(data_dir).splitlines() if "=" in line]
-    assert [line.split("=", 1)[0] for line in lines] == [
+    values = settings_values(data_dir)
+    assert list(values) == [
         "resolution", "fps", "system_audio", "microphone", "microphone_id", "cursor", "countdown",
         "screenshot_delay", "folder", "hotkey_record_mod", "hotkey_record_key", "hotkey_pause_mod",
         "hotkey_pause_key", "hotkey_screenshot_mod", "hotkey_screenshot_key"]
-    values = dict(line.split("=", 1) for line in lines)
     assert values["folder"] == winpath(chosen)
     assert (values["countdown"], values["hotkey_record_mod"], values["hotkey_record_key"]) == ("0", "6", "120")
     assert (values["hotkey_pause_mod"], values["hotkey_pause_key"]) == ("5", "80")
@@ -116,4 +122,46 @@ def test_settings_window_checks_and_saves(wine, data_dir, tmp_path):
     # The new record shortcut is ours now; the old one is free again.
     assert wine.driver_output("hold-hotkey", 6, 0x78, 0) is None
     assert wine.driver_output("hold-hotkey", 5, 0x52, 0) == "holding"
+    assert wine.close(process) == 0
+
+
+def test_settings_window_keyboard(wine, data_dir, tmp_path):
+    process = wine.start_tray(exe=TEST_EXE)
+
+    def open_settings():
+        wine.driver("post", "NIRAOstrelWindowsMain", WM_COMMAND, ID_SETTINGS, 0)
+        assert wine.wait_for_window(SETTINGS)
+        time.sleep(1)
+
+    def ticks():
+        return [wine.driver_output("send", SETTINGS, box, BM_GETCHECK, 0, 0)
+                for box in (IDC_SYSTEM_AUDIO, IDC_MICROPHONE, IDC_CURSOR)]
+
+    def type_into(control, message, key, lparam):
+        assert wine.driver("post-child", SETTINGS, control, message, key, lparam) == 0
+
+    open_settings()
+    assert wine.driver_output("focus", SETTINGS) == str(IDC_RESOLUTION)
+
+    # Alt+letters typed as shortcuts stay in the shortcut controls: Alt+Shift+S
+    # and Alt+M tick no box. Another control still has its mnemonic, each its own.
+    before = ticks()
+    type_into(IDC_HOTKEY_SCREENSHOT, WM_SYSCHAR, ord("S"), ALT_DOWN)
+    type_into(IDC_HOTKEY_RECORD, WM_SYSCHAR, ord("m"), ALT_DOWN)
+    time.sleep(1)
+    assert ticks() == before
+    type_into(IDC_FOLDER, WM_SYSCHAR, ord("o"), ALT_DOWN)  # "Show the mouse p&ointer"
+    assert wait_until(lambda: ticks() == before[:2] + ["0" if before[2] == "1" else "1"], 10)
+
+    # Escape closes without saving; Enter saves as Save does, the folder tidied.
+    type_into(IDC_FOLDER, WM_KEYDOWN, VK_ESCAPE, 1)
+    assert wine.driver("gone", SETTINGS, 10) == 0
+    assert not (data_dir / "settings.ini").exists()
+    open_settings()
+    chosen = tmp_path / "caps"
+    wine.driver("set-text", SETTINGS, IDC_FOLDER, f"  {winpath(chosen)}\\ ")
+    type_into(IDC_FOLDER, WM_KEYDOWN, VK_RETURN, 1)
+    assert wine.driver("gone", SETTINGS, 10) == 0
+    assert settings_values(data_dir)["folder"] == winpath(chosen)
+    assert chosen.is_dir()
     assert wine.close(process) == 0

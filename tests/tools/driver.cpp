@@ -22,8 +22,13 @@
 //   OstrelDriver get-text CLASS ID               print the text (UTF-8) of child ID, or of the window for 0
 //   OstrelDriver set-text CLASS ID TEXT          set the text of child ID
 //   OstrelDriver send CLASS ID MESSAGE WPARAM LPARAM  send a message to child ID; print the result
+//   OstrelDriver post-child CLASS ID MESSAGE WPARAM LPARAM  post a message to child ID (it goes
+//                                                through the program's message loop)
 //   OstrelDriver double-click CLASS ID          post the mouse messages of a double-click
 //                                                on the middle of child ID
+//   OstrelDriver focus CLASS                     print the id of the control that has the
+//                                                keyboard focus in the window's thread
+//                                                (0: the window itself, -1: none)
 //   OstrelDriver hold-hotkey MODIFIERS KEY SECONDS  hold a system-wide shortcut that long;
 //                                                prints "holding" or "refused"
 //
@@ -206,6 +211,16 @@ int DoubleClick(HWND button) {
     return 0;
 }
 
+int PrintFocus(HWND window) {
+    if (window == nullptr) return 1;
+    GUITHREADINFO info{};
+    info.cbSize = sizeof info;
+    if (!GetGUIThreadInfo(GetWindowThreadProcessId(window, nullptr), &info)) return 1;
+    const int id = info.hwndFocus == nullptr ? -1 : info.hwndFocus == window ? 0 : GetDlgCtrlID(info.hwndFocus);
+    std::printf("%d\n", id);
+    return 0;
+}
+
 int Usage() {
     std::fputs("usage: OstrelDriver find|wait|gone|post|close CLASS [...]\n", stderr);
     return 2;
@@ -274,7 +289,15 @@ int wmain(int argc, wchar_t** argv) {
         std::printf("%lld\n", static_cast<long long>(result));
         return 0;
     }
+    if (command == L"post-child" && argc >= 7) {
+        HWND target = Target(windowClass, argv[3]);
+        return target != nullptr && PostMessageW(target, static_cast<UINT>(Number(argv[4])),
+                                                 static_cast<WPARAM>(Number(argv[5])), static_cast<LPARAM>(Number(argv[6])))
+                   ? 0
+                   : 1;
+    }
     if (command == L"double-click" && argc >= 4) return DoubleClick(Target(windowClass, argv[3]));
+    if (command == L"focus") return PrintFocus(Find(windowClass));
     if (command == L"close") {
         HWND window = Find(windowClass);
         return window != nullptr && PostMessageW(window, WM_CLOSE, 0, 0) ? 0 : 1;
