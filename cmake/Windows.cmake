@@ -154,7 +154,7 @@ add_test(NAME glue-windows COMMAND OstrelGlueTests)
 add_executable(OstrelDriver tests/tools/driver.cpp)
 target_compile_options(OstrelDriver PRIVATE ${OSTREL_WARNINGS} -municode)
 target_link_options(OstrelDriver PRIVATE -municode ${OSTREL_STATIC_RUNTIME})
-target_link_libraries(OstrelDriver PRIVATE user32 gdi32)
+target_link_libraries(OstrelDriver PRIVATE user32 gdi32 advapi32)
 
 # Throughput of the part hash through CNG (bench/upload_throughput.sh runs it).
 add_executable(sha256_bench bench/sha256_bench.cpp)

@@ -15,6 +15,7 @@
 #include "app/hotkeys.h"
 #include "app/recovery.h"
 #include "app/self_tests.h"
+#include "app/shell_core.h"
 #include "app/settings_window.h"
 #include "app/shell.h"
 #include "app/signin_window.h"
@@ -106,8 +107,10 @@ int RunMessageLoop() {
 
 // The mutex is the caller's, so that it is held until after Media Foundation is shut down.
 int RunTrayProgram(UniqueHandle& instanceMutex) {
-    instanceMutex.Reset(CreateMutexW(nullptr, TRUE, kInstanceMutexName));
-    if (GetLastError() == ERROR_ALREADY_EXISTS) {
+    HANDLE mutex = CreateMutexW(nullptr, TRUE, kInstanceMutexName);
+    const DWORD mutexError = GetLastError();
+    instanceMutex.Reset(mutex);
+    if (AnotherCopyRuns(mutex != nullptr, mutexError)) {
         if (HWND running = FindWindowW(kMainWindowClass, nullptr)) PostMessageW(running, WM_ANOTHER_INSTANCE, 0, 0);
         return 0;
     }

@@ -94,6 +94,11 @@ TrayEventAction TrayEventActionFor(uint32_t event, bool version4) {
     }
 }
 
+bool AnotherCopyRuns(bool gotMutex, uint32_t lastError) {
+    constexpr uint32_t kAccessDenied = 5, kAlreadyExists = 183;
+    return lastError == kAlreadyExists || (!gotMutex && lastError == kAccessDenied);
+}
+
 uint32_t HResultFromWin32(uint32_t code) {
     const int32_t signedCode = static_cast<int32_t>(code);
     return signedCode <= 0 ? code : ((code & 0xFFFF) | 0x80070000u);

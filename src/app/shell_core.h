@@ -57,6 +57,11 @@ CountdownStep CountdownTick(int32_t remaining);
 enum class TrayEventAction { Nothing, ShowMenu, ShowToolbar };
 TrayEventAction TrayEventActionFor(uint32_t event, bool version4);
 
+// Whether the single-instance mutex says another copy runs: it existed
+// already, or it belongs to a copy with more rights than this one (running
+// elevated), so that it could not even be opened.
+bool AnotherCopyRuns(bool gotMutex, uint32_t lastError);
+
 // HRESULT_FROM_WIN32 for a Windows error code.
 uint32_t HResultFromWin32(uint32_t code);
 

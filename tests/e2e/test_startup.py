@@ -41,6 +41,17 @@ def test_second_start_exits_at_once_and_the_first_keeps_running(wine, data_dir):
     assert wine.close(first) == 0
 
 
+def test_a_copy_running_elevated_counts_as_running(wine, data_dir):
+    # Its mutex cannot even be opened by this user's programs.
+    holder = wine.start(["hold-mutex", "Local\\NIRAOstrelWindows", "10"], exe="OstrelDriver.exe")
+    time.sleep(3)
+    began = time.monotonic()
+    assert wine.run(timeout=30).returncode == 0
+    assert time.monotonic() - began < 15
+    assert wine.driver("find", MAIN_CLASS) == 1
+    holder.wait(timeout=30)
+
+
 def test_wm_close_ends_the_program_with_exit_code_zero(wine, data_dir):
     process = wine.start_tray()
     assert wine.close(process) == 0

@@ -29,6 +29,8 @@
 //   OstrelDriver focus CLASS                     print the id of the control that has the
 //                                                keyboard focus in the window's thread
 //                                                (0: the window itself, -1: none)
+//   OstrelDriver hold-mutex NAME SECONDS         hold a mutex that this user may not open,
+//                                                as a program running elevated does; prints "holding"
 //   OstrelDriver hold-hotkey MODIFIERS KEY SECONDS  hold a system-wide shortcut that long;
 //                                                prints "holding" or "refused"
 //
@@ -221,6 +223,23 @@ int PrintFocus(HWND window) {
     return 0;
 }
 
+// A security descriptor whose access list is empty grants nobody anything.
+int HoldMutex(const wchar_t* name, double seconds) {
+    SECURITY_DESCRIPTOR descriptor{};
+    ACL empty{};
+    if (!InitializeSecurityDescriptor(&descriptor, SECURITY_DESCRIPTOR_REVISION) ||
+        !InitializeAcl(&empty, sizeof empty, ACL_REVISION) || !SetSecurityDescriptorDacl(&descriptor, TRUE, &empty, FALSE))
+        return 1;
+    SECURITY_ATTRIBUTES attributes{sizeof attributes, &descriptor, FALSE};
+    HANDLE mutex = CreateMutexW(&attributes, TRUE, name);
+    if (mutex == nullptr) return 1;
+    std::puts("holding");
+    std::fflush(stdout);
+    Sleep(static_cast<DWORD>(seconds * 1000.0));
+    CloseHandle(mutex);
+    return 0;
+}
+
 int Usage() {
     std::fputs("usage: OstrelDriver find|wait|gone|post|close CLASS [...]\n", stderr);
     return 2;
@@ -240,6 +259,7 @@ int wmain(int argc, wchar_t** argv) {
         return HoldHotkey(static_cast<UINT>(Number(argv[2])), static_cast<UINT>(Number(argv[3])),
                           std::wcstod(argv[4], nullptr));
     if (command == L"hold-file" && argc >= 4) return HoldFile(argv[2], std::wcstod(argv[3], nullptr));
+    if (command == L"hold-mutex" && argc >= 4) return HoldMutex(argv[2], std::wcstod(argv[3], nullptr));
     const wchar_t* windowClass = argv[2];
     if (command == L"find") {
         HWND window = Find(windowClass);

@@ -135,6 +135,13 @@ TEST_CASE("one tray click acts once, by the messages of the version the shell to
     CHECK(TrayEventActionFor(kMouseMove, true) == A::Nothing);
 }
 
+TEST_CASE("another copy runs when the mutex existed, or when it could not be opened") {
+    CHECK(AnotherCopyRuns(true, 183));   // ERROR_ALREADY_EXISTS
+    CHECK(AnotherCopyRuns(false, 5));    // ERROR_ACCESS_DENIED: a copy running elevated holds it
+    CHECK_FALSE(AnotherCopyRuns(true, 0));
+    CHECK_FALSE(AnotherCopyRuns(false, 8));  // no mutex for another reason: this copy runs alone
+}
+
 TEST_CASE("countdown ticks start the recording on the N-th tick") {
     int32_t remaining = 3;
     int ticks = 0;
