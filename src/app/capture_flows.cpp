@@ -22,6 +22,10 @@ namespace {
 // Counts as busy, so a second record command cannot queue a second start.
 bool StartPosted = false;
 
+// The Windows session is ending (WM_ENDSESSION): Windows ends the process
+// soon, so nothing new is started that it would cut off mid-write.
+bool SessionEnded = false;
+
 DWORD WINAPI ThreadEntry(void* parameter) {
     std::unique_ptr<std::function<void()>> work(static_cast<std::function<void()>*>(parameter));
     try {
@@ -63,6 +67,7 @@ void PostText(HWND window, UINT message, WPARAM wParam, const std::wstring& text
 }
 
 void BeginRecording(HMONITOR monitor) {
+    if (SessionEnded) return;
     if (TheRecorder.State() != Idle || CountdownRemaining != 0 || StartPosted) {
         ShowBalloon(L"NIRA Ostrel", L"A recording is already running.", BALLOON_INFO);
         return;
@@ -102,6 +107,7 @@ void CountdownTimerTick() {
     KillTimer(MainWindow, TIMER_COUNTDOWN);
     StartPosted = false;
     CountdownRemaining = 0;
+    if (SessionEnded) return;
     StartRecordingNow();
     UpdateToolbar();
 }
@@ -143,6 +149,17 @@ void StopOrCancel() {
     UpdateToolbar();
 }
 
+void CancelForSessionEnd() {
+    SessionEnded = true;
+    KillTimer(MainWindow, TIMER_SCREENSHOT);
+    if (CountdownRemaining != 0 || StartPosted) {
+        KillTimer(MainWindow, TIMER_COUNTDOWN);
+        CountdownRemaining = 0;
+        StartPosted = false;
+        UpdateToolbar();
+    }
+}
+
 void TogglePause() {
     if (TheRecorder.State() == Recording)
         TheRecorder.Pause();
@@ -166,6 +183,7 @@ void RequestScreenshot(HMONITOR monitor) {
 
 void ScreenshotTimerFired() {
     KillTimer(MainWindow, TIMER_SCREENSHOT);
+    if (SessionEnded) return;
     ScreenshotJob job{MainWindow, PendingScreenshotMonitor, CurrentSettings.folder, CurrentSettings.cursor};
     DWORD error = ERROR_SUCCESS;
     if (!StartDetachedThread([job] { ScreenshotWorker(job); }, error))

@@ -10,6 +10,9 @@ void BeginRecording(HMONITOR monitor);
 void StartRecordingNow();
 void StopOrCancel();
 void TogglePause();
+// WM_ENDSESSION: the countdown, a start already posted and a screenshot not
+// yet taken are cancelled, and no capture starts any more in this run.
+void CancelForSessionEnd();
 void RequestScreenshot(HMONITOR monitor);
 // A tick of TIMER_COUNTDOWN, real or posted.
 void CountdownTimerTick();

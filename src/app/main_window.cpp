@@ -242,8 +242,12 @@ LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
         case WM_QUERYENDSESSION:
             return 1;
         case WM_ENDSESSION:
-            // Windows ends the process after this: finish the file now.
-            if (wParam != 0 && TheRecorder.State() != Idle) TheRecorder.Stop();
+            // Windows ends the process after this: finish the file now, and
+            // start nothing that would be cut off after it.
+            if (wParam != 0) {
+                CancelForSessionEnd();
+                if (TheRecorder.State() != Idle) TheRecorder.Stop();
+            }
             return 0;
         case WM_COMMAND:
             OnCommand(LOWORD(wParam));

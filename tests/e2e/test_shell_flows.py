@@ -8,7 +8,7 @@ from test_mp4_writer import fragment_starts
 from test_record import probe, video_times
 
 TEST_EXE = "OstrelWindowsTest.exe"
-WM_COMMAND, WM_TIMER, WM_HOTKEY = 0x0111, 0x0113, 0x0312
+WM_ENDSESSION, WM_COMMAND, WM_TIMER, WM_HOTKEY = 0x0016, 0x0111, 0x0113, 0x0312
 WM_RECORDER_NOTIFY, WM_SCREENSHOT_DONE, WM_CLOUD_EVENT = 0x8003, 0x8004, 0x8005
 ID_SCREENSHOT, ID_RECORD = 103, 100
 OK, CANCEL, YES, NO = 1, 2, 6, 7
@@ -90,6 +90,18 @@ def test_a_cancelled_countdown_records_nothing(wine, data_dir, tmp_path):
     post(wine, WM_HOTKEY, 1)  # and the shortcut
     time.sleep(5)
     assert not list(caps.glob("*.mp4*"))
+    assert wine.close(process) == 0
+
+
+def test_the_session_ending_cancels_a_countdown_and_a_delayed_screenshot(wine, data_dir, tmp_path):
+    caps = tmp_path / "caps"
+    process = start(wine, data_dir, caps, countdown=5, screenshot_delay=5)
+    post(wine, WM_HOTKEY, 1)
+    dismiss_hide_notice(wine, tmp_path)
+    post(wine, WM_HOTKEY, 3)
+    post(wine, WM_ENDSESSION, 1)
+    time.sleep(8)
+    assert list(caps.iterdir()) == []
     assert wine.close(process) == 0
 
 
