@@ -3,6 +3,7 @@
 #include <objbase.h>
 
 #include <memory>
+#include <vector>
 
 #include "common/posted.h"
 #include "app/shell.h"
@@ -26,6 +27,18 @@ bool StartPosted = false;
 // soon, so nothing new is started that it would cut off mid-write.
 bool SessionEnded = false;
 
+// Worker threads that may still run; only the user-interface thread keeps
+// this list, so the end of the program can wait for them.
+std::vector<HANDLE> Workers;
+
+void ForgetEndedWorkers() {
+    std::erase_if(Workers, [](HANDLE thread) {
+        if (WaitForSingleObject(thread, 0) != WAIT_OBJECT_0) return false;
+        CloseHandle(thread);
+        return true;
+    });
+}
+
 DWORD WINAPI ThreadEntry(void* parameter) {
     std::unique_ptr<std::function<void()>> work(static_cast<std::function<void()>*>(parameter));
     try {
@@ -43,6 +56,7 @@ std::wstring ErrorSentence(const wchar_t* start, DWORD error) {
 }  // namespace
 
 bool StartDetachedThread(std::function<void()> work, DWORD& error) {
+    ForgetEndedWorkers();
     auto* copy = new (std::nothrow) std::function<void()>(std::move(work));
     if (copy == nullptr) {
         error = ERROR_NOT_ENOUGH_MEMORY;
@@ -54,7 +68,23 @@ bool StartDetachedThread(std::function<void()> work, DWORD& error) {
         delete copy;
         return false;
     }
-    CloseHandle(thread);
+    try {
+        Workers.push_back(thread);
+    } catch (...) {
+        CloseHandle(thread);  // runs on untracked
+    }
+    return true;
+}
+
+bool WaitForWorkers(DWORD milliseconds) {
+    const ULONGLONG deadline = GetTickCount64() + milliseconds;
+    while (!Workers.empty()) {
+        const ULONGLONG now = GetTickCount64();
+        const DWORD left = now < deadline ? static_cast<DWORD>(deadline - now) : 0;
+        if (WaitForSingleObject(Workers.back(), left) != WAIT_OBJECT_0) return false;
+        CloseHandle(Workers.back());
+        Workers.pop_back();
+    }
     return true;
 }
 

@@ -28,8 +28,11 @@ struct ScreenshotJob {
 // Body of a screenshot thread; reports with WM_SCREENSHOT_DONE.
 void ScreenshotWorker(const ScreenshotJob& job);
 
-// Runs `work` on a new detached thread. False when no thread could be made;
-// `error` then holds the Windows error code.
+// Runs `work` on a new thread that nobody joins. False when no thread could
+// be made; `error` then holds the Windows error code.
 bool StartDetachedThread(std::function<void()> work, DWORD& error);
+// Waits at most that long for every thread StartDetachedThread started;
+// false when some still run. User-interface thread only.
+bool WaitForWorkers(DWORD milliseconds);
 // Posts a heap copy of `text` (see posted.h). Dropped when the window is gone.
 void PostText(HWND window, UINT message, WPARAM wParam, const std::wstring& text);

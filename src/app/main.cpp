@@ -32,6 +32,7 @@
 namespace {
 
 constexpr int kIconResource = 101;
+constexpr DWORD kWorkerWaitMilliseconds = 5000;
 
 void DeclareDpiAwareness() {
     // Looked up at run time: older systems and Wine may lack the export.
@@ -146,6 +147,17 @@ int RunTrayProgram(UniqueHandle& instanceMutex) {
 
     // The main window normally stopped the recording already; this is the last safeguard.
     if (TheRecorder.State() != Idle) TheRecorder.Stop();
+    // Screenshot, sign-in, sign-out and save threads may still run, and
+    // returning destroys the objects they use (the log, the hand-over of
+    // posted objects, the Recorder). A sign-in stops with its window; the
+    // others get a few seconds, then the process ends at once: a cut save
+    // is resumed next time, and a cut screenshot's partial file is removed
+    // at the next start.
+    if (SignInWindow != nullptr) DestroyWindow(SignInWindow);
+    if (!WaitForWorkers(kWorkerWaitMilliseconds)) {
+        Log(L"NIRA Ostrel ended; work still running was cut off");
+        TerminateProcess(GetCurrentProcess(), 0);
+    }
     Log(L"NIRA Ostrel ended");
     return 0;
 }

@@ -39,6 +39,11 @@ void TrimToPlayable(const std::wstring& path) {
 }  // namespace
 
 void OfferRecoveries() {
+    // A screenshot cut off (the program was killed) left its partial file,
+    // which would keep its name taken for good; a screenshot is never resumed.
+    for (const std::wstring& part : FindCaptureFiles(CurrentSettings.folder, L"Screenshot *.png.part"))
+        if (IsScreenshotLeftover(PathFileName(part))) DeleteFileW(part.c_str());
+
     for (const std::wstring& part : FindPartFiles(CurrentSettings.folder)) {
         const std::wstring keep = RecoveryName(part);
         const std::wstring question = RecoveryQuestion(part, keep);

@@ -3,9 +3,8 @@
 #include <shellapi.h>
 
 #include <memory>
-#include <system_error>
-#include <thread>
 
+#include "app/capture_flows.h"
 #include "app/shell.h"
 #include "cloud/http_client.h"
 #include "storage/log.h"
@@ -78,9 +77,8 @@ void ShowSignInWindow() {
         SetForegroundWindow(window);
     }
 
-    try {
-        std::thread(SignInWorker, State->stop, window).detach();
-    } catch (const std::system_error&) {
+    DWORD error = ERROR_SUCCESS;
+    if (!StartDetachedThread([stop = State->stop, window] { SignInWorker(stop, window); }, error)) {
         // Without its worker the window would wait for a code forever.
         DestroyWindow(window);
         MessageBoxW(nullptr, L"Windows couldn't start the sign-in. Please try again.", L"NIRA Ostrel: sign in",

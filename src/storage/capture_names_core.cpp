@@ -3,6 +3,12 @@
 #include "storage/settings_core.h"
 #include "storage/storage_core.h"
 
+namespace {
+
+bool IsDigit(wchar_t c) { return c >= L'0' && c <= L'9'; }
+
+}  // namespace
+
 std::wstring MonitorLabel(int position, int32_t width, int32_t height, bool primary) {
     return L"Monitor " + DecimalText(position) + L" (" + DecimalText(width) + L" x " + DecimalText(height) +
            (primary ? L", main)" : L")");
@@ -16,6 +22,23 @@ std::wstring FirstFreeCaptureName(std::wstring_view folder, std::wstring_view st
         if (!exists(candidate) && !exists(candidate + L".part")) return candidate;
         candidate = base + L" (" + DecimalText(n) + L")" + std::wstring(extension);
     }
+}
+
+bool IsScreenshotLeftover(std::wstring_view name) {
+    constexpr std::wstring_view lead = L"Screenshot ", tail = L".png.part", stamp = L"0000-00-00 00-00-00";
+    if (name.size() < lead.size() + stamp.size() + tail.size() || name.substr(0, lead.size()) != lead ||
+        name.substr(name.size() - tail.size()) != tail)
+        return false;
+    std::wstring_view middle = name.substr(lead.size(), name.size() - lead.size() - tail.size());
+    for (size_t i = 0; i < stamp.size(); ++i)
+        if (stamp[i] == L'0' ? !IsDigit(middle[i]) : middle[i] != stamp[i]) return false;
+    middle.remove_prefix(stamp.size());
+    if (middle.empty()) return true;
+    // The number a second screenshot of the same second gets: " (2)".
+    if (middle.size() < 4 || middle.substr(0, 2) != L" (" || middle.back() != L')') return false;
+    for (wchar_t c : middle.substr(2, middle.size() - 3))
+        if (!IsDigit(c)) return false;
+    return true;
 }
 
 std::wstring RecoveryName(std::wstring_view partPath) {

@@ -13,5 +13,10 @@ std::wstring MonitorLabel(int position, int32_t width, int32_t height, bool prim
 std::wstring FirstFreeCaptureName(std::wstring_view folder, std::wstring_view stem, std::wstring_view extension,
                                   const std::function<bool(const std::wstring&)>& exists);
 
+// A screenshot's partial file as only this program names it: "Screenshot "
+// + time stamp, maybe " (n)", then ".png.part". A screenshot is never
+// resumed, so such a file is a leftover of one that was cut off.
+bool IsScreenshotLeftover(std::wstring_view fileName);
+
 // An interrupted recording's kept name: without ".part" and ".mp4", then " (recovered).mp4".
 std::wstring RecoveryName(std::wstring_view partPath);

@@ -70,14 +70,16 @@ void ReleaseCaptureName(const std::wstring& path) {
         DeleteFileW(part.c_str());
 }
 
-std::vector<std::wstring> FindPartFiles(const std::wstring& folder) {
+std::vector<std::wstring> FindCaptureFiles(const std::wstring& folder, const std::wstring& pattern) {
     std::vector<std::wstring> paths;
     WIN32_FIND_DATAW found{};
-    HANDLE search = FindFirstFileW((folder + L"\\*.mp4.part").c_str(), &found);
+    HANDLE search = FindFirstFileW(JoinPath(folder, pattern).c_str(), &found);
     if (search == INVALID_HANDLE_VALUE) return paths;
     do {
-        if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) paths.push_back(folder + L"\\" + found.cFileName);
+        if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) paths.push_back(JoinPath(folder, found.cFileName));
     } while (FindNextFileW(search, &found));
     FindClose(search);
     return paths;
 }
+
+std::vector<std::wstring> FindPartFiles(const std::wstring& folder) { return FindCaptureFiles(folder, L"*.mp4.part"); }

@@ -28,4 +28,8 @@ std::wstring ReserveCaptureName(const std::wstring& folder, const std::wstring& 
                                 DWORD& error);
 // Gives up a reservation: deletes path + ".part" if it is still empty.
 void ReleaseCaptureName(const std::wstring& path);
+// Files in the captures folder matching a pattern such as "*.mp4.part", as
+// full paths; none when the folder is empty or not a full path.
+std::vector<std::wstring> FindCaptureFiles(const std::wstring& folder, const std::wstring& pattern);
+// The partial files of interrupted recordings.
 std::vector<std::wstring> FindPartFiles(const std::wstring& folder);

@@ -149,6 +149,9 @@ def test_shortcut_conflict_then_recovery_questions(wine, data_dir, tmp_path):
     for name in ("b", "c", "d"):
         (caps / f"{name}.mp4.part").write_bytes(b"partial")
     (caps / "d (recovered).mp4").write_bytes(b"already here")
+    # A screenshot cut off by a killed program is removed; another program's file is not.
+    (caps / "Screenshot 2025-03-07 09-05-41.png.part").write_bytes(b"")
+    (caps / "Screenshot of the cat.png.part").write_bytes(b"half")
     choices = {"a": YES, "b": NO, "c": CANCEL, "d": YES}
 
     # Another program holds Alt+Shift+R.
@@ -178,7 +181,8 @@ def test_shortcut_conflict_then_recovery_questions(wine, data_dir, tmp_path):
     holder.kill()
 
     remaining = sorted(p.name for p in caps.iterdir())
-    assert remaining == ["a (recovered).mp4", "c.mp4.part", "d (recovered).mp4", "d.mp4.part"]
+    assert remaining == ["Screenshot of the cat.png.part", "a (recovered).mp4", "c.mp4.part", "d (recovered).mp4",
+                         "d.mp4.part"]
     assert (caps / "d (recovered).mp4").read_bytes() == b"already here"
     # The recovered file was cut back to its whole fragments and plays.
     recovered = caps / "a (recovered).mp4"
