@@ -220,6 +220,8 @@ uint64_t PlayableLength(uint64_t fileSize, const ReadAt& read) {
     uint64_t pos = 0;
     uint64_t good = 0;
     bool sawMoov = false;
+    bool afterMoof = false;
+    uint64_t fragments = 0;  // whole moof + mdat pairs
     try {
         while (fileSize - pos >= 8) {
             uint8_t h[16];
@@ -236,12 +238,17 @@ uint64_t PlayableLength(uint64_t fileSize, const ReadAt& read) {
             if (size < header || size > fileSize - pos) break;
             pos += size;
             // A moof counts only together with the mdat after it.
-            if (std::memcmp(h + 4, "moof", 4) != 0) good = pos;
+            const bool moof = std::memcmp(h + 4, "moof", 4) == 0;
+            if (!moof) good = pos;
             if (std::memcmp(h + 4, "moov", 4) == 0) sawMoov = true;
+            if (afterMoof && std::memcmp(h + 4, "mdat", 4) == 0) ++fragments;
+            afterMoof = moof;
         }
     } catch (...) {
     }
-    return sawMoov ? good : 0;
+    // Without a whole fragment this is no recording of ours (a browser's
+    // half-downloaded movie, say), and its tail is not ours to cut.
+    return sawMoov && fragments > 0 ? good : 0;
 }
 
 }  // namespace mp4

@@ -62,7 +62,8 @@ using ReadAt = std::function<bool(uint64_t offset, uint8_t* out, size_t size)>;
 // For recovering a recording cut short: the length of the longest prefix made of
 // whole boxes, with every moof followed by its whole mdat. Cutting the file to it
 // matters when the cut fell inside a moof, which makes ffmpeg reject the whole
-// file. 0 when the moov itself is incomplete.
+// file. 0 when the moov itself is incomplete, or when not one whole fragment
+// follows it: then the file is not a fragmented recording, and is kept whole.
 uint64_t PlayableLength(uint64_t fileSize, const ReadAt& read);
 
 }  // namespace mp4

@@ -72,6 +72,8 @@ void ReleaseCaptureName(const std::wstring& path) {
 
 std::vector<std::wstring> FindCaptureFiles(const std::wstring& folder, const std::wstring& pattern) {
     std::vector<std::wstring> paths;
+    // An empty or relative folder would search the drive's root or the working folder.
+    if (!IsFullyQualifiedPath(folder)) return paths;
     WIN32_FIND_DATAW found{};
     HANDLE search = FindFirstFileW(JoinPath(folder, pattern).c_str(), &found);
     if (search == INVALID_HANDLE_VALUE) return paths;

@@ -100,7 +100,10 @@ TEST_CASE("boxes nest, and a fragment's offsets point at its samples") {
     CHECK(writer.Finish());
     CHECK_FALSE(writer.AddVideoFrame(black.data(), black.size(), 1, 1));
 
-    // Recovery keeps whole fragments only: a cut in a moof or its mdat drops that fragment.
+    // Recovery keeps whole fragments only: a cut in a moof or its mdat drops
+    // that fragment. (The one fragment twice makes a recording of two.)
+    const size_t second = file.size();
+    file.insert(file.end(), file.begin() + static_cast<ptrdiff_t>(moof), file.end());
     auto playable = [&](uint64_t size) {
         return mp4::PlayableLength(size, [&](uint64_t at, uint8_t* out, size_t n) {
             std::copy_n(file.begin() + static_cast<ptrdiff_t>(at), n, out);
@@ -108,9 +111,18 @@ TEST_CASE("boxes nest, and a fragment's offsets point at its samples") {
         });
     };
     CHECK(playable(file.size()) == file.size());
-    CHECK(playable(moof + 30) == moof);
-    CHECK(playable(file.size() - 1) == moof);
-    CHECK(playable(moof - 1) == 0);  // no whole moov
+    CHECK(playable(second + 30) == second);
+    CHECK(playable(file.size() - 1) == second);
+    CHECK(playable(moof - 1) == 0);   // no whole moov
+    CHECK(playable(moof) == 0);       // not one whole fragment: nothing to cut
+    CHECK(playable(moof + 30) == 0);
+    // A half-downloaded ordinary movie (a browser's "video.mp4.part"): moov,
+    // then a cut mdat. Not a recording of ours, so it is not cut.
+    std::vector<uint8_t> download(file.begin(), file.begin() + static_cast<ptrdiff_t>(moof));
+    const uint8_t mdat[] = {0, 0, 0x10, 0, 'm', 'd', 'a', 't', 1, 2, 3};
+    download.insert(download.end(), std::begin(mdat), std::end(mdat));
+    file = download;
+    CHECK(playable(file.size()) == 0);
 }
 
 TEST_CASE("bad input is refused; a failed write stops the writer") {

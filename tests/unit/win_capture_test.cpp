@@ -14,6 +14,12 @@ TEST_CASE("partial files and reserved capture names on disk") {
     CreateDirectoryW((scratch / L"c.mp4.part").c_str(), nullptr);
     CHECK(FindPartFiles(scratch.Path()) == std::vector<std::wstring>{scratch / L"a.mp4.part"});
     CHECK(FindPartFiles(scratch / L"missing").empty());
+    // A folder that is no full path searches nowhere, not the working folder.
+    wchar_t working[MAX_PATH] = {};
+    GetCurrentDirectoryW(MAX_PATH, working);
+    SetCurrentDirectoryW(scratch.Path().c_str());
+    CHECK(FindPartFiles(L".").empty());
+    SetCurrentDirectoryW(working);
 
     DWORD error = 0;
     const std::wstring first = ReserveCaptureName(scratch.Path(), L"Shot", L".png", error);
