@@ -185,10 +185,14 @@ void OnScreenshotDone(LPARAM lParam) {
 
 void OnCloudEvent(WPARAM code, LPARAM lParam) {
     switch (code) {
+        // A report without an object handed over by our worker is forged
+        // or stale: it must not close a sign-in still working, nor end the
+        // "saving" state of a save still running.
         case CLOUD_SIGNIN_DONE: {
             const std::unique_ptr<std::wstring> text = TakeText(lParam);
+            if (!text) break;
             if (SignInWindow != nullptr) DestroyWindow(SignInWindow);
-            if (text && !text->empty())
+            if (!text->empty())
                 MessageBoxW(nullptr, text->c_str(), L"NIRA Ostrel: sign in", MB_ICONWARNING);
             else
                 ShowBalloon(L"Signed in to NIRA",
@@ -203,10 +207,11 @@ void OnCloudEvent(WPARAM code, LPARAM lParam) {
         case CLOUD_UPLOAD_SAVED:
         case CLOUD_UPLOAD_FAILED: {
             const std::unique_ptr<std::wstring> text = TakeText(lParam);
+            if (!text) break;
             UploadInProgress.exchange(false);
             RestoreTrayTip();
             const bool saved = code == CLOUD_UPLOAD_SAVED;
-            ShowBalloon(saved ? L"Saved to library" : L"Not saved to the library", text ? *text : std::wstring(),
+            ShowBalloon(saved ? L"Saved to library" : L"Not saved to the library", *text,
                         saved ? BALLOON_INFO : BALLOON_WARNING);
             break;
         }

@@ -2,9 +2,12 @@
 
 #include <windows.h>
 
+#include <memory>
+
 #include "app/shell.h"
 #include "app/signin_window.h"
 #include "cloud/http_client.h"
+#include "common/posted.h"
 #include "win_test_support.h"
 
 namespace {
@@ -87,8 +90,28 @@ TEST_CASE("the sign-in window: hidden with a test server, filled by its own code
     CHECK(IsWindowEnabled(GetDlgItem(window, 703)));
     CHECK(ReadBytes(scratch / L"ostrel.log").find("cloud: self-test, browser not opened") != std::string::npos);
 
+    // An end report with no object handed over by the worker leaves the window working.
+    MainWindowProc(nullptr, WM_CLOUD_EVENT, CLOUD_SIGNIN_DONE, 0x1234);
+    MainWindowProc(nullptr, WM_CLOUD_EVENT, CLOUD_SIGNIN_DONE, 0);
+    CHECK(IsWindow(window));
+    CHECK(SignInWindow == window);
+
     SendMessageW(window, WM_COMMAND, IDCANCEL, 0);
     CHECK_FALSE(IsWindow(window));
     CHECK(SignInWindow == nullptr);
     HandleSignInCode(new SignInCodeMessage{code, window});  // late: dropped, and freed
+}
+
+TEST_CASE("only the save's own end report ends the saving state") {
+    ScratchFolder scratch;
+    DataDirOverride data(scratch.Path().c_str());
+    UploadInProgress = true;
+    for (WPARAM code : {CLOUD_UPLOAD_SAVED, CLOUD_UPLOAD_FAILED})
+        for (LPARAM forged : {LPARAM{0}, LPARAM{0x5678}}) MainWindowProc(nullptr, WM_CLOUD_EVENT, code, forged);
+    CHECK(UploadInProgress);
+
+    auto report = std::make_unique<std::wstring>(L"Not saved.");
+    posted::Remember(report.get(), typeid(std::wstring));  // as PostObject hands it over
+    MainWindowProc(nullptr, WM_CLOUD_EVENT, CLOUD_UPLOAD_FAILED, reinterpret_cast<LPARAM>(report.release()));
+    CHECK_FALSE(UploadInProgress);
 }
