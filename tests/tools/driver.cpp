@@ -276,6 +276,12 @@ int wmain(int argc, wchar_t** argv) {
                    ? 0
                    : 1;
     }
+    if (command == L"visible") {
+        HWND window = Find(windowClass);
+        if (window == nullptr) return 1;
+        std::puts(IsWindowVisible(window) ? "1" : "0");
+        return 0;
+    }
     if (command == L"rect") {
         RECT rect{};
         HWND window = Find(windowClass);
