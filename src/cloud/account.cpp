@@ -3,7 +3,6 @@
 #include <windows.h>
 #include <dpapi.h>
 
-#include "cloud/http_client.h"
 #include "cloud/utf8_core.h"
 #include "common/unique_handle.h"
 #include "storage/folders.h"
@@ -98,15 +97,4 @@ std::wstring SignedInWorkspace() {
     if (!LoadAccount(account)) return {};
     Wipe(account.token);
     return Utf8ToWide(account.workspace);
-}
-
-void SignOut() {
-    Account account;
-    if (LoadAccount(account)) {
-        Wipe(account.token);
-        HttpResponse response;
-        std::wstring ignored;
-        CallServiceJson(L"DELETE", L"/api/devices/self", std::string(), true, response, ignored);
-    }
-    ForgetAccount();
 }

@@ -1,6 +1,7 @@
 #pragma once
 // The saved sign-in: account.dat in the data folder, protected for the current
-// Windows user. Nothing is cached: every question reads the file again.
+// Windows user. Nothing is cached: every question reads the file again. Only
+// a store: talking to the service is for the sign-in flows and the client.
 #include <mutex>
 #include <string>
 
@@ -21,6 +22,3 @@ void ForgetAccount();
 bool IsSignedIn();
 std::wstring SignedInEmail();      // empty when signed out
 std::wstring SignedInWorkspace();  // empty when signed out
-// Tells the service (when signed in), then forgets the sign-in in every case,
-// so the computer is signed out even when the service is unreachable.
-void SignOut();

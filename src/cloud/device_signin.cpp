@@ -59,6 +59,17 @@ std::wstring PollDeviceToken(const DeviceCode& code, std::wstring& message) {
     return status;
 }
 
+void SignOut() {
+    Account account;
+    if (LoadAccount(account)) {
+        SecureZeroMemory(account.token.data(), account.token.size());
+        HttpResponse response;
+        std::wstring ignored;
+        CallServiceJson(L"DELETE", L"/api/devices/self", std::string(), true, response, ignored);
+    }
+    ForgetAccount();
+}
+
 void SignInWorker(SignInStopFlag stop, HWND signInWindow) {
     DeviceCode code;
     std::wstring message;
