@@ -11,13 +11,27 @@ bool StartsWith(std::wstring_view text, std::wstring_view prefix) {
 
 constexpr uint64_t kLongestCodeSeconds = 24 * 60 * 60;
 
+bool IsLoopbackTestServer(std::wstring_view value) {
+    constexpr std::wstring_view kScheme = L"http://";
+    if (!StartsWith(value, L"http://127.0.0.1:") && !StartsWith(value, L"http://localhost:")) return false;
+    // Host and port run to the first slash. Anything in them but digits after
+    // the colon (user information above all, "localhost:@other") would let
+    // the address name another host.
+    const std::wstring_view authority = value.substr(kScheme.size(), value.find(L'/', kScheme.size()) - kScheme.size());
+    for (const wchar_t c : authority.substr(authority.find(L':') + 1)) {
+        if (c < L'0' || c > L'9') return false;
+    }
+    return true;
+}
+
 }  // namespace
 
 std::wstring ChooseServiceBaseUrl(std::optional<std::wstring_view> envValue) {
-    if (envValue && (StartsWith(*envValue, L"http://127.0.0.1:") || StartsWith(*envValue, L"http://localhost:")))
-        return std::wstring(*envValue);
+    if (envValue && IsLoopbackTestServer(*envValue)) return std::wstring(*envValue);
     return kServiceOrigin;
 }
+
+bool IsTestServerHost(std::wstring_view host) { return host == L"127.0.0.1" || host == L"localhost"; }
 
 bool IsTestServerUrl(std::wstring_view baseUrl) { return !StartsWith(baseUrl, L"https://"); }
 

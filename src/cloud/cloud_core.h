@@ -18,8 +18,11 @@ constexpr wchar_t kServiceOrigin[] = L"https://ostrel.nira.app";
 constexpr size_t kTestServerEnvBuffer = 512;
 
 // The base URL: the test server named in the environment (nullopt when unset)
-// when it is a plain-http loopback address with a port, else kServiceOrigin.
+// when it is a plain-http loopback address with a port and nothing else
+// before its path, else kServiceOrigin.
 std::wstring ChooseServiceBaseUrl(std::optional<std::wstring_view> envValue);
+// The only hosts a test server may have, as the platform splits its address.
+bool IsTestServerHost(std::wstring_view host);
 
 // True for any base URL that is not https: only a local test server.
 bool IsTestServerUrl(std::wstring_view baseUrl);

@@ -34,6 +34,33 @@ void Wipe(Text& text) {
     text.clear();
 }
 
+struct ServerAddress {
+    bool secure = false;
+    std::wstring host;
+    INTERNET_PORT port = 0;
+    std::wstring path;
+};
+
+// User information in an address is refused: WinHTTP would otherwise take
+// whatever precedes an "@" for a user name and go to the host after it.
+bool CrackAddress(const std::wstring& url, ServerAddress& address) {
+    wchar_t host[256] = {};
+    wchar_t urlPath[2048] = {};
+    URL_COMPONENTS parts{};
+    parts.dwStructSize = sizeof parts;
+    parts.dwSchemeLength = static_cast<DWORD>(-1);
+    parts.lpszHostName = host;
+    parts.dwHostNameLength = ARRAYSIZE(host);
+    parts.lpszUrlPath = urlPath;
+    parts.dwUrlPathLength = ARRAYSIZE(urlPath);
+    if (!WinHttpCrackUrl(url.c_str(), static_cast<DWORD>(url.size()), ICU_REJECT_USERPWD, &parts)) return false;
+    address.secure = parts.nScheme == INTERNET_SCHEME_HTTPS;
+    address.host.assign(host, parts.dwHostNameLength);
+    address.port = parts.nPort;
+    address.path.assign(urlPath, parts.dwUrlPathLength);
+    return true;
+}
+
 void ReadBody(HINTERNET request, std::string& body) {
     // The limit is tested before each chunk, so one chunk may carry the body past it.
     while (body.size() <= kResponseBodyLimit) {
@@ -56,7 +83,13 @@ std::wstring ServiceBaseUrl() {
     std::optional<std::wstring_view> value;
     // A length of the buffer or more is the size a longer value would need: unset.
     if (length > 0 && length < kTestServerEnvBuffer) value = std::wstring_view(buffer, length);
-    return ChooseServiceBaseUrl(value);
+    const std::wstring chosen = ChooseServiceBaseUrl(value);
+    if (chosen == kServiceOrigin) return chosen;
+    // The test server only as the platform itself reads the address: plain
+    // http to this computer, whatever the text seemed to say.
+    ServerAddress address;
+    if (!CrackAddress(chosen, address) || address.secure || !IsTestServerHost(address.host)) return kServiceOrigin;
+    return chosen;
 }
 
 bool UsesTestServer() { return IsTestServerUrl(ServiceBaseUrl()); }
@@ -64,21 +97,11 @@ bool UsesTestServer() { return IsTestServerUrl(ServiceBaseUrl()); }
 bool CallService(const std::wstring& method, const std::wstring& path, const void* body, uint32_t bodyLength,
                  const wchar_t* contentType, const std::string& sha256Hex, bool authorized, HttpResponse& response,
                  std::wstring& message) {
-    const std::wstring url = ServiceBaseUrl() + path;
-    wchar_t host[256] = {};
-    wchar_t urlPath[2048] = {};
-    URL_COMPONENTS parts{};
-    parts.dwStructSize = sizeof parts;
-    parts.dwSchemeLength = static_cast<DWORD>(-1);
-    parts.lpszHostName = host;
-    parts.dwHostNameLength = ARRAYSIZE(host);
-    parts.lpszUrlPath = urlPath;
-    parts.dwUrlPathLength = ARRAYSIZE(urlPath);
-    if (!WinHttpCrackUrl(url.c_str(), static_cast<DWORD>(url.size()), 0, &parts)) {
+    ServerAddress address;
+    if (!CrackAddress(ServiceBaseUrl() + path, address)) {
         message = L"Bad server address.";
         return false;
     }
-    const bool secure = parts.nScheme == INTERNET_SCHEME_HTTPS;
 
     std::optional<std::string> token;
     if (authorized) {
@@ -103,10 +126,10 @@ bool CallService(const std::wstring& method, const std::wstring& path, const voi
     WinHttpSetOption(session.Get(), WINHTTP_OPTION_SECURE_PROTOCOLS, &protocols, sizeof protocols);
     WinHttpSetTimeouts(session.Get(), 15000, 15000, 120000, 120000);
 
-    InternetHandle connection(WinHttpConnect(session.Get(), host, parts.nPort, 0));
-    InternetHandle request(connection ? WinHttpOpenRequest(connection.Get(), method.c_str(), urlPath, nullptr,
+    InternetHandle connection(WinHttpConnect(session.Get(), address.host.c_str(), address.port, 0));
+    InternetHandle request(connection ? WinHttpOpenRequest(connection.Get(), method.c_str(), address.path.c_str(), nullptr,
                                                            WINHTTP_NO_REFERER, WINHTTP_DEFAULT_ACCEPT_TYPES,
-                                                           secure ? WINHTTP_FLAG_SECURE : 0)
+                                                           address.secure ? WINHTTP_FLAG_SECURE : 0)
                                       : nullptr);
     if (!request) {
         if (token) Wipe(*token);

@@ -158,3 +158,13 @@ def test_damaged_file_401_and_unreachable_server_all_end_signed_out(wine, librar
     assert sign_out(wine, url) == 0
     assert not account.exists()
     assert time.monotonic() - started < 30
+
+
+def test_a_test_server_address_that_names_another_host_is_ignored(wine, library, tmp_path):
+    assert sign_in(wine, library, tmp_path)[0] == 0
+    # WinHTTP would read "localhost:" as user information and go to 127.0.0.2.
+    port = library.other_url.rsplit(":", 1)[1]
+    assert sign_out(wine, f"http://localhost:@127.0.0.2:{port}") == 0
+    assert library.reached_other() == []
+    # The sign-out went to the service's own origin instead: nothing here either.
+    assert library.journal("/api/devices/self") == []
