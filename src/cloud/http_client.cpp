@@ -12,6 +12,7 @@ namespace {
 
 constexpr wchar_t kUnreachableMessage[] =
     L"Ostrel couldn't reach its server. Check the connection; the capture is still on this computer.";
+constexpr wchar_t kNoConnectionMessage[] = L"Windows couldn't start a connection.";
 
 class InternetHandle {
 public:
@@ -59,6 +60,15 @@ bool CrackAddress(const std::wstring& url, ServerAddress& address) {
     address.port = parts.nPort;
     address.path.assign(urlPath, parts.dwUrlPathLength);
     return true;
+}
+
+// TLS 1.2 at the least. A WinHTTP without TLS 1.3 refuses the pair (error 87),
+// and its defaults may still allow TLS 1.0: then 1.2 alone.
+bool SetTlsFloor(HINTERNET session) {
+    DWORD protocols = WINHTTP_FLAG_SECURE_PROTOCOL_TLS1_2 | WINHTTP_FLAG_SECURE_PROTOCOL_TLS1_3;
+    if (WinHttpSetOption(session, WINHTTP_OPTION_SECURE_PROTOCOLS, &protocols, sizeof protocols)) return true;
+    protocols = WINHTTP_FLAG_SECURE_PROTOCOL_TLS1_2;
+    return WinHttpSetOption(session, WINHTTP_OPTION_SECURE_PROTOCOLS, &protocols, sizeof protocols) != FALSE;
 }
 
 void ReadBody(HINTERNET request, std::string& body) {
@@ -117,13 +127,11 @@ bool CallService(const std::wstring& method, const std::wstring& path, const voi
     const std::wstring userAgent = std::wstring(L"NIRA-Ostrel-Windows/") + kAppVersion;
     InternetHandle session(
         WinHttpOpen(userAgent.c_str(), WINHTTP_ACCESS_TYPE_AUTOMATIC_PROXY, WINHTTP_NO_PROXY_NAME, WINHTTP_NO_PROXY_BYPASS, 0));
-    if (!session) {
+    if (!session || (address.secure && !SetTlsFloor(session.Get()))) {
         if (token) Wipe(*token);
-        message = L"Windows couldn't start a connection.";
+        message = kNoConnectionMessage;
         return false;
     }
-    DWORD protocols = WINHTTP_FLAG_SECURE_PROTOCOL_TLS1_2 | WINHTTP_FLAG_SECURE_PROTOCOL_TLS1_3;
-    WinHttpSetOption(session.Get(), WINHTTP_OPTION_SECURE_PROTOCOLS, &protocols, sizeof protocols);
     WinHttpSetTimeouts(session.Get(), 15000, 15000, 120000, 120000);
 
     InternetHandle connection(WinHttpConnect(session.Get(), address.host.c_str(), address.port, 0));
