@@ -34,7 +34,7 @@ constexpr size_t kResponseBodyLimit = 1000000;
 // bytes are widened one to one; an absent token means an unauthorized call.
 std::wstring RequestHeaders(std::wstring_view contentType, const std::string* token, std::string_view sha256Hex);
 
-// The sentence for an HTTP status of 400 or more: the body's error.message,
+// The sentence for an answer that is no success: the body's error.message,
 // or "Ostrel's server answered <status>. Please try again.".
 std::wstring ServiceFailureMessage(int32_t status, const JsonValue& body);
 

@@ -144,6 +144,14 @@ bool CallService(const std::wstring& method, const std::wstring& path, const voi
         message = kUnreachableMessage;
         return false;
     }
+    // WinHTTP sends added headers again to wherever a redirect points, so an
+    // authorized call takes no redirect at all; its 3xx is an unexpected answer.
+    DWORD never = WINHTTP_OPTION_REDIRECT_POLICY_NEVER;
+    if (authorized && !WinHttpSetOption(request.Get(), WINHTTP_OPTION_REDIRECT_POLICY, &never, sizeof never)) {
+        Wipe(*token);
+        message = kNoConnectionMessage;
+        return false;
+    }
 
     std::wstring headers =
         RequestHeaders(contentType != nullptr ? std::wstring_view(contentType) : std::wstring_view(),
@@ -159,14 +167,19 @@ bool CallService(const std::wstring& method, const std::wstring& path, const voi
         return false;
     }
 
+    // No status, or none of three digits, is no HTTP answer.
     DWORD status = 0;
     DWORD size = sizeof status;
-    WinHttpQueryHeaders(request.Get(), WINHTTP_QUERY_STATUS_CODE | WINHTTP_QUERY_FLAG_NUMBER, WINHTTP_HEADER_NAME_BY_INDEX,
-                        &status, &size, WINHTTP_NO_HEADER_INDEX);
+    if (!WinHttpQueryHeaders(request.Get(), WINHTTP_QUERY_STATUS_CODE | WINHTTP_QUERY_FLAG_NUMBER,
+                             WINHTTP_HEADER_NAME_BY_INDEX, &status, &size, WINHTTP_NO_HEADER_INDEX) ||
+        status < 100 || status > 999) {
+        message = kUnreachableMessage;
+        return false;
+    }
     response.status = static_cast<int32_t>(status);
     ReadBody(request.Get(), response.body);
     response.json = ParseJson(response.body);
-    if (response.status < 400) return true;
+    if (response.status >= 200 && response.status < 300) return true;
 
     message = ServiceFailureMessage(response.status, response.json);
     if (response.status == 401 && authorized) ForgetAccount();

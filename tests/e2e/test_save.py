@@ -92,6 +92,18 @@ def test_whole_upload_then_resume_after_a_refused_part(wine, library, tmp_path):
         assert part["header"]["content-type"] == "application/octet-stream"
 
 
+def test_a_redirect_to_another_origin_is_not_followed_and_keeps_the_signin(wine, library, tmp_path):
+    signed_in(wine, library, tmp_path)
+    capture = tmp_path / "short.mp4"
+    capture.write_bytes(os.urandom(1000))
+    library.faults({"method": "POST", "path": "^/api/captures/uploads$", "status": 307, "json": {},
+                    "location": library.other_url + "/api/captures/uploads"})
+    code, lines = save(wine, library, capture, tmp_path / "result.txt")
+    assert (code, lines) == (1, ["error=Ostrel's server answered 307. Please try again. signed_in=yes"])
+    assert library.reached_other() == []
+    assert library.state()["captures"] == {}
+
+
 def test_picture_with_the_service_part_size_and_a_damaged_part_sent_again(wine, library, tmp_path):
     from PIL import Image
 

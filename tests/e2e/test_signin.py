@@ -125,7 +125,10 @@ def test_poll_answered_503_ends_the_signin_at_once(wine, library, tmp_path):
     ({"status": 200, "body": "[" * 100_000, "content_type": "application/json"}, NO_CODE),
     ({"status": 200, "body": "{\"device_code\":\"abc\",}", "content_type": "application/json"}, NO_CODE),
     ({"status": 200, "body": "9", "size": 999_000, "content_type": "application/json"}, NO_CODE),
-], ids=["503-html", "502-huge-html", "404-message", "dropped", "huge-json", "truncated", "deep", "malformed", "long-number"])
+    # A status line without a number is no answer, not a success.
+    ({"raw": "HTTP/1.1 xyz Fine\r\ncontent-type: application/json\r\ncontent-length: 2\r\n\r\n{}"}, REACH),
+], ids=["503-html", "502-huge-html", "404-message", "dropped", "huge-json", "truncated", "deep", "malformed", "long-number",
+        "no-status"])
 def test_a_failed_start_reads_as_a_sentence(wine, library, tmp_path, fault, message):
     library.faults(dict(fault, path="^/api/device/start$"))
     started = time.monotonic()
