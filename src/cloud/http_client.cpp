@@ -71,13 +71,26 @@ bool SetTlsFloor(HINTERNET session) {
     return WinHttpSetOption(session, WINHTTP_OPTION_SECURE_PROTOCOLS, &protocols, sizeof protocols) != FALSE;
 }
 
+// Grows the body without leaving what it held in freed memory: the answer to
+// an approved sign-in carries the token.
+void GrowBody(std::string& body, size_t size) {
+    if (size > body.capacity()) {
+        std::string larger;
+        larger.reserve(size > 2 * body.capacity() ? size : 2 * body.capacity());
+        larger.assign(body);
+        SecureZeroMemory(body.data(), body.size());
+        body.swap(larger);
+    }
+    body.resize(size);
+}
+
 void ReadBody(HINTERNET request, std::string& body) {
     // The limit is tested before each chunk, so one chunk may carry the body past it.
     while (body.size() <= kResponseBodyLimit) {
         DWORD available = 0;
         if (!WinHttpQueryDataAvailable(request, &available) || available == 0) return;
         const size_t start = body.size();
-        body.resize(start + available);
+        GrowBody(body, start + available);
         DWORD read = 0;
         if (!WinHttpReadData(request, body.data() + start, available, &read)) read = 0;
         body.resize(start + read);
@@ -184,6 +197,11 @@ bool CallService(const std::wstring& method, const std::wstring& path, const voi
     message = ServiceFailureMessage(response.status, response.json);
     if (response.status == 401 && authorized) ForgetAccount();
     return false;
+}
+
+void WipeResponse(HttpResponse& response) {
+    Wipe(response.body);
+    WipeJson(response.json);
 }
 
 bool CallServiceJson(const std::wstring& method, const std::wstring& path, const std::string& jsonBody, bool authorized,

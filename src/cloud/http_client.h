@@ -27,6 +27,10 @@ bool CallService(const std::wstring& method, const std::wstring& path, const voi
                  const wchar_t* contentType, const std::string& sha256Hex, bool authorized, HttpResponse& response,
                  std::wstring& message);
 
+// Overwrites the body and every text of the parsed answer: for answers that
+// carried a secret.
+void WipeResponse(HttpResponse& response);
+
 // CallService with a JSON body ("application/json" unless the body is empty).
 bool CallServiceJson(const std::wstring& method, const std::wstring& path, const std::string& jsonBody, bool authorized,
                      HttpResponse& response, std::wstring& message);

@@ -104,7 +104,7 @@ private:
             ++p_;
             // A repeated key is read afresh into its one member.
             JsonValue& member = out.members[key];
-            member = JsonValue{};
+            WipeJson(member);
             if (!Value(member, level + 1)) return false;
             SkipSpace();
             if (p_ == end_) return false;
@@ -148,7 +148,15 @@ private:
         return value;
     }
 
+    // Bytes up to the closing quote: room for the text, which escapes only shorten.
+    size_t RawLength() const {
+        const char* q = p_ + 1;
+        while (q != end_ && *q != '"') q += (*q == '\\' && end_ - q >= 2) ? 2 : 1;
+        return static_cast<size_t>(q - (p_ + 1));
+    }
+
     bool String(std::string& out) {
+        out.reserve(RawLength());
         ++p_;
         for (;;) {
             if (p_ == end_) return false;
@@ -193,8 +201,24 @@ private:
 JsonValue ParseJson(const std::string& text) {
     JsonValue value;
     Parser parser(text);
-    if (!parser.Value(value, 0)) return JsonValue{};
+    if (!parser.Value(value, 0)) {
+        WipeJson(value);
+        return JsonValue{};
+    }
     return value;
+}
+
+void WipeText(std::string& text) {
+    volatile char* bytes = text.data();
+    for (size_t i = 0; i < text.size(); ++i) bytes[i] = 0;
+    text.clear();
+}
+
+void WipeJson(JsonValue& value) {
+    WipeText(value.text);
+    for (JsonValue& item : value.items) WipeJson(item);
+    for (auto& member : value.members) WipeJson(member.second);
+    value = JsonValue{};
 }
 
 const JsonValue& JsonNull() {
