@@ -41,6 +41,7 @@ add_library(ostrel_glue STATIC
   src/storage/log.cpp
   src/storage/monitors.cpp
   src/storage/settings.cpp
+  src/storage/whole_file.cpp
 )
 target_include_directories(ostrel_glue PUBLIC src)
 target_compile_options(ostrel_glue PRIVATE ${OSTREL_WARNINGS} -municode)

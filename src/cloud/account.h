@@ -14,7 +14,8 @@ std::mutex& AccountFileLock();
 
 // False for a missing, unreadable, foreign or damaged file.
 bool LoadAccount(Account& account);
-// Call with AccountFileLock held. False leaves any existing file alone.
+// Call with AccountFileLock held. The file is replaced whole; false leaves
+// any existing file alone.
 bool SaveAccount(const Account& account);
 // Local sign-out: deletes account.dat (a missing file is fine) and logs it.
 void ForgetAccount();

@@ -4,13 +4,16 @@
 #include <windows.h>
 
 #include <memory>
+#include <mutex>
 #include <thread>
 #include <vector>
 
 #include "app/shell.h"
 #include "app/signin_window.h"
+#include "cloud/account.h"
 #include "cloud/http_client.h"
 #include "common/posted.h"
+#include "common/unique_handle.h"
 #include "freed_memory.h"
 #include "win_test_support.h"
 
@@ -222,4 +225,34 @@ TEST_CASE("no copy of the token is left in freed memory: approved, refused and s
         CHECK(CallServiceJson(L"DELETE", L"/api/devices/self", "", true, response, message));
         CHECK(watch.Seen() == 0);
     }
+}
+
+TEST_CASE("account.dat is replaced whole, also while a reader has it open") {
+    ScratchFolder scratch;
+    DataDirOverride data(scratch.Path().c_str());
+    std::lock_guard<std::mutex> hold(AccountFileLock());
+    REQUIRE(SaveAccount({"first", "a@b.c", "W"}));
+    // A reader opens the file as LoadAccount does, and lets go a moment later.
+    UniqueHandle reader(CreateFileW(AccountFilePath().c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr,
+                                    OPEN_EXISTING, 0, nullptr));
+    REQUIRE(reader);
+    std::thread letGo([&reader] {
+        Sleep(300);
+        reader.Reset();
+    });
+    const bool saved = SaveAccount({"second", "a@b.c", "W"});
+    letGo.join();
+    CHECK(saved);
+    Account account;
+    CHECK(LoadAccount(account));
+    CHECK(account.token == "second");
+    WIN32_FIND_DATAW found{};
+    HANDLE search = FindFirstFileW((scratch / L"*.*").c_str(), &found);
+    int files = 0;
+    if (search != INVALID_HANDLE_VALUE) {
+        do files += (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) ? 0 : 1;
+        while (FindNextFileW(search, &found));
+        FindClose(search);
+    }
+    CHECK(files == 1);  // nothing left beside it
 }
