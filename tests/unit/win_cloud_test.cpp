@@ -12,6 +12,8 @@
 #include "app/signin_window.h"
 #include "cloud/account.h"
 #include "cloud/http_client.h"
+#include "cloud/upload_core.h"
+#include "cloud/uploads_file.h"
 #include "common/posted.h"
 #include "common/unique_handle.h"
 #include "freed_memory.h"
@@ -255,4 +257,37 @@ TEST_CASE("account.dat is replaced whole, also while a reader has it open") {
         FindClose(search);
     }
     CHECK(files == 1);  // nothing left beside it
+}
+
+TEST_CASE("uploads.txt keeps every entry with two writers at once and a program holding it a moment") {
+    ScratchFolder scratch;
+    DataDirOverride data(scratch.Path().c_str());
+    SetUploadId("C:\\old.mp4|10", "cap_old");
+    // Threads stand in for the tray program and the save self-test.
+    const auto add = [](char who) {
+        for (int i = 0; i < 40; ++i) SetUploadId(std::string("C:\\") + who + std::to_string(i) + ".mp4|1", who + std::to_string(i));
+    };
+    std::thread a(add, 'a'), b(add, 'b');
+    a.join();
+    b.join();
+    UniqueHandle holder(CreateFileW(UploadsFilePath().c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0,
+                                    nullptr));
+    REQUIRE(holder);
+    std::thread letGo([&holder] {
+        Sleep(300);
+        holder.Reset();
+    });
+    SetUploadId("C:\\new.mp4|5", "cap_new");
+    letGo.join();
+
+    const std::vector<std::string> lines = UploadLines(ReadBytes(UploadsFilePath()));
+    CHECK(lines.size() == 82);
+    int missing = 0;
+    for (const char who : {'a', 'b'}) {
+        for (int i = 0; i < 40; ++i)
+            missing += FindUploadId(std::string("C:\\") + who + std::to_string(i) + ".mp4|1") != who + std::to_string(i);
+    }
+    CHECK(missing == 0);
+    CHECK(FindUploadId("C:\\old.mp4|10") == "cap_old");
+    CHECK(FindUploadId("C:\\new.mp4|5") == "cap_new");
 }
