@@ -215,6 +215,33 @@ def test_a_silent_install_typed_at_a_command_prompt(wine, tmp_path):
     assert registration()["InstallLocation"] == ("REG_SZ", winpath(apps))
 
 
+def test_install_waits_for_a_starting_program_to_let_go_of_its_file(wine, data_dir, tmp_path):
+    apps, menu = tmp_path / "apps", tmp_path / "menu"
+    assert install(wine, apps, menu) == 0
+    program = apps / "OstrelWindows.exe"
+    program.write_bytes(b"an older program")
+    # The file is held as by a program that has no main window yet.
+    holder = subprocess.Popen(["wine", wine.exe("OstrelDriver.exe"), "hold-file", winpath(program), "120"],
+                              stdin=subprocess.DEVNULL, stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
+    installer = None
+    try:
+        assert holder.stdout.readline().strip() == b"holding"
+        installer = subprocess.Popen(["wine", wine.exe("OstrelSetup.exe"), "/S", "/dir", winpath(apps), "/startmenu",
+                                      winpath(menu)], env=wine.env, stdin=subprocess.DEVNULL,
+                                     stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        # Its first try has begun (the new file waits beside the old one); now a
+        # main window appears, and a later try closes it.
+        assert wait_until(lambda: (apps / "OstrelWindows.exe.new").exists(), 60)
+        running = wine.start_tray()
+        assert running.wait(timeout=30) == 0
+    finally:
+        holder.kill()
+        holder.wait(timeout=30)
+        code = installer.wait(timeout=90) if installer else None
+    assert code == 0
+    assert program.read_bytes() == (WINDOWS_BUILD / "OstrelWindows.exe").read_bytes()
+
+
 def test_default_folders(wine):
     # No menu entries on this machine for the shortcut in Wine's Start menu.
     env = {**wine.env, "WINEDLLOVERRIDES": wine.env.get("WINEDLLOVERRIDES", "") + ";winemenubuilder.exe=d"}
