@@ -41,6 +41,7 @@ add_library(ostrel_glue STATIC
   src/storage/log.cpp
   src/storage/monitors.cpp
   src/storage/settings.cpp
+  src/storage/whole_file.cpp
 )
 target_include_directories(ostrel_glue PUBLIC src)
 target_compile_options(ostrel_glue PRIVATE ${OSTREL_WARNINGS} -municode)
@@ -116,6 +117,7 @@ target_link_libraries(OstrelSetup PRIVATE ostrel_setup_glue)
 add_executable(OstrelUnitTests
   tests/unit/main.cpp
   ${OSTREL_CORE_TESTS}
+  tests/unit/freed_memory.cpp
   tests/unit/win_capture_test.cpp
   tests/unit/win_cloud_test.cpp
   tests/unit/win_resources_test.cpp
@@ -129,7 +131,7 @@ add_executable(OstrelUnitTests
 target_include_directories(OstrelUnitTests SYSTEM PRIVATE ${DOCTEST_INCLUDE_DIR})
 target_compile_options(OstrelUnitTests PRIVATE ${OSTREL_WARNINGS})
 target_link_options(OstrelUnitTests PRIVATE ${OSTREL_STATIC_RUNTIME})
-target_link_libraries(OstrelUnitTests PRIVATE ostrel_glue ostrel_setup_glue version)
+target_link_libraries(OstrelUnitTests PRIVATE ostrel_glue ostrel_setup_glue version ws2_32)
 # The resource tests read the programs built beside the tests.
 add_dependencies(OstrelUnitTests OstrelWindows OstrelWindowsTest OstrelSetup)
 add_test(NAME unit-windows COMMAND OstrelUnitTests)

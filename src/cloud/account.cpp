@@ -3,11 +3,11 @@
 #include <windows.h>
 #include <dpapi.h>
 
-#include "cloud/http_client.h"
 #include "cloud/utf8_core.h"
 #include "common/unique_handle.h"
 #include "storage/folders.h"
 #include "storage/log.h"
+#include "storage/whole_file.h"
 
 namespace {
 
@@ -62,13 +62,9 @@ bool SaveAccount(const Account& account) {
         CryptProtectData(&in, kBlobDescription, nullptr, nullptr, nullptr, CRYPTPROTECT_UI_FORBIDDEN, &blob);
     Wipe(plaintext);
     if (!protectedOk) return false;
-    bool ok = false;
-    UniqueHandle file(CreateFileW(AccountFilePath().c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                                  FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (file) {
-        DWORD written = 0;
-        ok = WriteFile(file.Get(), blob.pbData, blob.cbData, &written, nullptr) && written == blob.cbData;
-    }
+    // Replaced, never rewritten in place: a reader at this moment still finds
+    // a whole file, and so does the next start after a crash.
+    const bool ok = ReplaceWholeFile(AccountFilePath(), blob.pbData, blob.cbData);
     LocalFree(blob.pbData);
     return ok;
 }
@@ -98,15 +94,4 @@ std::wstring SignedInWorkspace() {
     if (!LoadAccount(account)) return {};
     Wipe(account.token);
     return Utf8ToWide(account.workspace);
-}
-
-void SignOut() {
-    Account account;
-    if (LoadAccount(account)) {
-        Wipe(account.token);
-        HttpResponse response;
-        std::wstring ignored;
-        CallServiceJson(L"DELETE", L"/api/devices/self", std::string(), true, response, ignored);
-    }
-    ForgetAccount();
 }

@@ -1,6 +1,7 @@
 #pragma once
 // The saved sign-in: account.dat in the data folder, protected for the current
-// Windows user. Nothing is cached: every question reads the file again.
+// Windows user. Nothing is cached: every question reads the file again. Only
+// a store: talking to the service is for the sign-in flows and the client.
 #include <mutex>
 #include <string>
 
@@ -13,7 +14,8 @@ std::mutex& AccountFileLock();
 
 // False for a missing, unreadable, foreign or damaged file.
 bool LoadAccount(Account& account);
-// Call with AccountFileLock held. False leaves any existing file alone.
+// Call with AccountFileLock held. The file is replaced whole; false leaves
+// any existing file alone.
 bool SaveAccount(const Account& account);
 // Local sign-out: deletes account.dat (a missing file is fine) and logs it.
 void ForgetAccount();
@@ -21,6 +23,3 @@ void ForgetAccount();
 bool IsSignedIn();
 std::wstring SignedInEmail();      // empty when signed out
 std::wstring SignedInWorkspace();  // empty when signed out
-// Tells the service (when signed in), then forgets the sign-in in every case,
-// so the computer is signed out even when the service is unreachable.
-void SignOut();

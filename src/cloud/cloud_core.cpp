@@ -11,28 +11,49 @@ bool StartsWith(std::wstring_view text, std::wstring_view prefix) {
 
 constexpr uint64_t kLongestCodeSeconds = 24 * 60 * 60;
 
+bool IsLoopbackTestServer(std::wstring_view value) {
+    constexpr std::wstring_view kScheme = L"http://";
+    if (!StartsWith(value, L"http://127.0.0.1:") && !StartsWith(value, L"http://localhost:")) return false;
+    // Host and port run to the first slash. Anything in them but digits after
+    // the colon (user information above all, "localhost:@other") would let
+    // the address name another host.
+    const std::wstring_view authority = value.substr(kScheme.size(), value.find(L'/', kScheme.size()) - kScheme.size());
+    for (const wchar_t c : authority.substr(authority.find(L':') + 1)) {
+        if (c < L'0' || c > L'9') return false;
+    }
+    return true;
+}
+
 }  // namespace
 
 std::wstring ChooseServiceBaseUrl(std::optional<std::wstring_view> envValue) {
-    if (envValue && (StartsWith(*envValue, L"http://127.0.0.1:") || StartsWith(*envValue, L"http://localhost:")))
-        return std::wstring(*envValue);
+    if (envValue && IsLoopbackTestServer(*envValue)) return std::wstring(*envValue);
     return kServiceOrigin;
 }
+
+bool IsTestServerHost(std::wstring_view host) { return host == L"127.0.0.1" || host == L"localhost"; }
 
 bool IsTestServerUrl(std::wstring_view baseUrl) { return !StartsWith(baseUrl, L"https://"); }
 
 std::wstring RequestHeaders(std::wstring_view contentType, const std::string* token, std::string_view sha256Hex) {
-    std::wstring headers = L"accept: application/json\r\n";
-    if (!contentType.empty()) headers.append(L"content-type: ").append(contentType).append(L"\r\n");
+    constexpr std::wstring_view kAccept = L"accept: application/json\r\n", kContentType = L"content-type: ",
+                                kAuthorization = L"authorization: Bearer ", kHash = L"x-sha256: ", kEnd = L"\r\n";
+    std::wstring headers;
+    // All the room at once: growing would free copies of the token.
+    headers.reserve(kAccept.size() + (contentType.empty() ? 0 : kContentType.size() + contentType.size() + kEnd.size()) +
+                    (token == nullptr ? 0 : kAuthorization.size() + token->size() + kEnd.size()) +
+                    (sha256Hex.empty() ? 0 : kHash.size() + sha256Hex.size() + kEnd.size()));
+    headers += kAccept;
+    if (!contentType.empty()) headers.append(kContentType).append(contentType).append(kEnd);
     if (token != nullptr) {
-        headers += L"authorization: Bearer ";
+        headers += kAuthorization;
         for (const char byte : *token) headers.push_back(static_cast<wchar_t>(static_cast<unsigned char>(byte)));
-        headers += L"\r\n";
+        headers += kEnd;
     }
     if (!sha256Hex.empty()) {
-        headers += L"x-sha256: ";
+        headers += kHash;
         for (const char c : sha256Hex) headers.push_back(static_cast<wchar_t>(static_cast<unsigned char>(c)));
-        headers += L"\r\n";
+        headers += kEnd;
     }
     return headers;
 }
@@ -114,7 +135,11 @@ bool IsWebAddress(std::wstring_view address) {
 }
 
 std::string AccountPlaintext(const Account& account) {
-    return account.token + '\n' + account.email + '\n' + account.workspace;
+    std::string plaintext;
+    // All the room at once: growing would free copies of the token.
+    plaintext.reserve(account.token.size() + account.email.size() + account.workspace.size() + 2);
+    plaintext.append(account.token).append(1, '\n').append(account.email).append(1, '\n').append(account.workspace);
+    return plaintext;
 }
 
 bool SplitAccountPlaintext(std::string_view plaintext, Account& account) {

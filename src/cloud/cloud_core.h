@@ -18,8 +18,11 @@ constexpr wchar_t kServiceOrigin[] = L"https://ostrel.nira.app";
 constexpr size_t kTestServerEnvBuffer = 512;
 
 // The base URL: the test server named in the environment (nullopt when unset)
-// when it is a plain-http loopback address with a port, else kServiceOrigin.
+// when it is a plain-http loopback address with a port and nothing else
+// before its path, else kServiceOrigin.
 std::wstring ChooseServiceBaseUrl(std::optional<std::wstring_view> envValue);
+// The only hosts a test server may have, as the platform splits its address.
+bool IsTestServerHost(std::wstring_view host);
 
 // True for any base URL that is not https: only a local test server.
 bool IsTestServerUrl(std::wstring_view baseUrl);
@@ -31,7 +34,7 @@ constexpr size_t kResponseBodyLimit = 1000000;
 // bytes are widened one to one; an absent token means an unauthorized call.
 std::wstring RequestHeaders(std::wstring_view contentType, const std::string* token, std::string_view sha256Hex);
 
-// The sentence for an HTTP status of 400 or more: the body's error.message,
+// The sentence for an answer that is no success: the body's error.message,
 // or "Ostrel's server answered <status>. Please try again.".
 std::wstring ServiceFailureMessage(int32_t status, const JsonValue& body);
 

@@ -38,6 +38,11 @@ bool StartDeviceSignIn(DeviceCode& code, std::wstring& message) {
 
 std::wstring PollDeviceToken(const DeviceCode& code, std::wstring& message) {
     HttpResponse response;
+    // An approved answer carries the token: none of it stays in freed memory.
+    struct WipedOnReturn {
+        HttpResponse& response;
+        ~WipedOnReturn() { WipeResponse(response); }
+    } wiped{response};
     if (!CallServiceJson(L"POST", L"/api/device/token", DeviceTokenBody(code.deviceCode), false, response, message))
         return StatusAfterFailedPoll(response.status);
     const std::wstring status = JsonText(JsonMember(response.json, "status"));
@@ -45,18 +50,30 @@ std::wstring PollDeviceToken(const DeviceCode& code, std::wstring& message) {
 
     Account account;
     if (!AccountFromTokenAnswer(response.json, account)) {
+        WipeText(account.token);
         message = kUnusableSignInMessage;
         return L"error";
     }
     std::lock_guard<std::mutex> hold(AccountFileLock());
     const bool saved = SaveAccount(account);
-    SecureZeroMemory(account.token.data(), account.token.size());
+    WipeText(account.token);
     if (!saved) {
         message = L"Windows couldn't protect the sign-in on this computer.";
         return L"error";
     }
     Log(L"cloud: signed in");
     return status;
+}
+
+void SignOut() {
+    Account account;
+    if (LoadAccount(account)) {
+        WipeText(account.token);
+        HttpResponse response;
+        std::wstring ignored;
+        CallServiceJson(L"DELETE", L"/api/devices/self", std::string(), true, response, ignored);
+    }
+    ForgetAccount();
 }
 
 void SignInWorker(SignInStopFlag stop, HWND signInWindow) {

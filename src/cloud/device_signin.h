@@ -25,6 +25,9 @@ bool StartDeviceSignIn(DeviceCode& code, std::wstring& message);
 // One poll: "pending", "approved" (the sign-in is saved), "denied", "error"
 // (message says why) or whatever other word the service answered.
 std::wstring PollDeviceToken(const DeviceCode& code, std::wstring& message);
+// Tells the service (when signed in), then forgets the sign-in in every case,
+// so the computer is signed out even when the service is unreachable.
+void SignOut();
 // The sign-in thread's body: posts CLOUD_SIGNIN_CODE, then CLOUD_SIGNIN_DONE,
 // to MainWindow; nothing at all once the stop flag is set.
 void SignInWorker(SignInStopFlag stop, HWND signInWindow);

@@ -1,22 +1,71 @@
 #include "cloud/json_core.h"
 
-#include <locale.h>
-#include <stdlib.h>
+#include <algorithm>
+#include <charconv>
+#include <limits>
 
 #include "cloud/utf8_core.h"
 
 namespace {
 
-// strtod under the classic locale, whatever locale the process has set: a
-// decimal comma locale must not change how the service's numbers read.
-double ClassicStrtod(const char* text, char** end) {
-#if defined(_WIN32)
-    static const _locale_t classic = _create_locale(LC_NUMERIC, "C");
-    return _strtod_l(text, end, classic);
-#else
-    static const locale_t classic = newlocale(LC_NUMERIC_MASK, "C", static_cast<locale_t>(nullptr));
-    return strtod_l(text, end, classic);
-#endif
+bool IsDigit(char c, bool hex) {
+    return (c >= '0' && c <= '9') || (hex && ((c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F')));
+}
+
+// Whether a number out of range lies above it rather than below: where its
+// first significant digit stands against the point, plus its exponent.
+bool AboveRange(const char* p, const char* end, bool hex) {
+    long long lead = 0;
+    bool point = false, significant = false;
+    for (; p != end; ++p) {
+        if (*p == '.') {
+            point = true;
+        } else if (!IsDigit(*p, hex)) {
+            break;
+        } else if (!point) {
+            significant = significant || *p != '0';
+            lead += significant ? 1 : 0;
+        } else if (!significant) {
+            significant = *p != '0';
+            lead -= significant ? 0 : 1;
+        }
+    }
+    long long exponent = 0;
+    bool negative = false;
+    if (p != end) ++p;  // the e or p; the number ends here otherwise
+    if (p != end && (*p == '+' || *p == '-')) negative = *p++ == '-';
+    for (; p != end && IsDigit(*p, false); ++p) exponent = std::min(exponent * 10 + (*p - '0'), 1LL << 40);
+    return (hex ? 4 * lead : lead) + (negative ? -exponent : exponent) > 0;
+}
+
+// A number as C's strtod reads it under the classic locale: white space, a
+// sign, then a decimal or hexadecimal ("0x") form, inf, infinity, nan or
+// nan(...), in any case; out of range gives infinity or zero with the sign.
+// Read here, the same in every build: the Windows C runtime's strtod knows
+// no inf, nan or hexadecimal forms. Returns the end of the number, or the
+// start when there is none.
+const char* ReadNumber(const char* start, const char* end, double& out) {
+    const char* p = start;
+    while (p != end && (*p == ' ' || (*p >= '\t' && *p <= '\r'))) ++p;
+    const bool negative = p != end && *p == '-';
+    if (p != end && (*p == '+' || *p == '-')) ++p;
+    if (p == end || *p == '+' || *p == '-') return start;
+    const bool hex = end - p >= 2 && p[0] == '0' && (p[1] == 'x' || p[1] == 'X');
+    double value = 0.0;
+    std::from_chars_result read{};
+    if (hex) {
+        read = p + 2 != end && p[2] != '-' ? std::from_chars(p + 2, end, value, std::chars_format::hex)
+                                           : std::from_chars_result{p + 2, std::errc::invalid_argument};
+        // "0x" without hexadecimal digits is the number 0 before the x.
+        if (read.ec == std::errc::invalid_argument) read = {p + 1, std::errc()};
+    } else {
+        read = std::from_chars(p, end, value);
+    }
+    if (read.ec == std::errc::invalid_argument) return start;
+    if (read.ec == std::errc::result_out_of_range)
+        value = AboveRange(hex ? p + 2 : p, read.ptr, hex) ? std::numeric_limits<double>::infinity() : 0.0;
+    out = negative ? -value : value;
+    return read.ptr;
 }
 
 void AppendUtf8(std::string& out, uint32_t cp) {
@@ -66,11 +115,9 @@ public:
             return true;
         }
         if (Literal("null")) return true;
-        char* stop = nullptr;
-        const double number = ClassicStrtod(p_, &stop);
+        const char* stop = ReadNumber(p_, end_, out.number);
         if (stop == p_) return false;
         out.kind = JsonKind::Number;
-        out.number = number;
         p_ = stop;
         return true;
     }
@@ -104,7 +151,7 @@ private:
             ++p_;
             // A repeated key is read afresh into its one member.
             JsonValue& member = out.members[key];
-            member = JsonValue{};
+            WipeJson(member);
             if (!Value(member, level + 1)) return false;
             SkipSpace();
             if (p_ == end_) return false;
@@ -148,7 +195,15 @@ private:
         return value;
     }
 
+    // Bytes up to the closing quote: room for the text, which escapes only shorten.
+    size_t RawLength() const {
+        const char* q = p_ + 1;
+        while (q != end_ && *q != '"') q += (*q == '\\' && end_ - q >= 2) ? 2 : 1;
+        return static_cast<size_t>(q - (p_ + 1));
+    }
+
     bool String(std::string& out) {
+        out.reserve(RawLength());
         ++p_;
         for (;;) {
             if (p_ == end_) return false;
@@ -193,8 +248,24 @@ private:
 JsonValue ParseJson(const std::string& text) {
     JsonValue value;
     Parser parser(text);
-    if (!parser.Value(value, 0)) return JsonValue{};
+    if (!parser.Value(value, 0)) {
+        WipeJson(value);
+        return JsonValue{};
+    }
     return value;
+}
+
+void WipeText(std::string& text) {
+    volatile char* bytes = text.data();
+    for (size_t i = 0; i < text.size(); ++i) bytes[i] = 0;
+    text.clear();
+}
+
+void WipeJson(JsonValue& value) {
+    WipeText(value.text);
+    for (JsonValue& item : value.items) WipeJson(item);
+    for (auto& member : value.members) WipeJson(member.second);
+    value = JsonValue{};
 }
 
 const JsonValue& JsonNull() {

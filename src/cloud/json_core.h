@@ -26,8 +26,15 @@ struct JsonValue {
 constexpr int kJsonMaxDepth = 32;
 
 // Parses from the start of the text; bytes after the first complete value are
-// ignored. Any failure gives a fresh Null value.
+// ignored. Any failure gives a fresh Null value. A text is read into memory of
+// its final size, so a secret in it leaves no copies behind in freed memory.
 JsonValue ParseJson(const std::string& text);
+
+// Overwrites every text in the value, its items and members with zero bytes
+// and leaves it Null: for answers that carried a secret.
+void WipeJson(JsonValue& value);
+// Overwrites the bytes with zeros and empties the text.
+void WipeText(std::string& text);
 
 // The one process-wide Null value that failed lookups return; read-only.
 const JsonValue& JsonNull();

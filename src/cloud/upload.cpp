@@ -18,6 +18,7 @@ namespace {
 
 constexpr wchar_t kPartTooLarge[] = L"Ostrel's server asked for parts larger than this computer can send.";
 constexpr wchar_t kNoCaptureId[] = L"Ostrel's server didn't register the capture. Please try again.";
+constexpr wchar_t kUnreadable[] = L"The capture couldn't be read to the end.";
 
 // The id goes into request paths as it is: each byte one character.
 std::wstring Widened(const std::string& id) { return std::wstring(id.begin(), id.end()); }
@@ -63,7 +64,13 @@ bool ReadFully(HANDLE file, uint8_t* buffer, uint32_t length) {
 
 // One part, with up to four attempts for failures worth another try.
 bool SendPart(const std::string& id, uint64_t number, const uint8_t* bytes, uint32_t length, std::wstring& message) {
+    // A part never goes without its hash; one that cannot be worked out is a
+    // part that could not be read.
     const std::string hash = Sha256Hex(bytes, length);
+    if (hash.empty()) {
+        message = kUnreadable;
+        return false;
+    }
     const std::wstring path = L"/api/captures/" + Widened(id) + L"/parts/" + std::to_wstring(number);
     for (int attempt = 0; attempt < kPartAttempts; ++attempt) {
         HttpResponse response;
@@ -156,7 +163,7 @@ bool UploadCapture(const std::wstring& path, const UploadProgress& progress, std
     for (uint64_t number = 1; number <= count; ++number) {
         const PartRange part = PartOf(size, partSize, number);
         if (!ReadFully(file.Get(), buffer.data(), part.length)) {
-            message = L"The capture couldn't be read to the end.";
+            message = kUnreadable;
             return false;
         }
         if (received.count(number) == 0 && !SendPart(id, number, buffer.data(), part.length, message)) return false;

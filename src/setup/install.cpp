@@ -10,6 +10,11 @@
 
 namespace {
 
+constexpr wchar_t kStillRunningMessage[] =
+    L"Ostrel is still running. Close it from its tray icon, then run the installer again.";
+constexpr int kWriteAttempts = 20;
+constexpr DWORD kWritePauseMs = 500;
+
 // The per-user programs folder + "\NIRA Ostrel". Some systems (Wine among
 // them) do not resolve the per-user programs folder; its usual place below
 // the local application data is taken then.
@@ -55,15 +60,23 @@ int Install(const SetupOptions& options) {
     }
 
     if (!CloseRunningApp(options.reg_key)) {
-        if (!options.silent) {
-            SetupMessage(L"Ostrel is still running. Close it from its tray icon, then run the installer again.",
-                         MB_OK | MB_ICONWARNING);
-        }
+        if (!options.silent) SetupMessage(kStillRunningMessage, MB_OK | MB_ICONWARNING);
         return SETUP_STILL_RUNNING;
     }
 
     if (!folder.empty()) SHCreateDirectoryExW(nullptr, folder.c_str(), nullptr);
-    if (folder.empty() || !ExtractApp(layout.programPath)) {
+    // A program that is still starting holds its file before its main window
+    // exists: try again for a few seconds, closing whatever window has come.
+    bool written = !folder.empty() && ExtractApp(layout.programPath);
+    for (int attempt = 0; !written && !folder.empty() && attempt < kWriteAttempts; ++attempt) {
+        Sleep(kWritePauseMs);
+        if (!CloseRunningApp(options.reg_key)) {
+            if (!options.silent) SetupMessage(kStillRunningMessage, MB_OK | MB_ICONWARNING);
+            return SETUP_STILL_RUNNING;
+        }
+        written = ExtractApp(layout.programPath);
+    }
+    if (!written) {
         if (!options.silent) {
             SetupMessage(L"Ostrel could not be written to " + folder + L". Check there is free space and try again.",
                          MB_OK | MB_ICONERROR);

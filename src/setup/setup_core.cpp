@@ -27,6 +27,8 @@ uint32_t ProcessIdValue(std::wstring_view text) {
     return static_cast<uint32_t>(value);
 }
 
+bool IsBlank(wchar_t c) { return c == L' ' || c == L'\t'; }
+
 bool IsSeparator(wchar_t c) { return c == L'\\' || c == L'/'; }
 
 bool IsDriveRoot(std::wstring_view path) { return path.size() == 3 && path[1] == L':' && IsSeparator(path[2]); }
@@ -41,6 +43,56 @@ bool IsPlainKeyName(std::wstring_view name) {
         if (!letter && !digit) return false;
     }
     return true;
+}
+
+std::vector<std::wstring> SplitSetupCommandLine(std::wstring_view line) {
+    std::vector<std::wstring> args;
+    size_t i = 0;
+    // The program's path: quoted or up to the first blank, without escapes.
+    if (i < line.size() && line[i] == L'"') {
+        const size_t close = line.find(L'"', 1);
+        args.emplace_back(line.substr(1, close == std::wstring_view::npos ? std::wstring_view::npos : close - 1));
+        i = close == std::wstring_view::npos ? line.size() : close + 1;
+    } else {
+        while (i < line.size() && !IsBlank(line[i])) ++i;
+        args.emplace_back(line.substr(0, i));
+    }
+    while (i < line.size() && !IsBlank(line[i])) ++i;
+
+    std::wstring current;
+    bool quoted = false, started = false;
+    for (; i < line.size(); ++i) {
+        const wchar_t c = line[i];
+        if (c == L'\\') {
+            size_t run = 0;
+            while (i + run < line.size() && line[i + run] == L'\\') ++run;
+            const size_t quote = i + run;
+            if (quote == line.size() || line[quote] != L'"') {
+                current.append(run, L'\\');
+            } else if (run % 2 == 1 && (quote + 1 == line.size() || IsBlank(line[quote + 1]))) {
+                current.append(run / 2 + 1, L'\\');  // as typed: the quote ends the value
+                quoted = false;
+            } else {
+                current.append(run / 2, L'\\');
+                if (run % 2 == 1) current += L'"';
+                else quoted = !quoted;
+            }
+            i = quote == line.size() || line[quote] != L'"' ? quote - 1 : quote;
+            started = true;
+        } else if (c == L'"') {
+            quoted = !quoted;
+            started = true;
+        } else if (IsBlank(c) && !quoted) {
+            if (started) args.push_back(std::move(current));
+            current.clear();
+            started = false;
+        } else {
+            current += c;
+            started = true;
+        }
+    }
+    if (started) args.push_back(std::move(current));
+    return args;
 }
 
 SetupOptions ParseSetupOptions(const std::vector<std::wstring>& args) {

@@ -29,6 +29,14 @@ struct SetupOptions {
     std::wstring reg_key = kDefaultRegKey;
 };
 
+// The command line split by the shell's rules (CommandLineToArgvW), with one
+// difference for folders typed as "C:\My Apps\": backslashes followed by a
+// quote that the shell would keep as a character, when the quote ends a value
+// (the line ends or a space or tab follows), stay backslashes and the quote
+// closes the value. The shell would put the quote and everything after it,
+// switches included, into the value.
+std::vector<std::wstring> SplitSetupCommandLine(std::wstring_view line);
+
 // Argument 0 is the program path. Switch names match without regard to case;
 // a switch that takes a value is ignored when nothing follows it; anything
 // else is ignored. A registration key name other than letters and digits

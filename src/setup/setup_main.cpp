@@ -4,13 +4,12 @@
 #include <windows.h>
 #include <objbase.h>
 
-#include "common/command_line_args.h"
 #include "setup/setup.h"
 
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
     // The shell link is an apartment-threaded object.
     const HRESULT com = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
-    const SetupOptions options = ParseSetupOptions(CommandLineArguments());
+    const SetupOptions options = ParseSetupOptions(SplitSetupCommandLine(GetCommandLineW()));
     const int exitCode = options.uninstall ? Uninstall(options) : Install(options);
     if (SUCCEEDED(com)) CoUninitialize();
     return exitCode;

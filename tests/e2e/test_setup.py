@@ -193,6 +193,55 @@ def test_a_program_file_in_use_is_reported_and_nothing_is_removed(wine, tmp_path
     assert not apps.exists() and registration() is None
 
 
+def test_a_silent_install_typed_at_a_command_prompt(wine, tmp_path):
+    apps, menu = tmp_path / "my apps" / "NIRA Ostrel", tmp_path / "my menu"
+    # As people type it: the folder with a backslash right before its closing
+    # quote, which the shell's rules read as a quote inside the value, so the
+    # value would swallow /S.
+    batch = tmp_path / "install.bat"
+    batch.write_bytes((f'"{winpath(WINDOWS_BUILD / "OstrelSetup.exe")}" /startmenu "{winpath(menu)}" '
+                       f'/dir "{winpath(apps)}\\" /S\r\nexit /b %errorlevel%\r\n').encode())
+    process = subprocess.Popen(["wine", "cmd", "/c", winpath(batch)], env=wine.env, stdin=subprocess.DEVNULL,
+                               stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    try:
+        code = process.wait(timeout=90)
+    except subprocess.TimeoutExpired:
+        # A question is waiting for an answer: turn it down and fail.
+        wine.driver("answer", "NIRA Ostrel", 2, 10, winpath(tmp_path / "box.txt"))
+        process.wait(timeout=60)
+        pytest.fail("the silent install asked a question")
+    assert code == 0
+    assert (apps / "OstrelWindows.exe").exists() and (menu / "NIRA Ostrel.lnk").exists()
+    assert registration()["InstallLocation"] == ("REG_SZ", winpath(apps))
+
+
+def test_install_waits_for_a_starting_program_to_let_go_of_its_file(wine, data_dir, tmp_path):
+    apps, menu = tmp_path / "apps", tmp_path / "menu"
+    assert install(wine, apps, menu) == 0
+    program = apps / "OstrelWindows.exe"
+    program.write_bytes(b"an older program")
+    # The file is held as by a program that has no main window yet.
+    holder = subprocess.Popen(["wine", wine.exe("OstrelDriver.exe"), "hold-file", winpath(program), "120"],
+                              stdin=subprocess.DEVNULL, stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
+    installer = None
+    try:
+        assert holder.stdout.readline().strip() == b"holding"
+        installer = subprocess.Popen(["wine", wine.exe("OstrelSetup.exe"), "/S", "/dir", winpath(apps), "/startmenu",
+                                      winpath(menu)], env=wine.env, stdin=subprocess.DEVNULL,
+                                     stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        # Its first try has begun (the new file waits beside the old one); now a
+        # main window appears, and a later try closes it.
+        assert wait_until(lambda: (apps / "OstrelWindows.exe.new").exists(), 60)
+        running = wine.start_tray()
+        assert running.wait(timeout=30) == 0
+    finally:
+        holder.kill()
+        holder.wait(timeout=30)
+        code = installer.wait(timeout=90) if installer else None
+    assert code == 0
+    assert program.read_bytes() == (WINDOWS_BUILD / "OstrelWindows.exe").read_bytes()
+
+
 def test_default_folders(wine):
     # No menu entries on this machine for the shortcut in Wine's Start menu.
     env = {**wine.env, "WINEDLLOVERRIDES": wine.env.get("WINEDLLOVERRIDES", "") + ";winemenubuilder.exe=d"}

@@ -125,7 +125,10 @@ def test_poll_answered_503_ends_the_signin_at_once(wine, library, tmp_path):
     ({"status": 200, "body": "[" * 100_000, "content_type": "application/json"}, NO_CODE),
     ({"status": 200, "body": "{\"device_code\":\"abc\",}", "content_type": "application/json"}, NO_CODE),
     ({"status": 200, "body": "9", "size": 999_000, "content_type": "application/json"}, NO_CODE),
-], ids=["503-html", "502-huge-html", "404-message", "dropped", "huge-json", "truncated", "deep", "malformed", "long-number"])
+    # A status line without a number is no answer, not a success.
+    ({"raw": "HTTP/1.1 xyz Fine\r\ncontent-type: application/json\r\ncontent-length: 2\r\n\r\n{}"}, REACH),
+], ids=["503-html", "502-huge-html", "404-message", "dropped", "huge-json", "truncated", "deep", "malformed", "long-number",
+        "no-status"])
 def test_a_failed_start_reads_as_a_sentence(wine, library, tmp_path, fault, message):
     library.faults(dict(fault, path="^/api/device/start$"))
     started = time.monotonic()
@@ -158,3 +161,13 @@ def test_damaged_file_401_and_unreachable_server_all_end_signed_out(wine, librar
     assert sign_out(wine, url) == 0
     assert not account.exists()
     assert time.monotonic() - started < 30
+
+
+def test_a_test_server_address_that_names_another_host_is_ignored(wine, library, tmp_path):
+    assert sign_in(wine, library, tmp_path)[0] == 0
+    # WinHTTP would read "localhost:" as user information and go to 127.0.0.2.
+    port = library.other_url.rsplit(":", 1)[1]
+    assert sign_out(wine, f"http://localhost:@127.0.0.2:{port}") == 0
+    assert library.reached_other() == []
+    # The sign-out went to the service's own origin instead: nothing here either.
+    assert library.journal("/api/devices/self") == []

@@ -15,6 +15,9 @@ class LibraryServer:
                                         stdin=subprocess.DEVNULL, stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
         self.url = self.process.stdout.readline().decode().strip()
         assert self.url.startswith("http://127.0.0.1:"), "the library test server did not start"
+        # The same library on 127.0.0.2: another origin, which nothing should reach.
+        self.other_url = self.process.stdout.readline().decode().strip()
+        assert self.other_url.startswith("http://127.0.0.2:"), "the second listener did not start"
 
     def stop(self):
         if self.process.poll() is None:
@@ -42,6 +45,10 @@ class LibraryServer:
             entry["header"] = {k.lower(): v for k, v in entry["headers"]}
             entry["body"] = base64.b64decode(entry.get("body_b64", ""))
         return [e for e in entries if path is None or e["path"] == path]
+
+    def reached_other(self):
+        """Requests that arrived at the second listener."""
+        return [e for e in self.journal() if e["listener"] == self.other_url]
 
     def state(self):
         return self.control("/_test/state")

@@ -5,7 +5,10 @@ end-to-end tests and for trying the program by hand.
     /usr/bin/python3 tests/server/library_server.py [--port N] [--signin approve|deny|expire|manual] ...
 
 The first line it prints is its base URL (a port it picked unless --port is
-given); point the program at it with OSTREL_TEST_SERVER set to that URL.
+given); point the program at it with OSTREL_TEST_SERVER set to that URL. The
+second line is the address of a second listener on 127.0.0.2 that answers the
+same API (empty when that address cannot be had): another origin, for checking
+that nothing meant for the first one reaches it.
 
 Library API: POST /api/device/start, POST /api/device/token, DELETE
 /api/devices/self, POST /api/captures/uploads, GET /api/captures/ID/upload,
@@ -14,7 +17,8 @@ are checked, part hashes and lengths are checked, parts are stored on disk
 and a completed capture is assembled there.
 
 Control API for tests (never journalled):
-    GET  /_test/journal    every library request: method, path, headers in order, body
+    GET  /_test/journal    every library request: method, path, headers in order, body,
+                           and the listener (base URL) it arrived at
     GET  /_test/state      issued tokens, device codes and captures (with the
                            assembled file's path and SHA-256)
     POST /_test/settings   JSON object merged into the settings (see DEFAULTS)
@@ -65,8 +69,10 @@ class Fault:
         default 1, -1 for all);
         delay (seconds before answering), close (drop the connection unanswered),
         status with json or body (+ content_type, size to repeat the body up to
-        that many bytes) as the answer, or pad (bytes of a "pad" member appended
-        to the normal JSON answer)."""
+        that many bytes, location for a Location header) as the answer, raw
+        (text sent as the whole answer, status line included, then the
+        connection closed), or pad (bytes of a "pad" member appended to the
+        normal JSON answer)."""
 
     def __init__(self, rule):
         self.rule = dict(rule)
@@ -289,7 +295,8 @@ class Handler(BaseHTTPRequestHandler):
         if path == "/device":
             return self.device_page(method)
         library = self.library
-        entry = {"time": time.time(), "method": method, "path": self.path, "headers": list(self.headers.items()),
+        entry = {"time": time.time(), "listener": self.server.base_url, "method": method, "path": self.path,
+                 "headers": list(self.headers.items()),
                  "size": len(self.body), "sha256": hashlib.sha256(self.body).hexdigest()}
         if len(self.body) <= JOURNAL_BODY_LIMIT:
             entry["body_b64"] = base64.b64encode(self.body).decode()
@@ -303,14 +310,20 @@ class Handler(BaseHTTPRequestHandler):
             entry["answer"] = "closed"
             self.close_connection = True
             return
+        if fault and "raw" in fault:
+            entry["answer"] = "raw"
+            self.wfile.write(fault["raw"].encode())
+            self.close_connection = True
+            return
         if fault and "status" in fault:
             status = int(fault["status"])
+            extra = {"location": fault["location"]} if "location" in fault else {}
             if "json" in fault:
-                return self.answer(status, fault["json"], entry)
+                return self.answer(status, fault["json"], entry, extra)
             body = fault.get("body", "").encode()
             if fault.get("size") and body:
                 body = (body * (int(fault["size"]) // len(body) + 1))[:int(fault["size"])]
-            return self.answer_bytes(status, body, fault.get("content_type", "text/html"), entry)
+            return self.answer_bytes(status, body, fault.get("content_type", "text/html"), entry, extra)
 
         status, answer = self.route(method, path)
         if fault and fault.get("pad") and isinstance(answer, dict):
@@ -350,14 +363,16 @@ class Handler(BaseHTTPRequestHandler):
         with self.library.lock:
             return token if token in self.library.tokens else None
 
-    def answer(self, status, obj, entry=None):
+    def answer(self, status, obj, entry=None, headers=None):
         body = b"" if obj is None else json.dumps(obj).encode()
-        self.answer_bytes(status, body, "application/json", entry)
+        self.answer_bytes(status, body, "application/json", entry, headers)
 
-    def answer_bytes(self, status, body, content_type, entry=None):
+    def answer_bytes(self, status, body, content_type, entry=None, headers=None):
         if entry is not None:
             entry["answer"] = status
         self.send_response(status)
+        for name, value in (headers or {}).items():
+            self.send_header(name, value)
         if body or status != 204:
             self.send_header("content-type", content_type)
             self.send_header("content-length", str(len(body)))
@@ -404,14 +419,26 @@ class Handler(BaseHTTPRequestHandler):
         return self.answer_bytes(200, page.encode(), "text/html")
 
 
+def listen(address, port, handler):
+    server = ThreadingHTTPServer((address, port), handler)
+    server.daemon_threads = True
+    server.base_url = f"http://{address}:{server.server_address[1]}"
+    return server
+
+
 def make_server(port=0, store=None, settings=None, quiet=True):
+    """The server on 127.0.0.1, and a second listener of the same library on
+    127.0.0.2 (None where that address cannot be had)."""
     store = store or tempfile.mkdtemp(prefix="ostrel-library-")
     library = Library(store, settings or {})
     handler = type("LibraryHandler", (Handler,), {"library": library, "quiet": quiet})
-    server = ThreadingHTTPServer(("127.0.0.1", port), handler)
-    server.daemon_threads = True
-    library.base_url = f"http://127.0.0.1:{server.server_address[1]}"
-    return server, library
+    server = listen("127.0.0.1", port, handler)
+    library.base_url = server.base_url
+    try:
+        other = listen("127.0.0.2", 0, handler)
+    except OSError:
+        other = None
+    return server, library, other
 
 
 def main():
@@ -426,14 +453,19 @@ def main():
     args = parser.parse_args()
     settings = {"signin": args.signin, "approve_after": args.approve_after, "interval": args.interval,
                 "part_size": args.part_size}
-    server, library = make_server(args.port, args.store, settings, quiet=not args.verbose)
+    server, library, other = make_server(args.port, args.store, settings, quiet=not args.verbose)
     print(library.base_url, flush=True)
+    print(other.base_url if other else "", flush=True)
+    if other:
+        threading.Thread(target=other.serve_forever, daemon=True).start()
     try:
         server.serve_forever()
     except KeyboardInterrupt:
         pass
     finally:
         server.server_close()
+        if other:
+            other.server_close()
 
 
 if __name__ == "__main__":

@@ -1,6 +1,9 @@
 #include <doctest.h>
 
 #include <clocale>
+#include <cmath>
+#include <limits>
+#include <optional>
 #include <string>
 
 #include "cloud/json_core.h"
@@ -10,6 +13,14 @@ namespace {
 bool IsNull(const std::string& text) {
     const JsonValue v = ParseJson(text);
     return v.kind == JsonKind::Null && v.items.empty() && v.members.empty() && v.text.empty();
+}
+
+// The number a text reads as when it is the whole element of an array;
+// none when the number does not take the text whole.
+std::optional<double> Element(const std::string& text) {
+    const JsonValue v = ParseJson("[" + text + "]");
+    if (v.kind != JsonKind::Array || v.items.size() != 1 || v.items[0].kind != JsonKind::Number) return std::nullopt;
+    return v.items[0].number;
 }
 
 std::string Nested(int depth, const std::string& inner) {
@@ -78,6 +89,43 @@ TEST_CASE("lookups: a missing key or a non-object gives the shared Null") {
     // A repeated key keeps one member, read afresh from its later text.
     CHECK(JsonMember(v, "n").kind == JsonKind::Object);
     CHECK(JsonMember(v, "n").number == 0.0);
+}
+
+// The Windows C runtime's strtod knows no inf, nan or hexadecimal forms; this
+// runs in both builds.
+TEST_CASE("numbers read as C's strtod reads them, in every build") {
+    constexpr double inf = std::numeric_limits<double>::infinity();
+    for (const char* text : {"inf", "INF", "+Infinity", "infinity"}) CHECK(Element(text) == inf);
+    CHECK(Element("-inf") == -inf);
+    for (const char* text : {"nan", "NaN", "-nan", "nan()", "nan(0x1F_a)"}) {
+        INFO(text);
+        CHECK((Element(text) && std::isnan(*Element(text))));
+    }
+    CHECK(Element("0x1p3") == 8.0);
+    CHECK(Element("0X.8P1") == 1.0);
+    CHECK(Element("-0x1.8p1") == -3.0);
+    CHECK(Element("0x10") == 16.0);
+    CHECK(Element(".5") == 0.5);
+    CHECK(Element("5.") == 5.0);
+    CHECK(Element("0.1") == 0.1);
+    CHECK(Element("2.2250738585072011e-308") == 2.2250738585072011e-308);
+    // Out of range: infinity above, zero (with its sign) below.
+    CHECK(Element("1e400") == inf);
+    CHECK(Element("-1" + std::string(400, '0')) == -inf);
+    CHECK(Element("0x1p99999") == inf);
+    CHECK(Element("4.9e-324") == std::numeric_limits<double>::denorm_min());
+    for (const std::string& text : {std::string("1e-400"), "0." + std::string(400, '0') + "1", std::string("0x1p-99999")}) {
+        INFO(text);
+        CHECK((Element(text) == 0.0 && !std::signbit(*Element(text))));
+    }
+    CHECK(std::signbit(Element("-1e-400").value_or(1.0)));
+    // Only the longest form strtod takes is read: the rest stays.
+    for (const char* text : {"infinit", "nan(", "nan(a-b)", "0x", "0x1p", "1e", "1e+", "+-7", "- 7", "--7", "0x1.8q"}) {
+        INFO(text);
+        CHECK_FALSE(Element(text));
+    }
+    CHECK(ParseJson("0x").number == 0.0);
+    CHECK(ParseJson("infinit").number == inf);
 }
 
 TEST_CASE("numbers read the same under a decimal-comma locale") {

@@ -58,6 +58,26 @@ TEST_CASE("installer command line") {
     }
 }
 
+TEST_CASE("the command line as typed at a command prompt") {
+    using Args = std::vector<std::wstring>;
+    // A folder typed with a backslash before its closing quote: the quote ends
+    // the value instead of swallowing the switches after it.
+    const Args typed = SplitSetupCommandLine(L"\"C:\\Down\\OstrelSetup.exe\" /dir \"C:\\My Apps\\\" /S");
+    CHECK(typed == Args{L"C:\\Down\\OstrelSetup.exe", L"/dir", L"C:\\My Apps\\", L"/S"});
+    const SetupOptions o = ParseSetupOptions(typed);
+    CHECK((o.silent && TrimTrailingSeparators(o.dir) == L"C:\\My Apps"));
+    CHECK(SplitSetupCommandLine(L"setup /dir \"C:\\A B\\\" /startmenu \"C:\\M N\\\"\t/S") ==
+          Args{L"setup", L"/dir", L"C:\\A B\\", L"/startmenu", L"C:\\M N\\", L"/S"});
+    CHECK(SplitSetupCommandLine(L"setup /dir C:\\A\\\"") == Args{L"setup", L"/dir", L"C:\\A\\"});
+    // Everywhere else the shell's rules.
+    CHECK(SplitSetupCommandLine(L"C:\\x\\setup.exe  a\\\\b \"c d\" e\\\"f \"g\\\\\" \"\" h\"i j\"k") ==
+          Args{L"C:\\x\\setup.exe", L"a\\\\b", L"c d", L"e\"f", L"g\\", L"", L"hi jk"});
+    // The hand-off line comes back as it was made.
+    const SetupOptions handed =
+        ParseSetupOptions(SplitSetupCommandLine(HandOffCommandLine(L"C:\\T\\c.exe", L"D:\\", L"Test2", 7, true)));
+    CHECK((handed.uninstall && handed.silent && handed.dir == L"D:\\" && handed.reg_key == L"Test2" && handed.parent_pid == 7));
+}
+
 TEST_CASE("installed paths keep a drive root whole") {
     CHECK(TrimTrailingSeparators(L"C:\\Apps\\Ostrel\\\\") == L"C:\\Apps\\Ostrel");
     CHECK(TrimTrailingSeparators(L"C:\\") == L"C:\\");

@@ -1,6 +1,10 @@
 #include <doctest.h>
 
+#include <windows.h>
+#include <shellapi.h>
+
 #include <string>
+#include <vector>
 
 #include "setup/setup.h"
 
@@ -66,4 +70,16 @@ TEST_CASE("stored texts that fill the read buffer") {
     // A shorter text without its terminator, and an odd byte count, keep their whole characters.
     RegSetValueExW(key.Get(), L"Odd", 0, REG_SZ, reinterpret_cast<const BYTE*>(L"abc"), 5);
     CHECK(ReadRegString(key.Get(), L"Odd") == L"ab");
+}
+
+TEST_CASE("the installer splits a command line as the shell does, but for a folder's closing backslash") {
+    for (const wchar_t* line : {L"\"C:\\P Q\\setup.exe\" /S /dir \"C:\\A B\" x", L"setup a\\\\b \"c d\" e\\\"f \"g\\\\\" h\"i j\"k",
+                                L"setup \"\" /dir \"D:\\\\\" /regkey K\t/parent 12", L"setup a\\\"b c\\\\\\\"d"}) {
+        int count = 0;
+        LPWSTR* argv = CommandLineToArgvW(line, &count);
+        REQUIRE(argv != nullptr);
+        const std::vector<std::wstring> shell(argv, argv + count);
+        LocalFree(argv);
+        CHECK(SplitSetupCommandLine(line) == shell);
+    }
 }
