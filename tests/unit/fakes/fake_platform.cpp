@@ -679,6 +679,11 @@ int WriterRecord::VideoSamples() const {
     return count;
 }
 
+int FakePlatform::NewestWriterPictures() {
+    std::lock_guard<std::mutex> hold(seen.lock);
+    return seen.writers.empty() ? 0 : seen.writers.back().VideoSamples();
+}
+
 FakePlatform* Current() { return current; }
 
 int BorderlessRequests() { return borderlessRequests.load(); }

@@ -118,6 +118,8 @@ public:
     void FireFrame();
     // Waits until no thread of the fakes is running any more.
     void Quiesce();
+    // Video pictures the newest sink writer has taken so far.
+    int NewestWriterPictures();
 
     // The byte the fake video processor writes at (x, y) of its NV12 output.
     static uint8_t PatternAt(int x, int y) { return static_cast<uint8_t>(x + 3 * y); }
