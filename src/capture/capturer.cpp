@@ -107,6 +107,17 @@ bool Capturer::WithLatestFrame(const std::function<bool(ID3D11Texture2D*, int32_
     return used;
 }
 
+bool Capturer::CopyLatestPixels(std::vector<uint8_t>& pixels, int32_t& width, int32_t& height) {
+    if (!state_) return false;
+    std::lock_guard<std::mutex> lock(state_->frameLock);
+    if (state_->pixels.empty()) return false;
+    pixels = state_->pixels;
+    width = state_->pixelsWidth;
+    height = state_->pixelsHeight;
+    SetEvent(state_->frameTaken.Get());
+    return true;
+}
+
 bool Capturer::CopyLatestFrame(ComPtr<ID3D11Texture2D>& texture, int32_t& width, int32_t& height) {
     return WithLatestFrame([&](ID3D11Texture2D* latest, int32_t w, int32_t h) {
         if (!texture || width != w || height != h) {

@@ -73,6 +73,10 @@ public:
     // Runs `use` on the newest frame under the frame lock; false before the
     // first frame or without a capture.
     bool WithLatestFrame(const std::function<bool(ID3D11Texture2D* latest, int32_t width, int32_t height)>& use);
+    // Copies the newest frame when it is kept in memory (the screen-copy
+    // stand-in's frames), so a short-lived thread can read it without the
+    // device; false for frames that only a texture holds.
+    bool CopyLatestPixels(std::vector<uint8_t>& pixels, int32_t& width, int32_t& height);
     void Stop();
     bool Running() const { return state_ != nullptr; }
 

@@ -69,5 +69,12 @@ public:
     // Converts the source it was built for into `out` (width x height x 3 / 2
     // bytes, tightly packed NV12). A failure passes this frame slot only.
     virtual HRESULT Convert(uint8_t* out) = 0;
+    // Converts a frame kept in memory (B8G8R8A8 rows of sourceWidth * 4
+    // bytes) the same way, without the device. Only converters that work on
+    // the processor can.
+    virtual HRESULT ConvertPixels(const uint8_t*, int32_t /*sourceWidth*/, int32_t /*sourceHeight*/,
+                                  int32_t /*width*/, int32_t /*height*/, uint8_t* /*out*/) {
+        return E_NOTIMPL;
+    }
 };
 std::unique_ptr<PictureConverter> MakePictureConverter();

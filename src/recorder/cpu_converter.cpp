@@ -3,6 +3,8 @@
 // the graphics chip's video processor.
 #include <wrl/client.h>
 
+#include <array>
+
 #include "recorder/backends.h"
 #include "recorder/nv12_core.h"
 
@@ -29,6 +31,19 @@ public:
         const HRESULT hr = d3d.device->CreateTexture2D(&description, nullptr, &staging_);
         if (FAILED(hr)) return hr;
         converter_.Build(sourceWidth, sourceHeight, width, height);
+        built_ = {sourceWidth, sourceHeight, width, height};
+        return S_OK;
+    }
+
+    HRESULT ConvertPixels(const uint8_t* pixels, int32_t sourceWidth, int32_t sourceHeight, int32_t width,
+                          int32_t height, uint8_t* out) override {
+        if (pixels == nullptr || out == nullptr) return E_POINTER;
+        const std::array<int32_t, 4> sizes{sourceWidth, sourceHeight, width, height};
+        if (sizes != built_) {
+            converter_.Build(sourceWidth, sourceHeight, width, height);
+            built_ = sizes;
+        }
+        converter_.Convert(pixels, static_cast<uint32_t>(sourceWidth) * 4, out);
         return S_OK;
     }
 
@@ -56,6 +71,7 @@ private:
     ComPtr<ID3D11Texture2D> source_;
     ComPtr<ID3D11Texture2D> staging_;
     Nv12Converter converter_;
+    std::array<int32_t, 4> built_{};  // source and output sizes converter_ was built for
 };
 
 }  // namespace

@@ -74,6 +74,10 @@ void VideoLoop(Recorder& recorder) {
     // compared: the converter holds that texture, so no new one can take its address.
     ID3D11Texture2D* builtSource = nullptr;
     int32_t builtWidth = 0, builtHeight = 0;
+    // A frame kept in memory is read without the device: under Wine every
+    // short-lived thread that uses another thread's device keeps about 2 MB.
+    std::vector<uint8_t> pixels;
+    int32_t pixelsWidth = 0, pixelsHeight = 0;
     int64_t nextTime = 0;
     int64_t written = 0;
     int64_t skipped = 0;
@@ -103,11 +107,12 @@ void VideoLoop(Recorder& recorder) {
                 nextTime += interval;
                 continue;
             }
-            if (!recorder.capturer.CopyLatestFrame(source, sourceWidth, sourceHeight)) {
+            const bool inMemory = recorder.capturer.CopyLatestPixels(pixels, pixelsWidth, pixelsHeight);
+            if (!inMemory && !recorder.capturer.CopyLatestFrame(source, sourceWidth, sourceHeight)) {
                 nextTime += interval;
                 continue;
             }
-            if (source.Get() != builtSource || sourceWidth != builtWidth || sourceHeight != builtHeight) {
+            if (!inMemory && (source.Get() != builtSource || sourceWidth != builtWidth || sourceHeight != builtHeight)) {
                 builtSource = nullptr;
                 const HRESULT hr =
                     converter->Build(recorder.d3d, source.Get(), sourceWidth, sourceHeight, width, height, fps);
@@ -123,7 +128,10 @@ void VideoLoop(Recorder& recorder) {
                 builtHeight = sourceHeight;
             }
             std::unique_ptr<Picture> picture;
-            if (FAILED(recorder.NewPicture(frameSize, picture)) || FAILED(converter->Convert(picture->data))) {
+            if (FAILED(recorder.NewPicture(frameSize, picture)) ||
+                FAILED(inMemory ? converter->ConvertPixels(pixels.data(), pixelsWidth, pixelsHeight, width, height,
+                                                           picture->data)
+                                : converter->Convert(picture->data))) {
                 nextTime += interval;
                 continue;
             }
