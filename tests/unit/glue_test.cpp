@@ -10,6 +10,8 @@
 #include <mmdeviceapi.h>
 #include <audioclient.h>
 
+#include <algorithm>
+#include <cstdlib>
 #include <cstring>
 #include <functional>
 #include <mutex>
@@ -53,10 +55,12 @@ struct Setup {
     int pictures = 0;
     bool systemAudio = false;
     bool microphone = false;
-    std::wstring folder = L"captures";  // below the scratch folder
+    std::wstring folder = L"captures";  // below the scratch folder, unless it names a drive
     std::function<void(const std::wstring& scratch)> before;
     // Runs while the recording runs, with the captures folder.
     std::function<void(Recorder&, const std::wstring&)> during;
+    // Told each notice's code as it is sent, on the recording's thread.
+    std::function<void(int32_t)> noticed;
 };
 
 Setup UntilPictures(int pictures) {
@@ -84,6 +88,7 @@ Outcome Record(fake::FakePlatform& platform, const Setup& setup = {}) {
         recorder.notify = [&](int32_t code, const std::wstring& text) {
             std::lock_guard<std::mutex> hold(lock);
             outcome.notices.push_back(std::to_wstring(code) + L" " + text);
+            if (setup.noticed) setup.noticed(code);
         };
         RecordingOptions options;
         options.monitor = PrimaryMonitor();
@@ -91,7 +96,7 @@ Outcome Record(fake::FakePlatform& platform, const Setup& setup = {}) {
         options.fps = 30;
         options.systemAudio = setup.systemAudio;
         options.microphone = setup.microphone;
-        options.folder = scratch / setup.folder;
+        options.folder = setup.folder.find(L':') != std::wstring::npos ? setup.folder : scratch / setup.folder;
         outcome.folder = options.folder;
         if (setup.before) setup.before(scratch.Path());
         outcome.started = recorder.Start(options);
@@ -405,6 +410,56 @@ TEST_CASE("every sentence a recording can end with, and the file it keeps") {
                                      L"). The recording so far was kept.");
         CHECK(outcome.saved);
         CHECK(platform.seen.writers[0].VideoSamples() == 4);
+    }
+
+    SUBCASE("space that runs low is told once; space that runs out stops the picture and keeps the file") {
+        // A small volume mounted for this test (tools/test.sh): the fakes
+        // write nothing, so the test alone decides how much space is left.
+        const char* small = std::getenv("OSTREL_SMALL_VOLUME");
+        if (small == nullptr || *small == '\0') {
+            MESSAGE("OSTREL_SMALL_VOLUME is not set; the space sentences are not checked");
+            return;
+        }
+        std::wstring volume = L"Z:";
+        for (const char* c = small; *c; ++c) volume += *c == '/' ? L'\\' : static_cast<wchar_t>(*c);
+        const std::wstring filler = volume + L"\\filler";
+        const auto leaveFree = [&](uint64_t bytes) {
+            UniqueHandle file(CreateFileW(filler.c_str(), FILE_APPEND_DATA, 0, nullptr, OPEN_ALWAYS, 0, nullptr));
+            REQUIRE(file.Get() != INVALID_HANDLE_VALUE);
+            const std::string chunk(1 << 20, 'f');
+            for (uint64_t free = FreeBytes(volume); free > bytes; free = FreeBytes(volume)) {
+                DWORD written = 0;
+                const DWORD size = static_cast<DWORD>(std::min<uint64_t>(chunk.size(), free - bytes));
+                REQUIRE(WriteFile(file.Get(), chunk.data(), size, &written, nullptr));
+            }
+        };
+        UniqueHandle low(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+        UniqueHandle out(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+        Setup setup;
+        setup.folder = volume + L"\\captures";
+        setup.milliseconds = 0;
+        setup.noticed = [&](int32_t code) { SetEvent(code == 1 ? low.Get() : out.Get()); };
+        setup.during = [&](Recorder&, const std::wstring&) {
+            leaveFree(300ull << 20);
+            CHECK(WaitForSingleObject(low.Get(), 30000) == WAIT_OBJECT_0);
+            leaveFree(40ull << 20);
+            CHECK(WaitForSingleObject(out.Get(), 30000) == WAIT_OBJECT_0);
+            // The picture stops there, while the recording waits for the user's stop.
+            const int pictures = platform.NewestWriterPictures();
+            Sleep(300);
+            CHECK(platform.NewestWriterPictures() == pictures);
+        };
+        const Outcome outcome = Record(platform, setup);
+        DeleteFileW(filler.c_str());
+        REQUIRE(outcome.started == L"");
+        CHECK(outcome.notices ==
+              std::vector<std::wstring>{L"1 Less than 500 MB is free where captures are saved. The recording will stop "
+                                        L"safely before space runs out.",
+                                        L"2 Space ran out where captures are saved, so the recording was stopped and kept."});
+        CHECK(outcome.problem == L"");
+        CHECK(outcome.saved);
+        if (outcome.saved) DeleteFileW(outcome.path.c_str());
+        RemoveDirectoryW(setup.folder.c_str());
     }
 
     SUBCASE("sound devices that are missing are told, and the recording goes on") {
