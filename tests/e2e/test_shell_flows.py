@@ -10,7 +10,7 @@ from test_record import probe, video_times
 TEST_EXE = "OstrelWindowsTest.exe"
 WM_ENDSESSION, WM_COMMAND, WM_TIMER, WM_HOTKEY = 0x0016, 0x0111, 0x0113, 0x0312
 WM_RECORDER_NOTIFY, WM_SCREENSHOT_DONE, WM_CLOUD_EVENT = 0x8003, 0x8004, 0x8005
-ID_SCREENSHOT, ID_RECORD = 103, 100
+ID_SCREENSHOT, ID_RECORD, ID_QUIT = 103, 100, 107
 OK, CANCEL, YES, NO = 1, 2, 6, 7
 
 
@@ -71,9 +71,16 @@ def test_record_shortcut_pause_and_close_each_leave_a_finished_mp4(wine, data_di
     post(wine, WM_HOTKEY, 1)
     assert saved(caps, 2)
 
-    # WM_CLOSE during a recording finishes the file before the program ends.
+    # Quit while recording asks first; Cancel leaves the recording running.
     post(wine, WM_COMMAND, ID_RECORD)
     assert growing_part(caps)
+    post(wine, WM_COMMAND, ID_QUIT)
+    assert answer(wine, tmp_path, "NIRA Ostrel", CANCEL) == "A recording is running. Stop and save it, then quit?"
+    part = next(caps.glob("*.mp4.part"))
+    size = part.stat().st_size
+    assert wait_until(lambda: part.stat().st_size > size, 20)
+
+    # WM_CLOSE during a recording finishes the file before the program ends.
     assert wine.close(process, timeout=90) == 0
     assert saved(caps, 3)
     for path in caps.glob("*.mp4"):
@@ -93,9 +100,10 @@ def test_a_cancelled_countdown_records_nothing(wine, data_dir, tmp_path):
     assert wine.close(process) == 0
 
 
-def test_the_session_ending_cancels_a_countdown_and_a_delayed_screenshot(wine, data_dir, tmp_path):
+def test_the_session_ending_and_quit_during_a_countdown_and_a_recording(wine, data_dir, tmp_path):
     caps = tmp_path / "caps"
     process = start(wine, data_dir, caps, countdown=5, screenshot_delay=5)
+    # A countdown and a delayed screenshot are cancelled: nothing starts after the session's end.
     post(wine, WM_HOTKEY, 1)
     dismiss_hide_notice(wine, tmp_path)
     post(wine, WM_HOTKEY, 3)
@@ -103,6 +111,30 @@ def test_the_session_ending_cancels_a_countdown_and_a_delayed_screenshot(wine, d
     time.sleep(8)
     assert list(caps.iterdir()) == []
     assert wine.close(process) == 0
+
+    # A recording is finished before Windows ends the process.
+    process = start(wine, data_dir, caps, countdown=0, screenshot_delay=5)
+    post(wine, WM_HOTKEY, 1)
+    dismiss_hide_notice(wine, tmp_path)
+    assert growing_part(caps)
+    post(wine, WM_ENDSESSION, 1)
+    assert saved(caps, 1)
+    assert wine.close(process) == 0
+
+    # The screenshot delay holds the screenshot back; Quit while recording,
+    # answered with OK, saves the recording and ends the program.
+    process = start(wine, data_dir, caps, countdown=0, screenshot_delay=5)
+    post(wine, WM_HOTKEY, 3)
+    time.sleep(2)
+    assert not list(caps.glob("Screenshot *"))
+    assert wait_until(lambda: list(caps.glob("Screenshot *.png")), 30)
+    post(wine, WM_HOTKEY, 1)
+    dismiss_hide_notice(wine, tmp_path)
+    assert growing_part(caps)
+    post(wine, WM_COMMAND, ID_QUIT)
+    assert answer(wine, tmp_path, "NIRA Ostrel", OK) == "A recording is running. Stop and save it, then quit?"
+    assert process.wait(timeout=90) == 0
+    assert saved(caps, 2)
 
 
 def test_screenshot_command_and_bad_input(wine, data_dir, tmp_path):
@@ -133,6 +165,22 @@ def test_screenshot_command_and_bad_input(wine, data_dir, tmp_path):
     text = answer(wine, tmp_path, "NIRA Ostrel: screenshot", OK)
     assert text == "The captures folder could not be created: " + winpath(blocker / "caps")
     assert wine.close(process) == 0
+
+    # A recording that cannot start says why and puts the toolbar back to Record.
+    small = tmp_path / "small"
+    small.mkdir()
+    if subprocess.run(["mount", "-t", "tmpfs", "-o", "size=60m", "tmpfs", str(small)]).returncode != 0:
+        return
+    try:
+        process = start(wine, data_dir, small, countdown=0)
+        post(wine, WM_HOTKEY, 1)
+        dismiss_hide_notice(wine, tmp_path)
+        text = answer(wine, tmp_path, "NIRA Ostrel: recording did not start", OK)
+        assert text == "There is less than 80 MB free where captures are saved. Free some space first."
+        assert wait_until(lambda: wine.driver_output("get-text", "NIRAOstrelToolbar", ID_RECORD) == "Record", 10)
+        assert wine.close(process) == 0
+    finally:
+        subprocess.run(["umount", str(small)])
 
 
 def test_shortcut_conflict_then_recovery_questions(wine, data_dir, tmp_path):
