@@ -5,8 +5,9 @@ import time
 from conftest import MAIN_CLASS, read_text, wait_until, winpath
 
 
-TOOLBAR = "NIRAOstrelToolbar"
-WM_COMMAND, ID_HIDE_TOOLBAR = 0x0111, 109
+TOOLBAR, SETTINGS = "NIRAOstrelToolbar", "NIRAOstrelSettings"
+WM_COMMAND, ID_HIDE_TOOLBAR, ID_SETTINGS = 0x0111, 109, 106
+CB_GETCURSEL, BM_GETCHECK = 0x0147, 0x00F0
 
 
 def log_text(data_dir):
@@ -77,13 +78,23 @@ def test_self_test_switch_without_its_arguments_starts_the_tray_program(wine):
 
 
 def test_bad_settings_and_unusable_data_folders_do_not_stop_the_program(wine, data_dir, tmp_path):
-    # Garbage settings.
+    # Garbage around a readable section: each value outside its set falls back
+    # to its default, and the values that are fine (the pointer off) are kept.
     data_dir.mkdir()
     (data_dir / "settings.ini").write_bytes(
-        b"\x00\xff[ostrel]\r\nresolution=huge\r\nfps=-1\r\ncountdown=99999999999999\r\nfolder=relative\\x\r\n"
-        b"hotkey_record_key=abc\r\n" + b"x" * 10000 + b"\r\n[ostrel\r\n=\r\n"
+        b"\x00\xff\r\n[ostrel]\r\nresolution=480\r\nfps=-1\r\ncountdown=99999999999999\r\nscreenshot_delay=7\r\n"
+        b"system_audio=2\r\ncursor=0\r\nhotkey_record_key=abc\r\n" + b"x" * 10000 + b"\r\n[ostrel\r\n=\r\n"
     )
     process = wine.start_tray()
+    wine.driver("post", MAIN_CLASS, WM_COMMAND, ID_SETTINGS, 0)
+    assert wine.wait_for_window(SETTINGS)
+
+    def shown(control, message):
+        return wine.driver_output("send", SETTINGS, control, message, 0, 0)
+
+    # 720p, 30 frames a second, 3 seconds, no delay; computer sound on, pointer off.
+    assert [shown(c, CB_GETCURSEL) for c in (500, 501, 502, 503)] == ["0", "1", "1", "0"]
+    assert [shown(c, BM_GETCHECK) for c in (504, 507)] == ["1", "0"]
     assert wine.close(process) == 0
 
     # A data folder below a file cannot be made: no log, but the program runs.
