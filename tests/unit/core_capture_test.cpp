@@ -3,6 +3,7 @@
 #include <set>
 
 #include "capture/picture_core.h"
+#include "capture/region_core.h"
 #include "storage/capture_names_core.h"
 
 TEST_CASE("monitor labels") {
@@ -63,4 +64,32 @@ TEST_CASE("screenshot pixels: BGR rows for the file, bottom-up opaque rows for t
     CHECK(header == expected);
     const std::vector<uint8_t> rows(dib.begin() + 40, dib.end());
     CHECK(rows == std::vector<uint8_t>{7, 8, 9, 255, 10, 11, 12, 255, 1, 2, 3, 255, 4, 5, 6, 255});
+}
+
+TEST_CASE("a dragged region: either direction, kept on its monitor, refused when small, even for recording") {
+    const ScreenRect monitor{-1920, 0, 0, 1080};  // left of the main monitor
+    CHECK(DraggedRegion(-100, 500, -1000, 200, monitor) == ScreenRect{-1000, 200, -100, 500});
+    CHECK(DraggedRegion(-50, -40, 300, 90, monitor) == ScreenRect{-50, 0, 0, 90});
+    CHECK(DraggedRegion(10, 10, 300, 300, monitor) == ScreenRect{});
+    CHECK(RegionProblem(ScreenRect{}) == L"That region is too small to capture. Drag a rectangle of at least 16 x 16 pixels.");
+    CHECK(RegionProblem({0, 0, 16, 15}) != L"");
+    CHECK(RegionProblem({0, 0, 16, 16}) == L"");
+    CHECK(EvenRegion({-1001, 201, -100, 500}) == ScreenRect{-1001, 201, -101, 499});
+    CHECK(EvenRegion({0, 0, 16, 16}) == ScreenRect{0, 0, 16, 16});
+}
+
+TEST_CASE("the window submenu: titled windows by title, at most fifty, labels a menu shows as written") {
+    std::vector<WindowEntry> windows{{1, L"beta"}, {2, L""}, {3, L"  \t"}, {4, L"Alpha"}, {0, L"gone"}, {5, L"alpha"}};
+    for (uintptr_t n = 0; n < 60; ++n) windows.push_back({100 + n, L"zz " + std::to_wstring(n)});
+    const std::vector<WindowEntry> shown = WindowMenuEntries(windows);
+    REQUIRE(shown.size() == kMaxWindowMenuEntries);
+    CHECK(shown[0].handle == 4);
+    CHECK(shown[1].handle == 5);
+    CHECK(shown[2].handle == 1);
+    CHECK(shown[3].title == L"zz 0");
+
+    CHECK(WindowMenuLabel(L"Q&A\tnotes\r\n") == L"Q&&A notes  ");
+    const std::wstring longTitle(58, L'a');
+    CHECK(WindowMenuLabel(longTitle + L"bc") == longTitle + L"bc");
+    CHECK(WindowMenuLabel(longTitle + L"\xD83D\xDE00" + L"d") == longTitle + L"…");  // never half a character
 }

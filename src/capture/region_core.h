@@ -1,0 +1,50 @@
+#pragma once
+// Rules for capturing part of the screen: a dragged region, a single window,
+// and the list of windows the tray offers.
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+// A rectangle in virtual-screen pixels; right and bottom are outside it.
+struct ScreenRect {
+    int32_t left = 0, top = 0, right = 0, bottom = 0;
+    int32_t Width() const { return right - left; }
+    int32_t Height() const { return bottom - top; }
+    bool operator==(const ScreenRect&) const = default;
+};
+
+// Regions narrower or lower than this are refused.
+constexpr int32_t kMinimumRegionSide = 16;
+
+// The rectangle a drag from (x0, y0) to (x1, y1) covers, in either direction,
+// kept inside `bounds` (the monitor the drag is on).
+ScreenRect DraggedRegion(int32_t x0, int32_t y0, int32_t x1, int32_t y1, const ScreenRect& bounds);
+
+// The part of `region` inside `bounds`; empty (all zero) when they do not meet.
+ScreenRect ClampRegion(const ScreenRect& region, const ScreenRect& bounds);
+
+// The sentence that refuses a region too small to capture, or "".
+std::wstring RegionProblem(const ScreenRect& region);
+
+// The area a recording of `region` reads: its width and height rounded down
+// to even numbers, from its top left corner.
+ScreenRect EvenRegion(const ScreenRect& region);
+
+// A visible top-level window, as the tray lists it.
+struct WindowEntry {
+    uintptr_t handle = 0;
+    std::wstring title;
+};
+
+constexpr size_t kMaxWindowMenuEntries = 50;
+
+// The windows the "Record a window" submenu offers: those with a title that
+// is not blank, ordered by title (ignoring case; equal titles keep their
+// order), at most kMaxWindowMenuEntries.
+std::vector<WindowEntry> WindowMenuEntries(std::vector<WindowEntry> windows);
+
+// A title as a menu shows it: "&" doubled so it is not taken for a shortcut
+// letter, tabs and line breaks as spaces, and more than 60 characters cut
+// to 59 and "…".
+std::wstring WindowMenuLabel(const std::wstring& title);
