@@ -23,6 +23,12 @@ ScreenRect EvenRegion(const ScreenRect& region) {
     return {region.left, region.top, region.left + (region.Width() & ~1), region.top + (region.Height() & ~1)};
 }
 
+ScreenRect RecordedArea(const ScreenRect& requested, int32_t frameWidth, int32_t frameHeight) {
+    const ScreenRect frame{0, 0, frameWidth, frameHeight};
+    const ScreenRect area = EvenRegion(requested == ScreenRect{} ? frame : ClampRegion(requested, frame));
+    return area.Width() > 0 && area.Height() > 0 ? area : ScreenRect{};
+}
+
 namespace {
 
 bool Blank(const std::wstring& text) {

@@ -31,6 +31,11 @@ std::wstring RegionProblem(const ScreenRect& region);
 // to even numbers, from its top left corner.
 ScreenRect EvenRegion(const ScreenRect& region);
 
+// The part of a frame of the given size a recording converts: `requested`
+// (frame pixels; all zero for the whole frame) kept inside the frame, with
+// even sides. Empty when nothing of it is left.
+ScreenRect RecordedArea(const ScreenRect& requested, int32_t frameWidth, int32_t frameHeight);
+
 // A visible top-level window, as the tray lists it.
 struct WindowEntry {
     uintptr_t handle = 0;

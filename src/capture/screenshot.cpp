@@ -65,7 +65,8 @@ bool CopyBitmapToClipboard(const uint8_t* pixels, uint32_t width, uint32_t heigh
     return taken;
 }
 
-bool TakeScreenshot(HMONITOR monitor, bool cursor, const std::wstring& path, bool copyToClipboard, std::wstring& problem) {
+bool TakeScreenshot(HMONITOR monitor, bool cursor, const std::wstring& path, bool copyToClipboard, std::wstring& problem,
+                    const ScreenRect& area) {
     D3D d3d;
     if (!d3d.Create(problem)) return false;
     ComPtr<ID3D11Texture2D> copy;
@@ -110,7 +111,18 @@ bool TakeScreenshot(HMONITOR monitor, bool cursor, const std::wstring& path, boo
         problem = L"The screen picture could not be read: " + ErrorText(static_cast<uint32_t>(hr));
         return false;
     }
-    const auto* pixels = static_cast<const uint8_t*>(mapped.pData);
+    // Only the area is kept; a monitor that shrank meanwhile keeps what is left of it.
+    const ScreenRect frame{0, 0, static_cast<int32_t>(width), static_cast<int32_t>(height)};
+    const ScreenRect kept = area == ScreenRect{} ? frame : ClampRegion(area, frame);
+    if (kept == ScreenRect{}) {
+        d3d.context->Unmap(staging.Get(), 0);
+        problem = L"The screen picture could not be read.";
+        return false;
+    }
+    const auto* pixels = static_cast<const uint8_t*>(mapped.pData) + static_cast<size_t>(kept.top) * mapped.RowPitch +
+                         static_cast<size_t>(kept.left) * 4;
+    width = static_cast<uint32_t>(kept.Width());
+    height = static_cast<uint32_t>(kept.Height());
     const std::vector<uint8_t> bgr = PackBgr(pixels, width, height, mapped.RowPitch);
     if (copyToClipboard) CopyBitmapToClipboard(pixels, width, height, mapped.RowPitch);
     d3d.context->Unmap(staging.Get(), 0);

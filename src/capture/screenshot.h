@@ -4,11 +4,15 @@
 #include <cstdint>
 #include <string>
 
-// One picture of `monitor` saved as a 24-bit PNG at `path` (written as
-// path + ".part" and moved into place when complete), and copied to the
-// clipboard when asked. Uses its own device and capture, so it may run during
-// a recording. The calling thread must have joined a COM apartment.
-bool TakeScreenshot(HMONITOR monitor, bool cursor, const std::wstring& path, bool copyToClipboard, std::wstring& problem);
+#include "capture/region_core.h"
+
+// One picture of `monitor`, or of `area` of it (the monitor's pixels from its
+// top left corner; all zero for the whole monitor), saved as a 24-bit PNG at
+// `path` (written as path + ".part" and moved into place when complete), and
+// copied to the clipboard when asked. Uses its own device and capture, so it
+// may run during a recording. The calling thread must have joined a COM apartment.
+bool TakeScreenshot(HMONITOR monitor, bool cursor, const std::wstring& path, bool copyToClipboard, std::wstring& problem,
+                    const ScreenRect& area = {});
 
 // Puts a B8G8R8A8 picture (top row first, `pitch` bytes per row) on the
 // clipboard as CF_DIB; false when the clipboard did not take it.

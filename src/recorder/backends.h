@@ -11,6 +11,7 @@
 #include <string>
 
 #include "capture/d3d.h"
+#include "capture/region_core.h"
 
 struct WriterSetup {
     std::wstring partPath;  // the file to write; a leftover of that name is replaced
@@ -62,17 +63,18 @@ std::wstring SampleWriterUnavailable();
 class PictureConverter {
 public:
     virtual ~PictureConverter() = default;
-    // Builds the conversion of `source` (which the caller keeps while its size
-    // holds) into pictures of the output size. A failure ends the recording's picture.
+    // Builds the conversion of `area` of `source` (which the caller keeps
+    // while its size holds; the area lies inside it) into pictures of the
+    // output size. A failure ends the recording's picture.
     virtual HRESULT Build(D3D& d3d, ID3D11Texture2D* source, int32_t sourceWidth, int32_t sourceHeight,
-                          int32_t width, int32_t height, int32_t fps) = 0;
+                          const ScreenRect& area, int32_t width, int32_t height, int32_t fps) = 0;
     // Converts the source it was built for into `out` (width x height x 3 / 2
     // bytes, tightly packed NV12). A failure passes this frame slot only.
     virtual HRESULT Convert(uint8_t* out) = 0;
-    // Converts a frame kept in memory (B8G8R8A8 rows of sourceWidth * 4
-    // bytes) the same way, without the device. Only converters that work on
-    // the processor can.
-    virtual HRESULT ConvertPixels(const uint8_t*, int32_t /*sourceWidth*/, int32_t /*sourceHeight*/,
+    // Converts `area` of a frame kept in memory (B8G8R8A8 rows of
+    // sourceWidth * 4 bytes) the same way, without the device. Only
+    // converters that work on the processor can.
+    virtual HRESULT ConvertPixels(const uint8_t*, int32_t /*sourceWidth*/, const ScreenRect& /*area*/,
                                   int32_t /*width*/, int32_t /*height*/, uint8_t* /*out*/) {
         return E_NOTIMPL;
     }

@@ -3,7 +3,6 @@
 // the graphics chip's video processor.
 #include <wrl/client.h>
 
-#include <array>
 
 #include "recorder/backends.h"
 #include "recorder/nv12_core.h"
@@ -14,8 +13,8 @@ namespace {
 
 class CpuPictureConverter final : public PictureConverter {
 public:
-    HRESULT Build(D3D& d3d, ID3D11Texture2D* source, int32_t sourceWidth, int32_t sourceHeight, int32_t width,
-                  int32_t height, int32_t) override {
+    HRESULT Build(D3D& d3d, ID3D11Texture2D* source, int32_t sourceWidth, int32_t sourceHeight,
+                  const ScreenRect& area, int32_t width, int32_t height, int32_t) override {
         d3d_ = &d3d;
         source_ = source;
         staging_.Reset();
@@ -30,20 +29,16 @@ public:
         description.CPUAccessFlags = D3D11_CPU_ACCESS_READ;
         const HRESULT hr = d3d.device->CreateTexture2D(&description, nullptr, &staging_);
         if (FAILED(hr)) return hr;
-        converter_.Build(sourceWidth, sourceHeight, width, height);
-        built_ = {sourceWidth, sourceHeight, width, height};
+        Prepare(area, width, height);
         return S_OK;
     }
 
-    HRESULT ConvertPixels(const uint8_t* pixels, int32_t sourceWidth, int32_t sourceHeight, int32_t width,
+    HRESULT ConvertPixels(const uint8_t* pixels, int32_t sourceWidth, const ScreenRect& area, int32_t width,
                           int32_t height, uint8_t* out) override {
         if (pixels == nullptr || out == nullptr) return E_POINTER;
-        const std::array<int32_t, 4> sizes{sourceWidth, sourceHeight, width, height};
-        if (sizes != built_) {
-            converter_.Build(sourceWidth, sourceHeight, width, height);
-            built_ = sizes;
-        }
-        converter_.Convert(pixels, static_cast<uint32_t>(sourceWidth) * 4, out);
+        Prepare(area, width, height);
+        const uint32_t pitch = static_cast<uint32_t>(sourceWidth) * 4;
+        converter_.Convert(AreaStart(pixels, pitch), pitch, out);
         return S_OK;
     }
 
@@ -61,7 +56,7 @@ public:
         D3D11_MAPPED_SUBRESOURCE mapped{};
         const HRESULT hr = d3d_->context->Map(readable, 0, D3D11_MAP_READ, 0, &mapped);
         if (FAILED(hr)) return hr;
-        converter_.Convert(static_cast<const uint8_t*>(mapped.pData), mapped.RowPitch, out);
+        converter_.Convert(AreaStart(static_cast<const uint8_t*>(mapped.pData), mapped.RowPitch), mapped.RowPitch, out);
         d3d_->context->Unmap(readable, 0);
         return S_OK;
     }
@@ -70,8 +65,21 @@ private:
     D3D* d3d_ = nullptr;
     ComPtr<ID3D11Texture2D> source_;
     ComPtr<ID3D11Texture2D> staging_;
+    // Makes converter_ ready for the area and output size, unless it already is.
+    void Prepare(const ScreenRect& area, int32_t width, int32_t height) {
+        if (area == area_ && width == width_ && height == height_) return;
+        converter_.Build(area.Width(), area.Height(), width, height);
+        area_ = area;
+        width_ = width;
+        height_ = height;
+    }
+    const uint8_t* AreaStart(const uint8_t* rows, size_t pitch) const {
+        return rows + static_cast<size_t>(area_.top) * pitch + static_cast<size_t>(area_.left) * 4;
+    }
+
     Nv12Converter converter_;
-    std::array<int32_t, 4> built_{};  // source and output sizes converter_ was built for
+    ScreenRect area_;  // the area and output size converter_ was built for
+    int32_t width_ = 0, height_ = 0;
 };
 
 }  // namespace

@@ -62,7 +62,9 @@ std::wstring Recorder::Start(const RecordingOptions& requested) {
     std::wstring problem;
     d3d = D3D{};
     if (!d3d.Create(problem)) return problem;
-    if (!capturer.Start(d3d, options.monitor, options.cursor, problem)) return problem;
+    if (!(options.window != nullptr ? capturer.StartWindow(d3d, options.window, options.cursor, problem)
+                                    : capturer.Start(d3d, options.monitor, options.cursor, problem)))
+        return problem;
     if (!capturer.WaitForFirstFrame(kFirstFrameWaitMs)) {
         capturer.Stop();
         return L"The screen did not send a picture in time. Try again.";
@@ -79,7 +81,16 @@ std::wstring Recorder::Start(const RecordingOptions& requested) {
         capturer.Stop();
         return L"The screen did not send a picture in time. Try again.";
     }
-    const OutputSize size = ChooseOutputSize(sourceWidth, sourceHeight, options.resolution);
+    // A part of the monitor is recorded at its own size, unless it is taller than the limit.
+    const ScreenRect area = RecordedArea(options.area, sourceWidth, sourceHeight);
+    if (!(options.area == ScreenRect{})) {
+        const std::wstring small = RegionProblem(area);
+        if (!small.empty()) {
+            capturer.Stop();
+            return small;
+        }
+    }
+    const OutputSize size = ChooseOutputSize(area.Width(), area.Height(), options.resolution);
     width = size.width;
     height = size.height;
     audioEnabled = options.systemAudio || options.microphone;

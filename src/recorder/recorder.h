@@ -14,6 +14,7 @@
 
 #include "capture/capturer.h"
 #include "capture/d3d.h"
+#include "capture/region_core.h"
 #include "recorder/backends.h"
 #include "recorder/recording_rules_core.h"
 #include "recorder/sound_mix_core.h"
@@ -28,12 +29,22 @@ struct RecordingOptions {
     bool cursor = true;
     std::wstring folder;
     bool syncTest = false;
+    // The part of the monitor to record, in the monitor's pixels from its top
+    // left corner; all zero for the whole monitor.
+    ScreenRect area;
+    // A window to record instead of the monitor; the recording ends when it closes.
+    HWND window = nullptr;
 };
 
 enum RecorderState : int32_t { Idle = 0, Recording = 1, Paused = 2, Stopping = 3 };
 
 // Codes sent through Recorder::notify from the loop threads.
-enum RecorderNotifyCode : int32_t { NotifyLowSpace = 1, NotifyOutOfSpace = 2, NotifyDeviceProblem = 3 };
+enum RecorderNotifyCode : int32_t {
+    NotifyLowSpace = 1,
+    NotifyOutOfSpace = 2,
+    NotifyDeviceProblem = 3,
+    NotifyWindowClosed = 4,
+};
 using RecorderNotify = std::function<void(int32_t code, const std::wstring& text)>;
 
 class Recorder {

@@ -74,6 +74,7 @@ void VideoLoop(Recorder& recorder) {
     // compared: the converter holds that texture, so no new one can take its address.
     ID3D11Texture2D* builtSource = nullptr;
     int32_t builtWidth = 0, builtHeight = 0;
+    ScreenRect builtArea;
     // A frame kept in memory is read without the device: under Wine every
     // short-lived thread that uses another thread's device keeps about 2 MB.
     std::vector<uint8_t> pixels;
@@ -90,6 +91,11 @@ void VideoLoop(Recorder& recorder) {
         try {
             // One reading of the pause state serves the whole pass.
             const ClockSnapshot pause = recorder.PauseState();
+            if (recorder.capturer.SourceClosed()) {
+                recorder.Notify(NotifyWindowClosed,
+                                L"The window being recorded was closed, so the recording was stopped and saved.");
+                break;
+            }
             if (pause.paused) {
                 waiter.Wait(kPausedWait);
                 continue;
@@ -112,10 +118,18 @@ void VideoLoop(Recorder& recorder) {
                 nextTime += interval;
                 continue;
             }
-            if (!inMemory && (source.Get() != builtSource || sourceWidth != builtWidth || sourceHeight != builtHeight)) {
+            // The part of the frame recorded, kept inside a frame whose size changed.
+            const ScreenRect area = inMemory ? RecordedArea(recorder.options.area, pixelsWidth, pixelsHeight)
+                                             : RecordedArea(recorder.options.area, sourceWidth, sourceHeight);
+            if (area == ScreenRect{}) {
+                nextTime += interval;
+                continue;
+            }
+            if (!inMemory && (source.Get() != builtSource || sourceWidth != builtWidth || sourceHeight != builtHeight ||
+                              !(area == builtArea))) {
                 builtSource = nullptr;
                 const HRESULT hr =
-                    converter->Build(recorder.d3d, source.Get(), sourceWidth, sourceHeight, width, height, fps);
+                    converter->Build(recorder.d3d, source.Get(), sourceWidth, sourceHeight, area, width, height, fps);
                 if (FAILED(hr)) {
                     const std::wstring error = ErrorText(static_cast<uint32_t>(hr));
                     recorder.LatchFailure(L"The graphics chip could not convert the picture for recording (" + error +
@@ -126,11 +140,11 @@ void VideoLoop(Recorder& recorder) {
                 builtSource = source.Get();
                 builtWidth = sourceWidth;
                 builtHeight = sourceHeight;
+                builtArea = area;
             }
             std::unique_ptr<Picture> picture;
             if (FAILED(recorder.NewPicture(frameSize, picture)) ||
-                FAILED(inMemory ? converter->ConvertPixels(pixels.data(), pixelsWidth, pixelsHeight, width, height,
-                                                           picture->data)
+                FAILED(inMemory ? converter->ConvertPixels(pixels.data(), pixelsWidth, area, width, height, picture->data)
                                 : converter->Convert(picture->data))) {
                 nextTime += interval;
                 continue;

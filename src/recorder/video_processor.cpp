@@ -28,8 +28,8 @@ HRESULT SystemCreateTexture(ID3D11Device* device, const D3D11_TEXTURE2D_DESC* de
 
 class VideoProcessorConverter final : public PictureConverter {
 public:
-    HRESULT Build(D3D& d3d, ID3D11Texture2D* source, int32_t sourceWidth, int32_t sourceHeight, int32_t width,
-                  int32_t height, int32_t fps) override {
+    HRESULT Build(D3D& d3d, ID3D11Texture2D* source, int32_t sourceWidth, int32_t sourceHeight,
+                  const ScreenRect& area, int32_t width, int32_t height, int32_t fps) override {
         Reset();
         device_ = d3d.device;
         context_ = d3d.context;
@@ -87,8 +87,9 @@ public:
         hr = videoDevice_->CreateVideoProcessorInputView(source, enumerator_.Get(), &inputDesc, &inputView_);
         if (FAILED(hr)) return hr;
 
-        const Placement placement = LetterboxPlacement(sourceWidth, sourceHeight, width, height);
-        const RECT sourceRect = {0, 0, sourceWidth, sourceHeight};
+        // The processor reads only the area: a part of the monitor is cropped here.
+        const Placement placement = LetterboxPlacement(area.Width(), area.Height(), width, height);
+        const RECT sourceRect = {area.left, area.top, area.right, area.bottom};
         const RECT destRect = {placement.left, placement.top, placement.right, placement.bottom};
         const RECT targetRect = {0, 0, width, height};
         videoContext_->VideoProcessorSetStreamSourceRect(processor_.Get(), 0, TRUE, &sourceRect);

@@ -76,6 +76,10 @@ TEST_CASE("a dragged region: either direction, kept on its monitor, refused when
     CHECK(RegionProblem({0, 0, 16, 16}) == L"");
     CHECK(EvenRegion({-1001, 201, -100, 500}) == ScreenRect{-1001, 201, -101, 499});
     CHECK(EvenRegion({0, 0, 16, 16}) == ScreenRect{0, 0, 16, 16});
+    // What a recording reads from each frame: the whole frame, or the area kept inside a frame that shrank.
+    CHECK(RecordedArea({}, 1365, 767) == ScreenRect{0, 0, 1364, 766});
+    CHECK(RecordedArea({100, 50, 901, 651}, 800, 600) == ScreenRect{100, 50, 800, 600});
+    CHECK(RecordedArea({900, 50, 1000, 651}, 800, 600) == ScreenRect{});
 }
 
 TEST_CASE("the window submenu: titled windows by title, at most fifty, labels a menu shows as written") {

@@ -56,6 +56,8 @@ struct Setup {
     bool systemAudio = false;
     bool microphone = false;
     std::wstring folder = L"captures";  // below the scratch folder, unless it names a drive
+    ScreenRect area;                    // of the monitor; all zero for the whole
+    HWND window = nullptr;              // recorded instead of the monitor
     std::function<void(const std::wstring& scratch)> before;
     // Runs while the recording runs, with the captures folder.
     std::function<void(Recorder&, const std::wstring&)> during;
@@ -94,6 +96,8 @@ Outcome Record(fake::FakePlatform& platform, const Setup& setup = {}) {
         options.monitor = PrimaryMonitor();
         options.resolution = 0;
         options.fps = 30;
+        options.area = setup.area;
+        options.window = setup.window;
         options.systemAudio = setup.systemAudio;
         options.microphone = setup.microphone;
         options.folder = setup.folder.find(L':') != std::wstring::npos ? setup.folder : scratch / setup.folder;
@@ -211,6 +215,21 @@ TEST_CASE("a recording through the system's objects, faked") {
                 packed = static_cast<uint8_t>(picture[static_cast<size_t>(y * 66 + x)]) == fake::FakePlatform::PatternAt(x, y);
         CHECK(packed);
         CHECK(platform.seen.autoProcessingOff >= 1);
+    }
+
+    SUBCASE("a part of the monitor is cut out by the processor and recorded at its own even size") {
+        Setup setup;
+        setup.area = {10, 4, 41, 35};
+        const Outcome outcome = Record(platform, setup);
+        REQUIRE(outcome.started == L"");
+        CHECK(outcome.saved);
+        CHECK(platform.seen.writers[0].inputFrameSize == ((UINT64{30} << 32) | 30));
+        const RECT cut = platform.seen.sourceRect;
+        CHECK((cut.left == 10 && cut.top == 4 && cut.right == 40 && cut.bottom == 34));
+        setup.area = {60, 0, 80, 40};  // mostly beside the 66-pixel-wide monitor
+        fake::FakePlatform fresh;
+        CHECK(Record(fresh, setup).started ==
+              L"That region is too small to capture. Drag a rectangle of at least 16 x 16 pixels.");
     }
 
     SUBCASE("a chip that cannot read the captured frames says so") {
@@ -460,6 +479,27 @@ TEST_CASE("every sentence a recording can end with, and the file it keeps") {
         CHECK(outcome.saved);
         if (outcome.saved) DeleteFileW(outcome.path.c_str());
         RemoveDirectoryW(setup.folder.c_str());
+    }
+
+    SUBCASE("a recorded window that closes ends the picture with a sentence, and the file is saved") {
+        UniqueHandle closed(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+        Setup setup;
+        setup.window = GetDesktopWindow();
+        setup.milliseconds = 0;
+        setup.noticed = [&](int32_t code) {
+            if (code == NotifyWindowClosed) SetEvent(closed.Get());
+        };
+        setup.during = [&](Recorder&, const std::wstring&) {
+            Sleep(200);
+            platform.CloseCapturedWindow();
+            CHECK(WaitForSingleObject(closed.Get(), 10000) == WAIT_OBJECT_0);
+        };
+        const Outcome outcome = Record(platform, setup);
+        REQUIRE(outcome.started == L"");
+        CHECK(outcome.notices ==
+              std::vector<std::wstring>{L"4 The window being recorded was closed, so the recording was stopped and saved."});
+        CHECK(outcome.problem == L"");
+        CHECK(outcome.saved);
     }
 
     SUBCASE("sound devices that are missing are told, and the recording goes on") {

@@ -248,6 +248,9 @@ HRESULT Session::StartCapture() {
 std::mutex poolLock;
 ComPtr<Pool> lastPool;
 
+std::mutex closedLock;
+ComPtr<wgc::IItemClosedHandler> closedHandler;  // of the last window item
+
 class Item final : public FakeInspectable<wgc::IGraphicsCaptureItem, wgc::IGraphicsCaptureItem> {
 public:
     HRESULT STDMETHODCALLTYPE get_DisplayName(HSTRING*) override { return E_NOTIMPL; }
@@ -255,10 +258,18 @@ public:
         *value = current->capture.itemSize;
         return S_OK;
     }
-    HRESULT STDMETHODCALLTYPE add_Closed(wgc::IItemClosedHandler*, wgc::EventRegistrationToken*) override {
-        return E_NOTIMPL;
+    HRESULT STDMETHODCALLTYPE add_Closed(wgc::IItemClosedHandler* handler, wgc::EventRegistrationToken* token) override {
+        std::lock_guard<std::mutex> lock(closedLock);
+        closedHandler = handler;
+        token->value = 7;
+        return S_OK;
     }
-    HRESULT STDMETHODCALLTYPE remove_Closed(wgc::EventRegistrationToken) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE remove_Closed(wgc::EventRegistrationToken token) override {
+        std::lock_guard<std::mutex> lock(closedLock);
+        if (token.value != 7) return E_INVALIDARG;
+        closedHandler.Reset();
+        return S_OK;
+    }
 };
 
 class SessionStatics final
@@ -272,7 +283,10 @@ public:
 
 class ItemInterop final : public FakeUnknown<wgc::IGraphicsCaptureItemInterop, wgc::IGraphicsCaptureItemInterop> {
 public:
-    HRESULT STDMETHODCALLTYPE CreateForWindow(HWND, REFIID, void**) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE CreateForWindow(HWND window, REFIID iid, void** result) override {
+        if (window == nullptr) return E_INVALIDARG;
+        return Give(new Item, iid, result);
+    }
     HRESULT STDMETHODCALLTYPE CreateForMonitor(HMONITOR, REFIID iid, void** result) override {
         if (FAILED(current->capture.createForMonitor)) return current->capture.createForMonitor;
         return Give(new Item, iid, result);
@@ -541,6 +555,11 @@ public:
         std::lock_guard<std::mutex> lock(current->seen.lock);
         if (!enable) ++current->seen.autoProcessingOff;
     }
+    void STDMETHODCALLTYPE VideoProcessorSetStreamSourceRect(ID3D11VideoProcessor*, UINT, WINBOOL enable,
+                                                             const RECT* rect) override {
+        std::lock_guard<std::mutex> lock(current->seen.lock);
+        if (enable && rect != nullptr) current->seen.sourceRect = *rect;
+    }
     // Draws a known pattern into the NV12 output, so the tests can follow it to the encoder.
     HRESULT STDMETHODCALLTYPE VideoProcessorBlt(ID3D11VideoProcessor*, ID3D11VideoProcessorOutputView* view, UINT,
                                                 UINT, const D3D11_VIDEO_PROCESSOR_STREAM*) override {
@@ -711,6 +730,10 @@ FakePlatform::~FakePlatform() {
         std::lock_guard<std::mutex> lock(poolLock);
         lastPool.Reset();
     }
+    {
+        std::lock_guard<std::mutex> lock(closedLock);
+        closedHandler.Reset();
+    }
     const Saved& saved = Originals();
     CaptureFunctions() = saved.capture;
     MediaFunctions() = saved.media;
@@ -726,6 +749,15 @@ void FakePlatform::FireFrame() {
         pool = lastPool;
     }
     if (pool) pool->FireAsync();
+}
+
+void FakePlatform::CloseCapturedWindow() {
+    ComPtr<wgc::IItemClosedHandler> handler;
+    {
+        std::lock_guard<std::mutex> lock(closedLock);
+        handler = closedHandler;
+    }
+    if (handler) handler->Invoke(nullptr, nullptr);
 }
 
 void FakePlatform::Quiesce() {

@@ -98,6 +98,7 @@ struct Seen {
     std::vector<WriterRecord> writers;
     std::vector<std::wstring> activatedEndpoints;
     int autoProcessingOff = 0;  // VideoProcessorSetStreamAutoProcessingMode(FALSE) calls
+    RECT sourceRect{};          // the last VideoProcessorSetStreamSourceRect
     int blts = 0;
 };
 
@@ -116,6 +117,8 @@ public:
 
     // Fires FrameArrived once more from a thread of its own (the last pool made).
     void FireFrame();
+    // Closes the window whose capture item was made last: its Closed handlers run.
+    void CloseCapturedWindow();
     // Waits until no thread of the fakes is running any more.
     void Quiesce();
     // Video pictures the newest sink writer has taken so far.
