@@ -7,6 +7,7 @@
 #include <wrl/client.h>
 
 #include <cstdint>
+#include <atomic>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -31,6 +32,8 @@ struct FrameStore {
     std::vector<uint8_t> pixels;  // a frame kept by StorePixels, rows of width * 4 bytes
     int32_t pixelsWidth = 0, pixelsHeight = 0;
     bool pixelsWaiting = false;
+    // Set once the captured window has closed; no frame follows.
+    std::atomic<bool> sourceClosed{false};
     UniqueHandle frameEvent{CreateEventW(nullptr, TRUE, FALSE, nullptr)};
     // Signalled whenever a consumer takes the newest frame; a frame source
     // that copies the screen itself can pace its copies by it.
@@ -66,6 +69,10 @@ public:
     // Starts capturing `monitor` (an earlier capture of this object ends
     // first) on the device of `d3d`.
     bool Start(D3D& d3d, HMONITOR monitor, bool cursor, std::wstring& problem);
+    // The same for one top-level window; frames follow the window's size.
+    bool StartWindow(D3D& d3d, HWND window, bool cursor, std::wstring& problem);
+    // True once the captured window has closed.
+    bool SourceClosed() const { return state_ && state_->sourceClosed.load(); }
     bool WaitForFirstFrame(DWORD milliseconds);
     // Copies the newest frame into `texture`, re-making it when it is null or
     // of another size and writing the new size back.
@@ -81,6 +88,8 @@ public:
     bool Running() const { return state_ != nullptr; }
 
 private:
+    // The system's capture of a monitor or, when `window` is set, of a window.
+    bool StartItem(D3D& d3d, HMONITOR monitor, HWND window, bool cursor, std::wstring& problem);
     // Owned jointly with the frame source's callbacks, so a callback still
     // running when Stop returns never touches freed memory.
     std::shared_ptr<FrameStore> state_;

@@ -21,6 +21,7 @@ constexpr DWORD kIdleIntervalMs = 100;
 
 struct CaptureState : FrameStore {
     HMONITOR monitor = nullptr;
+    HWND window = nullptr;  // when set, the window's rectangle is copied instead
     bool cursor = true;
     std::atomic<bool> stopRequested{false};
     UniqueHandle wake{CreateEventW(nullptr, TRUE, FALSE, nullptr)};
@@ -35,11 +36,23 @@ public:
     GdiGrabber& operator=(const GdiGrabber&) = delete;
 
     void Grab() {
-        MONITORINFO info{};
-        info.cbSize = sizeof info;
-        if (!GetMonitorInfoW(state_.monitor, &info)) return;
-        const int width = info.rcMonitor.right - info.rcMonitor.left;
-        const int height = info.rcMonitor.bottom - info.rcMonitor.top;
+        RECT area{};
+        if (state_.window != nullptr) {
+            // A window is copied where it shows on the screen, whatever covers it.
+            if (!IsWindow(state_.window)) {
+                state_.sourceClosed = true;
+                SetEvent(state_.frameEvent.Get());
+                return;
+            }
+            if (!GetWindowRect(state_.window, &area)) return;
+        } else {
+            MONITORINFO info{};
+            info.cbSize = sizeof info;
+            if (!GetMonitorInfoW(state_.monitor, &info)) return;
+            area = info.rcMonitor;
+        }
+        const int width = area.right - area.left;
+        const int height = area.bottom - area.top;
         if (width <= 0 || height <= 0) return;
         if (width != width_ || height != height_) {
             // A new size: re-make the buffers and drop this frame, as the system's capture does.
@@ -48,11 +61,10 @@ public:
         }
         HDC screen = GetDC(nullptr);
         if (screen == nullptr) return;
-        const BOOL copied = BitBlt(memory_, 0, 0, width, height, screen, info.rcMonitor.left, info.rcMonitor.top,
-                                   SRCCOPY | CAPTUREBLT);
+        const BOOL copied = BitBlt(memory_, 0, 0, width, height, screen, area.left, area.top, SRCCOPY | CAPTUREBLT);
         ReleaseDC(nullptr, screen);
         if (!copied) return;
-        if (state_.cursor) DrawPointer(info.rcMonitor.left, info.rcMonitor.top);
+        if (state_.cursor) DrawPointer(area.left, area.top);
         GdiFlush();
         state_.StorePixels(static_cast<const uint8_t*>(bits_), static_cast<uint32_t>(width) * 4, width, height);
     }
@@ -125,12 +137,15 @@ void GrabLoop(std::shared_ptr<CaptureState> state) {
 
 bool PrepareDeviceForCapture(D3D&, std::wstring&) { return true; }
 
-bool Capturer::Start(D3D& d3d, HMONITOR monitor, bool cursor, std::wstring& problem) {
-    Stop();
+namespace {
+
+bool StartGrabbing(std::shared_ptr<FrameStore>& started, D3D& d3d, HMONITOR monitor, HWND window, bool cursor,
+                   std::wstring& problem) {
     auto state = std::make_shared<CaptureState>();
     state->device = d3d.device;
     state->context = d3d.context;
     state->monitor = monitor;
+    state->window = window;
     state->cursor = cursor;
     try {
         state->thread = std::thread(GrabLoop, state);
@@ -138,8 +153,20 @@ bool Capturer::Start(D3D& d3d, HMONITOR monitor, bool cursor, std::wstring& prob
         problem = L"Screen capture could not start: the capture thread could not be created.";
         return false;
     }
-    state_ = state;
+    started = state;
     return true;
+}
+
+}  // namespace
+
+bool Capturer::Start(D3D& d3d, HMONITOR monitor, bool cursor, std::wstring& problem) {
+    Stop();
+    return StartGrabbing(state_, d3d, monitor, nullptr, cursor, problem);
+}
+
+bool Capturer::StartWindow(D3D& d3d, HWND window, bool cursor, std::wstring& problem) {
+    Stop();
+    return StartGrabbing(state_, d3d, nullptr, window, cursor, problem);
 }
 
 void Capturer::Stop() {

@@ -193,6 +193,8 @@ struct CaptureState : FrameStore {
     ComPtr<wgc::IGraphicsCaptureSession> captureSession;
     wgc::EventRegistrationToken frameArrivedToken{};
     bool handlerRegistered = false;
+    wgc::EventRegistrationToken closedToken{};
+    bool closedRegistered = false;
     std::atomic<bool> stopping{false};
     // Serialises frame handling, which owns poolSize once capture runs.
     std::mutex handlerLock;
@@ -293,6 +295,44 @@ private:
     std::weak_ptr<CaptureState> state_;
 };
 
+// Marks the capture's source as gone when a captured window closes.
+class ItemClosedHandler final : public wgc::IItemClosedHandler {
+public:
+    explicit ItemClosedHandler(std::weak_ptr<CaptureState> state) : state_(std::move(state)) {}
+    ItemClosedHandler(const ItemClosedHandler&) = delete;
+    ItemClosedHandler& operator=(const ItemClosedHandler&) = delete;
+
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** object) override {
+        if (object == nullptr) return E_POINTER;
+        if (iid == __uuidof(IUnknown) || iid == __uuidof(IAgileObject) || iid == __uuidof(wgc::IItemClosedHandler)) {
+            *object = static_cast<wgc::IItemClosedHandler*>(this);
+            AddRef();
+            return S_OK;
+        }
+        *object = nullptr;
+        return E_NOINTERFACE;
+    }
+    ULONG STDMETHODCALLTYPE AddRef() override { return references_.fetch_add(1, std::memory_order_relaxed) + 1; }
+    ULONG STDMETHODCALLTYPE Release() override {
+        const ULONG left = references_.fetch_sub(1, std::memory_order_acq_rel) - 1;
+        if (left == 0) delete this;
+        return left;
+    }
+    HRESULT STDMETHODCALLTYPE Invoke(wgc::IGraphicsCaptureItem*, IInspectable*) override {
+        if (const std::shared_ptr<CaptureState> state = state_.lock()) {
+            state->sourceClosed = true;
+            SetEvent(state->frameEvent.Get());
+        }
+        return S_OK;
+    }
+
+private:
+    ~ItemClosedHandler() = default;
+
+    std::atomic<ULONG> references_{1};
+    std::weak_ptr<CaptureState> state_;
+};
+
 // Windows 11 draws a border round a captured screen unless the program has
 // borderless access. Asked once per process; the answer for a desktop
 // program comes without a question to the user, so it is awaited only
@@ -344,6 +384,14 @@ bool PrepareDeviceForCapture(D3D& d3d, std::wstring& problem) {
 }
 
 bool Capturer::Start(D3D& d3d, HMONITOR monitor, bool cursor, std::wstring& problem) {
+    return StartItem(d3d, monitor, nullptr, cursor, problem);
+}
+
+bool Capturer::StartWindow(D3D& d3d, HWND window, bool cursor, std::wstring& problem) {
+    return StartItem(d3d, nullptr, window, cursor, problem);
+}
+
+bool Capturer::StartItem(D3D& d3d, HMONITOR monitor, HWND window, bool cursor, std::wstring& problem) {
     Stop();
 
     // A system without the capture classes counts as one that says no.
@@ -372,10 +420,20 @@ bool Capturer::Start(D3D& d3d, HMONITOR monitor, bool cursor, std::wstring& prob
     HRESULT hr = CachedFactory(&FactoryCache::itemInterop, wgc::kGraphicsCaptureItemClass, interop);
     if (FAILED(hr)) return fail(hr);
 
-    hr = interop->CreateForMonitor(monitor, __uuidof(wgc::IGraphicsCaptureItem),
-                                   reinterpret_cast<void**>(state->item.ReleaseAndGetAddressOf()));
+    void** item = reinterpret_cast<void**>(state->item.ReleaseAndGetAddressOf());
+    hr = window != nullptr ? interop->CreateForWindow(window, __uuidof(wgc::IGraphicsCaptureItem), item)
+                           : interop->CreateForMonitor(monitor, __uuidof(wgc::IGraphicsCaptureItem), item);
     if (SUCCEEDED(hr) && !state->item) hr = E_POINTER;
     if (FAILED(hr)) return fail(hr);
+    if (window != nullptr) {
+        // A window that closes ends its capture; the recording is told so.
+        ComPtr<wgc::IItemClosedHandler> closed;
+        closed.Attach(new (std::nothrow) ItemClosedHandler(state));
+        if (!closed) return fail(E_OUTOFMEMORY);
+        hr = state->item->add_Closed(closed.Get(), &state->closedToken);
+        if (FAILED(hr)) return fail(hr);
+        state->closedRegistered = true;
+    }
     hr = state->item->get_Size(&state->poolSize);
     if (FAILED(hr)) return fail(hr);
 
@@ -425,6 +483,10 @@ void Capturer::Stop() {
     if (state->framePool && state->handlerRegistered) {
         (void)state->framePool->remove_FrameArrived(state->frameArrivedToken);
         state->handlerRegistered = false;
+    }
+    if (state->item && state->closedRegistered) {
+        (void)state->item->remove_Closed(state->closedToken);
+        state->closedRegistered = false;
     }
     CloseObject(state->captureSession.Get());
     CloseObject(state->framePool.Get());
