@@ -1,5 +1,6 @@
 #include "app/command_line_core.h"
 
+#include <algorithm>
 #include <limits>
 
 int32_t CommandLineNumber(std::wstring_view text) {
@@ -21,6 +22,23 @@ int32_t CommandLineNumber(std::wstring_view text) {
     if (negative) return static_cast<int32_t>(-value);
     return static_cast<int32_t>(value > std::numeric_limits<int32_t>::max() ? std::numeric_limits<int32_t>::max() : value);
 }
+
+namespace {
+
+// X Y W H from args[first]; a negative width or height gives an empty rectangle.
+ScreenRect RegionArguments(const std::vector<std::wstring>& args, size_t first) {
+    const int64_t x = CommandLineNumber(args[first]);
+    const int64_t y = CommandLineNumber(args[first + 1]);
+    const int64_t w = std::max<int64_t>(CommandLineNumber(args[first + 2]), 0);
+    const int64_t h = std::max<int64_t>(CommandLineNumber(args[first + 3]), 0);
+    const auto bound = [](int64_t v) {
+        return static_cast<int32_t>(std::clamp<int64_t>(v, std::numeric_limits<int32_t>::min(),
+                                                        std::numeric_limits<int32_t>::max()));
+    };
+    return {bound(x), bound(y), bound(x + w), bound(y + h)};
+}
+
+}  // namespace
 
 SelfTestRequest ParseSelfTest(const std::vector<std::wstring>& args) {
     SelfTestRequest r;
@@ -48,6 +66,20 @@ SelfTestRequest ParseSelfTest(const std::vector<std::wstring>& args) {
         r.kind = SelfTestKind::Save;
         r.captureFile = args[2];
         r.resultFile = args[3];
+    } else if (sw == L"--selftest-region-screenshot" && n >= 7) {
+        r.kind = SelfTestKind::RegionScreenshot;
+        r.folder = args[2];
+        r.region = RegionArguments(args, 3);
+    } else if (sw == L"--selftest-region-record" && n >= 8) {
+        r.kind = SelfTestKind::RegionRecord;
+        r.seconds = CommandLineNumber(args[2]);
+        r.folder = args[3];
+        r.region = RegionArguments(args, 4);
+    } else if (sw == L"--selftest-window-record" && n >= 5) {
+        r.kind = SelfTestKind::WindowRecord;
+        r.seconds = CommandLineNumber(args[2]);
+        r.folder = args[3];
+        r.title = args[4];
     } else if (sw == L"--selftest-signout" && n >= 2) {
         r.kind = SelfTestKind::SignOut;
     }

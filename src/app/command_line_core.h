@@ -5,7 +5,9 @@
 #include <string_view>
 #include <vector>
 
-enum class SelfTestKind { None, Record, Sync, Screenshot, SignIn, Save, SignOut };
+#include "capture/region_core.h"
+
+enum class SelfTestKind { None, Record, Sync, Screenshot, SignIn, Save, SignOut, RegionScreenshot, RegionRecord, WindowRecord };
 
 struct SelfTestRequest {
     SelfTestKind kind = SelfTestKind::None;
@@ -16,6 +18,8 @@ struct SelfTestRequest {
     bool syncTest = false;
     std::wstring captureFile;  // save
     std::wstring resultFile;   // sign-in, save
+    ScreenRect region;         // region screenshot and recording, virtual-screen pixels
+    std::wstring title;        // window recording: the window's exact title
 };
 
 // A signed decimal number the way the command line reads it: leading white

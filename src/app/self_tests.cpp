@@ -38,7 +38,21 @@ void AppendResultLine(const std::wstring& path, const std::wstring& line) {
     WriteFile(file.Get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
 }
 
-int SelfTestScreenshot(const std::wstring& folder) {
+// The monitor a region in virtual-screen pixels lies on (the one it overlaps
+// most, or the nearest), and the region in that monitor's pixels.
+HMONITOR MonitorOfRegion(const ScreenRect& region, ScreenRect& inMonitor) {
+    const RECT rect{region.left, region.top, region.right, region.bottom};
+    const HMONITOR monitor = MonitorFromRect(&rect, MONITOR_DEFAULTTONEAREST);
+    MONITORINFO info{};
+    info.cbSize = sizeof info;
+    if (monitor == nullptr || !GetMonitorInfoW(monitor, &info)) return nullptr;
+    const RECT& m = info.rcMonitor;
+    const ScreenRect kept = ClampRegion(region, {m.left, m.top, m.right, m.bottom});
+    inMonitor = {kept.left - m.left, kept.top - m.top, kept.right - m.left, kept.bottom - m.top};
+    return monitor;
+}
+
+int SelfTestScreenshot(const std::wstring& folder, const ScreenRect* region) {
     EnsureFolder(folder);
     std::wstring message;
     DWORD error = ERROR_SUCCESS;
@@ -46,10 +60,18 @@ int SelfTestScreenshot(const std::wstring& folder) {
     // screenshots in the same second never share a name.
     const std::wstring path = ReserveCaptureName(folder, L"Screenshot " + CaptureTimeStamp(), L".png", error);
     bool ok = false;
-    if (path.empty()) {
+    HMONITOR monitor = PrimaryMonitor();
+    ScreenRect area;
+    if (region != nullptr) {
+        monitor = MonitorOfRegion(*region, area);
+        message = RegionProblem(area);
+    }
+    if (!message.empty()) {
+        if (!path.empty()) ReleaseCaptureName(path);
+    } else if (path.empty()) {
         message = L"The screenshot could not be saved: " + ErrorText(static_cast<uint32_t>(HRESULT_FROM_WIN32(error)));
     } else {
-        ok = TakeScreenshot(PrimaryMonitor(), true, path, true, message);
+        ok = TakeScreenshot(monitor, true, path, true, message, area);
         if (!ok) ReleaseCaptureName(path);
     }
     WriteResultFile(folder + L"\\result.txt", (ok ? path : std::wstring()) + L"\n" + message + L"\n");
@@ -65,9 +87,55 @@ void Wait(int64_t milliseconds) {
     }
 }
 
-int SelfTestRecord(int32_t seconds, const std::wstring& folder, int32_t resolution, int32_t fps, bool syncTest) {
+// The first visible top-level window with exactly this title, or null.
+HWND WindowTitled(const std::wstring& title) {
+    struct Search {
+        const std::wstring* title;
+        HWND found;
+    } search{&title, nullptr};
+    EnumWindows(
+        [](HWND window, LPARAM parameter) -> BOOL {
+            auto* s = reinterpret_cast<Search*>(parameter);
+            if (!IsWindowVisible(window)) return TRUE;
+            wchar_t text[512] = {};
+            const int length = GetWindowTextW(window, text, 512);
+            if (length <= 0 || std::wstring(text, static_cast<size_t>(length)) != *s->title) return TRUE;
+            s->found = window;
+            return FALSE;
+        },
+        reinterpret_cast<LPARAM>(&search));
+    return search.found;
+}
+
+// Waits like Wait, but ends early when the recorded window closes.
+void WaitWhileSourceLasts(int64_t milliseconds) {
+    while (milliseconds > 0 && !TheRecorder.capturer.SourceClosed()) {
+        Sleep(100);
+        milliseconds -= 100;
+    }
+}
+
+int SelfTestRecord(int32_t seconds, const std::wstring& folder, int32_t resolution, int32_t fps, bool syncTest,
+                   const ScreenRect* region = nullptr, const std::wstring* title = nullptr) {
     RecordingOptions options;
     options.monitor = PrimaryMonitor();
+    if (title != nullptr) {
+        options.window = WindowTitled(*title);
+        if (options.window == nullptr) {
+            EnsureFolder(folder);
+            WriteResultFile(folder + L"\\result.txt", L"\nThere is no open window called \"" + *title + L"\".\n0x0\n");
+            return 1;
+        }
+    }
+    if (region != nullptr) {
+        options.monitor = MonitorOfRegion(*region, options.area);
+        const std::wstring small = RegionProblem(options.area);
+        if (!small.empty()) {
+            EnsureFolder(folder);
+            WriteResultFile(folder + L"\\result.txt", L"\n" + small + L"\n0x0\n");
+            return 1;
+        }
+    }
     options.resolution = resolution;
     options.fps = fps;
     options.systemAudio = true;
@@ -80,12 +148,15 @@ int SelfTestRecord(int32_t seconds, const std::wstring& folder, int32_t resoluti
     if (message.empty()) {
         // A negative number of seconds waits nothing rather than wrapping round.
         const int64_t half = seconds > 0 ? int64_t{seconds} * 500 : 0;
-        Wait(half);
+        WaitWhileSourceLasts(half);
         TheRecorder.Pause();
-        Wait(1000);
+        WaitWhileSourceLasts(1000);
         TheRecorder.Resume();
-        Wait(half);
+        WaitWhileSourceLasts(half);
+        const bool closed = TheRecorder.capturer.SourceClosed();
         path = TheRecorder.Stop(&message);
+        if (closed && message.empty())
+            message = L"The window being recorded was closed, so the recording was stopped and saved.";
         if (TheRecorder.Stop() != path) message += L" second stop returned a different answer";
     }
     WriteResultFile(folder + L"\\result.txt", path + L"\n" + message + L"\n0x0\n");
@@ -127,7 +198,13 @@ std::optional<int> RunSelfTest(const SelfTestRequest& request) {
         case SelfTestKind::Sync:
             return SelfTestRecord(request.seconds, request.folder, request.resolution, request.fps, request.syncTest);
         case SelfTestKind::Screenshot:
-            return SelfTestScreenshot(request.folder);
+            return SelfTestScreenshot(request.folder, nullptr);
+        case SelfTestKind::RegionScreenshot:
+            return SelfTestScreenshot(request.folder, &request.region);
+        case SelfTestKind::RegionRecord:
+            return SelfTestRecord(request.seconds, request.folder, 720, 30, false, &request.region);
+        case SelfTestKind::WindowRecord:
+            return SelfTestRecord(request.seconds, request.folder, 720, 30, false, nullptr, &request.title);
         case SelfTestKind::SignIn:
             return SelfTestSignIn(request.resultFile);
         case SelfTestKind::Save:

@@ -2,11 +2,12 @@
 import os
 import subprocess
 import threading
+import time
 
 import pytest
 from PIL import Image
 
-from conftest import PrivateScreen, read_text, show_on_screen, winpath
+from conftest import PrivateScreen, read_text, show_on_screen, wait_until, winpath
 
 
 def pattern(width, height, path):
@@ -154,3 +155,84 @@ def test_a_folder_that_cannot_be_made_or_filled_gives_a_sentence(wine, tmp_path)
             assert message.startswith("The screenshot could not be saved: ")
     finally:
         subprocess.run(["umount", str(full)])
+
+
+def test_a_region_is_captured_exactly_and_recorded_at_its_own_size(wine, tmp_path):
+    # A region across the middle of both axes of the picture, partly below the screen.
+    expected = pattern(1920, 1080, tmp_path / "pattern.png")
+    show_on_screen(os.environ["DISPLAY"], tmp_path / "pattern.png")
+    region = ["801", "203", "517", "1000"]
+
+    shots = tmp_path / "shots"
+    done = wine.run(["--selftest-region-screenshot", winpath(shots), *region], exe="OstrelWindowsTest.exe", timeout=120)
+    assert done.returncode == 0, read_text(shots / "result.txt")
+    shot = Image.open(next(shots.glob("Screenshot *.png")))
+    assert shot.size == (517, 1080 - 203)  # what lies on the screen, odd sides kept
+    assert mismatches(shot, expected.crop((801, 203, 1318, 1080))) < 2000
+
+    small = tmp_path / "small"
+    done = wine.run(["--selftest-region-screenshot", winpath(small), "10", "10", "15", "40"], exe="OstrelWindowsTest.exe",
+                    timeout=120)
+    assert done.returncode == 1
+    assert result_lines(small)[:2] == ["", "That region is too small to capture. Drag a rectangle of at least 16 x 16 pixels."]
+    assert sorted(p.name for p in small.iterdir()) == ["result.txt"]
+
+    # Recorded: even sides (516 x 876), scaled down to 720 high keeping the shape.
+    clips = tmp_path / "clips"
+    done = wine.run(["--selftest-region-record", "2", winpath(clips), *region], exe="OstrelWindowsTest.exe", timeout=300)
+    assert done.returncode == 0, read_text(clips / "result.txt")
+    clip = next(clips.glob("*.mp4"))
+    frame = subprocess.run(["ffmpeg", "-v", "error", "-i", str(clip), "-vf", "select=eq(n\\,10)", "-frames:v", "1",
+                            "-f", "rawvideo", "-pix_fmt", "rgb24", "-"], capture_output=True, timeout=300, check=True).stdout
+    assert len(frame) == 424 * 720 * 3
+    picture = Image.frombytes("RGB", (424, 720), frame)
+
+    def mean(channel, box):
+        values = picture.crop(box).getdata(channel)
+        return sum(values) / len(values)
+
+    # Red changes at the screen's x 960 (column 131 here), green at its y 540 (row 277).
+    assert abs(mean(0, (0, 0, 120, 720)) - 200) < 20 and abs(mean(0, (142, 0, 424, 720)) - 30) < 20
+    assert abs(mean(1, (0, 0, 424, 267)) - 180) < 20 and abs(mean(1, (0, 287, 424, 720)) - 60) < 20
+
+
+def test_a_window_is_recorded_at_its_size_until_it_closes(wine, tmp_path):
+    pattern(1920, 1080, tmp_path / "screen.png")
+    show_on_screen(os.environ["DISPLAY"], tmp_path / "screen.png")
+    # A 400 x 300 window, red above and blue below, at 500, 200.
+    picture = Image.new("RGB", (400, 300), (220, 30, 30))
+    picture.paste((30, 30, 220), (0, 150, 400, 300))
+    picture.save(tmp_path / "window.bmp")
+    window = subprocess.Popen(["wine", wine.exe("OstrelDriver.exe"), "show-picture", winpath(tmp_path / "window.bmp"),
+                               "500", "200", "Ostrel test window"],
+                              env=wine.env, stdin=subprocess.DEVNULL, stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
+    clips = tmp_path / "clips"
+    try:
+        assert window.stdout.readline().strip() == b"showing"
+        missing = wine.run(["--selftest-window-record", "2", winpath(clips), "Ostrel test"], exe="OstrelWindowsTest.exe",
+                           timeout=120)
+        assert missing.returncode == 1
+        assert result_lines(clips)[:2] == ["", "There is no open window called \"Ostrel test\"."]
+
+        # Asked for a minute; the window closes after about two seconds and the recording ends with it.
+        recording = subprocess.Popen(["wine", wine.exe("OstrelWindowsTest.exe"), "--selftest-window-record", "60",
+                                      winpath(clips), "Ostrel test window"],
+                                     env=wine.env, stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+                                     stderr=subprocess.DEVNULL)
+        assert wait_until(lambda: any(p.stat().st_size > 100_000 for p in clips.glob("*.mp4.part")), 60)
+        time.sleep(2)
+    finally:
+        window.kill()
+        window.wait(timeout=30)
+    assert recording.wait(timeout=120) == 0
+    lines = result_lines(clips)
+    assert lines[1] == "The window being recorded was closed, so the recording was stopped and saved."
+    clip = next(clips.glob("*.mp4"))
+    assert not list(clips.glob("*.part"))
+    frame = subprocess.run(["ffmpeg", "-v", "error", "-i", str(clip), "-vf", "select=eq(n\\,10)", "-frames:v", "1",
+                            "-f", "rawvideo", "-pix_fmt", "rgb24", "-"], capture_output=True, timeout=300, check=True).stdout
+    assert len(frame) == 400 * 300 * 3
+    shot = Image.frombytes("RGB", (400, 300), frame)
+    top, bottom = shot.crop((0, 0, 400, 140)).resize((1, 1), Image.BOX), shot.crop((0, 160, 400, 300)).resize((1, 1), Image.BOX)
+    assert all(abs(a - b) < 25 for a, b in zip(top.getpixel((0, 0)), (220, 30, 30)))
+    assert all(abs(a - b) < 25 for a, b in zip(bottom.getpixel((0, 0)), (30, 30, 220)))

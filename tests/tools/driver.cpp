@@ -10,8 +10,10 @@
 //   OstrelDriver hold-clipboard SECONDS          keep the clipboard open (busy) that long
 //   OstrelDriver hold-file FILE SECONDS          keep FILE open without delete sharing that long;
 //                                                prints "holding" once open
-//   OstrelDriver show-picture FILE.bmp           cover the primary monitor with the picture
-//                                                until ended; prints "showing" once painted
+//   OstrelDriver show-picture FILE.bmp [X Y TITLE]  cover the primary monitor with the picture
+//                                                until ended, or show it in a window of its own
+//                                                size at X, Y with that title (a window another
+//                                                program can list); prints "showing" once painted
 //   OstrelDriver answer CAPTION BUTTON SECONDS FILE  wait for a message box with that caption,
 //                                                write its text (UTF-8) to FILE, press BUTTON
 //                                                (1 OK, 2 Cancel, 6 Yes, 7 No; 0 presses
@@ -114,7 +116,8 @@ LRESULT CALLBACK PictureProc(HWND window, UINT message, WPARAM wParam, LPARAM lP
 
 // A plain picture window over the whole primary monitor: what the screen
 // shows is then known exactly, whatever the desktop does with its background.
-int ShowPicture(const wchar_t* file) {
+int ShowPicture(const wchar_t* file, const wchar_t* x = nullptr, const wchar_t* y = nullptr,
+                const wchar_t* title = nullptr) {
     Picture = static_cast<HBITMAP>(LoadImageW(nullptr, file, IMAGE_BITMAP, 0, 0, LR_LOADFROMFILE | LR_CREATEDIBSECTION));
     if (Picture == nullptr) return 1;
     WNDCLASSW windowClass{};
@@ -122,10 +125,19 @@ int ShowPicture(const wchar_t* file) {
     windowClass.hInstance = GetModuleHandleW(nullptr);
     windowClass.lpszClassName = L"OstrelDriverPicture";
     RegisterClassW(&windowClass);
-    const int width = GetSystemMetrics(SM_CXSCREEN);
-    const int height = GetSystemMetrics(SM_CYSCREEN);
-    HWND window = CreateWindowExW(WS_EX_TOPMOST | WS_EX_TOOLWINDOW, L"OstrelDriverPicture", L"", WS_POPUP | WS_VISIBLE, 0,
-                                  0, width, height, nullptr, nullptr, windowClass.hInstance, nullptr);
+    int width = GetSystemMetrics(SM_CXSCREEN);
+    int height = GetSystemMetrics(SM_CYSCREEN);
+    if (title != nullptr) {
+        BITMAP info{};
+        GetObjectW(Picture, sizeof info, &info);
+        width = info.bmWidth;
+        height = info.bmHeight;
+    }
+    HWND window = CreateWindowExW(title != nullptr ? WS_EX_TOPMOST : WS_EX_TOPMOST | WS_EX_TOOLWINDOW,
+                                  L"OstrelDriverPicture", title != nullptr ? title : L"", WS_POPUP | WS_VISIBLE,
+                                  x != nullptr ? static_cast<int>(Number(x)) : 0,
+                                  y != nullptr ? static_cast<int>(Number(y)) : 0, width, height, nullptr, nullptr,
+                                  windowClass.hInstance, nullptr);
     if (window == nullptr) return 1;
     UpdateWindow(window);
     GdiFlush();
@@ -252,6 +264,7 @@ int wmain(int argc, wchar_t** argv) {
     const std::wstring command = argv[1];
     if (command == L"clipboard-dib") return SaveClipboardDib(argv[2]);
     if (command == L"hold-clipboard") return HoldClipboard(std::wcstod(argv[2], nullptr));
+    if (command == L"show-picture" && argc >= 6) return ShowPicture(argv[2], argv[3], argv[4], argv[5]);
     if (command == L"show-picture") return ShowPicture(argv[2]);
     if (command == L"answer" && argc >= 6)
         return Answer(argv[2], static_cast<int>(Number(argv[3])), std::wcstod(argv[4], nullptr), argv[5]);

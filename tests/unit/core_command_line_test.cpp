@@ -55,6 +55,18 @@ TEST_CASE("self-test switches need their arguments and match exactly") {
         CHECK(save.captureFile == L"a.mp4");
         CHECK(save.resultFile == L"r.txt");
         CHECK(ParseSelfTest({exe, L"--selftest-signout"}).kind == SelfTestKind::SignOut);
+        CHECK(ParseSelfTest({exe, L"--selftest-region-screenshot", L"C:\\s", L"1", L"2", L"3"}).kind == SelfTestKind::None);
+        const auto shot = ParseSelfTest({exe, L"--selftest-region-screenshot", L"C:\\s", L"-1920", L"10", L"300", L"200"});
+        CHECK(shot.kind == SelfTestKind::RegionScreenshot);
+        CHECK(shot.region == ScreenRect{-1920, 10, -1620, 210});
+        // Sizes past 32 bits saturate; a negative size is no area.
+        const auto clip = ParseSelfTest({exe, L"--selftest-region-record", L"2", L"C:\\s", L"2147483000", L"5",
+                                         L"9999999999", L"-4"});
+        CHECK(clip.kind == SelfTestKind::RegionRecord);
+        CHECK(clip.seconds == 2);
+        CHECK(clip.region == ScreenRect{2147483000, 5, 2147483647, 5});
+        const auto window = ParseSelfTest({exe, L"--selftest-window-record", L"3", L"C:\\s", L"Notes - Draft"});
+        CHECK((window.kind == SelfTestKind::WindowRecord && window.title == L"Notes - Draft"));
     }
     SUBCASE("capitals, suffixes and no arguments are no switch") {
         CHECK(ParseSelfTest({exe, L"--SELFTEST-RECORD", L"4", L"C:\\out"}).kind == SelfTestKind::None);
