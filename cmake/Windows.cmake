@@ -15,6 +15,7 @@ add_library(ostrel_glue STATIC
   src/app/main_window.cpp
   src/common/posted.cpp
   src/app/recovery.cpp
+  src/app/region_overlay.cpp
   src/app/settings_window.cpp
   src/app/self_tests.cpp
   src/app/shell.cpp
@@ -45,7 +46,7 @@ add_library(ostrel_glue STATIC
 )
 target_include_directories(ostrel_glue PUBLIC src)
 target_compile_options(ostrel_glue PRIVATE ${OSTREL_WARNINGS} -municode)
-target_link_libraries(ostrel_glue PUBLIC ostrel_core shell32 ole32 user32 gdi32 comctl32 d3d11 dxgi windowscodecs mfuuid uuid winmm winhttp crypt32 bcrypt propsys)
+target_link_libraries(ostrel_glue PUBLIC ostrel_core shell32 ole32 user32 gdi32 comctl32 d3d11 dxgi windowscodecs mfuuid uuid winmm winhttp crypt32 bcrypt propsys dwmapi)
 
 # The icon, drawn by our own script.
 set(OSTREL_ICON ${CMAKE_BINARY_DIR}/resources/ostrel.ico)

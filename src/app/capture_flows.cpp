@@ -7,6 +7,7 @@
 
 #include "common/posted.h"
 #include "app/shell.h"
+#include "app/region_overlay.h"
 #include "app/shell_core.h"
 #include "app/toolbar.h"
 #include "app/tray.h"
@@ -26,6 +27,11 @@ bool StartPosted = false;
 // The Windows session is ending (WM_ENDSESSION): Windows ends the process
 // soon, so nothing new is started that it would cut off mid-write.
 bool SessionEnded = false;
+
+// What the next recording and screenshot capture besides their monitor.
+ScreenRect PendingRecordArea;
+HWND PendingRecordWindow = nullptr;
+ScreenRect PendingScreenshotArea;
 
 // Worker threads that may still run; only the user-interface thread keeps
 // this list, so the end of the program can wait for them.
@@ -96,9 +102,16 @@ void PostText(HWND window, UINT message, WPARAM wParam, const std::wstring& text
     }
 }
 
-void BeginRecording(HMONITOR monitor) {
+bool RecordingBusy() { return TheRecorder.State() != Idle || CountdownRemaining != 0 || StartPosted; }
+
+void RegionChosen(RegionUse use, HMONITOR monitor, const ScreenRect& area) {
+    if (use == RegionUse::Recording) BeginRecording(monitor, area);
+    else RequestScreenshot(monitor, area);
+}
+
+void BeginRecording(HMONITOR monitor, const ScreenRect& area, HWND window) {
     if (SessionEnded) return;
-    if (TheRecorder.State() != Idle || CountdownRemaining != 0 || StartPosted) {
+    if (RecordingBusy()) {
         ShowBalloon(L"NIRA Ostrel", L"A recording is already running.", BALLOON_INFO);
         return;
     }
@@ -112,6 +125,8 @@ void BeginRecording(HMONITOR monitor) {
         if (TheRecorder.State() != Idle || CountdownRemaining != 0 || StartPosted) return;
     }
     PendingRecordMonitor = monitor;
+    PendingRecordArea = area;
+    PendingRecordWindow = window;
     CountdownRemaining = CurrentSettings.countdown > 0 ? CurrentSettings.countdown : 0;
     if (CountdownRemaining == 0) {
         StartPosted = PostMessageW(MainWindow, WM_TIMER, TIMER_COUNTDOWN, 0) != FALSE;
@@ -153,6 +168,14 @@ void StartRecordingNow() {
     options.cursor = CurrentSettings.cursor;
     options.folder = CurrentSettings.folder;
     options.syncTest = false;
+    options.area = PendingRecordArea;
+    options.window = PendingRecordWindow;
+    if (options.window != nullptr && !IsWindow(options.window)) {
+        MessageBoxW(MainWindow, L"The window to record has closed.", L"NIRA Ostrel: recording did not start",
+                    MB_ICONERROR);
+        UpdateToolbar();
+        return;
+    }
     const std::wstring message = TheRecorder.Start(options);
     if (!message.empty()) MessageBoxW(MainWindow, message.c_str(), L"NIRA Ostrel: recording did not start", MB_ICONERROR);
     UpdateToolbar();
@@ -181,6 +204,7 @@ void StopOrCancel() {
 
 void CancelForSessionEnd() {
     SessionEnded = true;
+    CancelRegion();
     KillTimer(MainWindow, TIMER_SCREENSHOT);
     if (CountdownRemaining != 0 || StartPosted) {
         KillTimer(MainWindow, TIMER_COUNTDOWN);
@@ -198,9 +222,12 @@ void TogglePause() {
     UpdateToolbar();
 }
 
-void RequestScreenshot(HMONITOR monitor) {
+void RequestScreenshot(HMONITOR monitor, const ScreenRect& area) {
     if (monitor == nullptr) monitor = TheRecorder.State() != Idle ? TheRecorder.options.monitor : PrimaryMonitor();
+    // The monitor a window is recorded on, or the primary one.
+    if (monitor == nullptr) monitor = PrimaryMonitor();
     PendingScreenshotMonitor = monitor;
+    PendingScreenshotArea = area;
     ScreenshotDelaySeconds = CurrentSettings.screenshot_delay > 0 ? CurrentSettings.screenshot_delay : 0;
     if (ScreenshotDelaySeconds != 0) {
         ShowBalloon(L"Screenshot", L"Taking a screenshot in " + DecimalText(ScreenshotDelaySeconds) + L" seconds.",
@@ -214,7 +241,8 @@ void RequestScreenshot(HMONITOR monitor) {
 void ScreenshotTimerFired() {
     KillTimer(MainWindow, TIMER_SCREENSHOT);
     if (SessionEnded) return;
-    ScreenshotJob job{MainWindow, PendingScreenshotMonitor, CurrentSettings.folder, CurrentSettings.cursor};
+    ScreenshotJob job{MainWindow, PendingScreenshotMonitor, CurrentSettings.folder, CurrentSettings.cursor,
+                      PendingScreenshotArea};
     DWORD error = ERROR_SUCCESS;
     if (!StartDetachedThread([job] { ScreenshotWorker(job); }, error))
         MessageBoxW(MainWindow, ErrorSentence(L"The screenshot could not be started: ", error).c_str(),
@@ -234,7 +262,7 @@ void ScreenshotWorker(const ScreenshotJob& job) {
         path = ReserveCaptureName(job.folder, L"Screenshot " + CaptureTimeStamp(), L".png", error);
         if (path.empty()) {
             problem = ErrorSentence(L"The screenshot could not be saved: ", error);
-        } else if (!TakeScreenshot(job.monitor, job.cursor, path, true, problem)) {
+        } else if (!TakeScreenshot(job.monitor, job.cursor, path, true, problem, job.area)) {
             ReleaseCaptureName(path);
             path.clear();
         }

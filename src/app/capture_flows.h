@@ -6,14 +6,20 @@
 #include <functional>
 #include <string>
 
-void BeginRecording(HMONITOR monitor);
+#include "capture/region_core.h"
+
+// Starts the countdown for a recording of `monitor`, of `area` of it, or of
+// `window` instead.
+void BeginRecording(HMONITOR monitor, const ScreenRect& area = {}, HWND window = nullptr);
+// A recording runs, is being started or counts down.
+bool RecordingBusy();
 void StartRecordingNow();
 void StopOrCancel();
 void TogglePause();
 // WM_ENDSESSION: the countdown, a start already posted and a screenshot not
 // yet taken are cancelled, and no capture starts any more in this run.
 void CancelForSessionEnd();
-void RequestScreenshot(HMONITOR monitor);
+void RequestScreenshot(HMONITOR monitor, const ScreenRect& area = {});
 // A tick of TIMER_COUNTDOWN, real or posted.
 void CountdownTimerTick();
 // TIMER_SCREENSHOT: starts the screenshot thread for PendingScreenshotMonitor.
@@ -24,6 +30,7 @@ struct ScreenshotJob {
     HMONITOR monitor = nullptr;
     std::wstring folder;
     bool cursor = true;
+    ScreenRect area;  // of the monitor; all zero for the whole
 };
 // Body of a screenshot thread; reports with WM_SCREENSHOT_DONE.
 void ScreenshotWorker(const ScreenshotJob& job);

@@ -26,6 +26,7 @@ void RegisterShortcuts(bool report) {
         {HOTKEY_PAUSE, CurrentSettings.hotkey_pause_mod, CurrentSettings.hotkey_pause_key, L" (pause or resume)"},
         {HOTKEY_SCREENSHOT, CurrentSettings.hotkey_screenshot_mod, CurrentSettings.hotkey_screenshot_key,
          L" (screenshot)"},
+        {HOTKEY_REGION, CurrentSettings.hotkey_region_mod, CurrentSettings.hotkey_region_key, L" (region screenshot)"},
     };
     for (const Row& row : rows) UnregisterHotKey(MainWindow, row.id);
     std::wstring refused;

@@ -14,6 +14,7 @@
 #include "app/command_line_core.h"
 #include "app/hotkeys.h"
 #include "app/recovery.h"
+#include "app/region_overlay.h"
 #include "app/self_tests.h"
 #include "app/shell_core.h"
 #include "app/settings_window.h"
@@ -73,6 +74,7 @@ void RegisterWindowClasses() {
         {kToolbarClass, ToolbarWindowProc, nullptr},
         {kSettingsClass, SettingsWindowProc, reinterpret_cast<HBRUSH>(COLOR_WINDOW + 1)},
         {kSignInClass, SignInWindowProc, reinterpret_cast<HBRUSH>(COLOR_WINDOW + 1)},
+        {kRegionClass, RegionOverlayProc, nullptr},
     };
     for (const ClassRow& row : rows) {
         WNDCLASSEXW windowClass{};

@@ -8,6 +8,7 @@
 #include "app/capture_flows.h"
 #include "app/cloud_calls.h"
 #include "common/posted.h"
+#include "app/region_overlay.h"
 #include "app/settings_window.h"
 #include "app/shell.h"
 #include "app/shell_core.h"
@@ -120,6 +121,13 @@ void OnCommand(WORD id) {
         case ID_SAVE_LAST_CAPTURE:
             if (!LastCapture.empty()) SaveToLibrary(LastCapture);
             return;
+        case ID_SCREENSHOT_REGION:
+            ChooseRegion(RegionUse::Screenshot);
+            return;
+        case ID_RECORD_REGION:
+            if (RecordingBusy()) ShowBalloon(L"NIRA Ostrel", L"A recording is already running.", BALLOON_INFO);
+            else ChooseRegion(RegionUse::Recording);
+            return;
         default:
             break;
     }
@@ -127,6 +135,12 @@ void OnCommand(WORD id) {
         if (HMONITOR monitor = MonitorNumber(id - ID_RECORD_MONITOR)) BeginRecording(monitor);
     } else if (id >= ID_SCREENSHOT_MONITOR && id < ID_SCREENSHOT_MONITOR + kMaxMonitorMenuEntries) {
         if (HMONITOR monitor = MonitorNumber(id - ID_SCREENSHOT_MONITOR)) RequestScreenshot(monitor);
+    } else if (id >= ID_RECORD_WINDOW && id < ID_RECORD_WINDOW + kMaxWindowMenuEntries) {
+        const HWND window = WindowMenuEntry(id - ID_RECORD_WINDOW);
+        if (window == nullptr)
+            ShowBalloon(L"NIRA Ostrel", L"That window has closed. Choose another from the menu.", BALLOON_INFO);
+        else
+            BeginRecording(nullptr, {}, window);
     }
 }
 
@@ -140,6 +154,9 @@ void OnHotkey(WPARAM id) {
             break;
         case HOTKEY_SCREENSHOT:
             RequestScreenshot(nullptr);
+            break;
+        case HOTKEY_REGION:
+            ChooseRegion(RegionUse::Screenshot);
             break;
         default:
             break;
@@ -157,6 +174,9 @@ void OnTimer(WPARAM id) {
         case TIMER_SCREENSHOT:
             ScreenshotTimerFired();
             break;
+        case TIMER_REGION:
+            RegionTimerFired();
+            break;
         default:
             break;
     }
@@ -166,10 +186,11 @@ std::unique_ptr<std::wstring> TakeText(LPARAM lParam) { return TakePosted<std::w
 
 void OnRecorderNotify(WPARAM code, LPARAM lParam) {
     const std::unique_ptr<std::wstring> text = TakeText(lParam);
-    // Out of space: the recording is saved first, then the warning replaces "Recording saved".
-    if (code == NotifyOutOfSpace) StopOrCancel();
+    // Out of space or the recorded window gone: the recording is saved
+    // first, then the notice replaces "Recording saved".
+    if (code == NotifyOutOfSpace || code == NotifyWindowClosed) StopOrCancel();
     ShowBalloon(L"NIRA Ostrel", text ? *text : std::wstring(),
-                code == NotifyDeviceProblem ? BALLOON_INFO : BALLOON_WARNING);
+                code == NotifyDeviceProblem || code == NotifyWindowClosed ? BALLOON_INFO : BALLOON_WARNING);
 }
 
 void OnScreenshotDone(LPARAM lParam) {

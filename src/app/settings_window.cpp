@@ -36,6 +36,7 @@ enum : WORD {
     IDC_HOTKEY_SCREENSHOT = 512,
     IDC_SAVE = 513,
     IDC_CANCEL = 514,
+    IDC_HOTKEY_REGION = 515,
 };
 
 constexpr DWORD kWindowStyle = WS_CAPTION | WS_SYSMENU;
@@ -53,7 +54,7 @@ HHOOK ShortcutKeyHook = nullptr;
 bool IsShortcutControl(HWND control) {
     if (control == nullptr || SettingsWindow == nullptr || GetParent(control) != SettingsWindow) return false;
     const int id = GetDlgCtrlID(control);
-    return id == IDC_HOTKEY_RECORD || id == IDC_HOTKEY_PAUSE || id == IDC_HOTKEY_SCREENSHOT;
+    return id == IDC_HOTKEY_RECORD || id == IDC_HOTKEY_PAUSE || id == IDC_HOTKEY_SCREENSHOT || id == IDC_HOTKEY_REGION;
 }
 
 LRESULT CALLBACK KeepShortcutKeys(int code, WPARAM wParam, LPARAM lParam) {
@@ -151,6 +152,7 @@ void SaveFromSettingsWindow(HWND window) {
         {IDC_HOTKEY_RECORD, &working.hotkey_record_mod, &working.hotkey_record_key},
         {IDC_HOTKEY_PAUSE, &working.hotkey_pause_mod, &working.hotkey_pause_key},
         {IDC_HOTKEY_SCREENSHOT, &working.hotkey_screenshot_mod, &working.hotkey_screenshot_key},
+        {IDC_HOTKEY_REGION, &working.hotkey_region_mod, &working.hotkey_region_key},
     };
     for (const auto& shortcut : shortcuts) {
         const auto value = static_cast<uint16_t>(SendDlgItemMessageW(window, shortcut.id, HKM_GETHOTKEY, 0, 0));
@@ -210,6 +212,8 @@ void CreateControls(HWND window) {
     y += 34;
     AddShortcut(window, IDC_HOTKEY_SCREENSHOT, L"Shortcut: scree&nshot", s.hotkey_screenshot_mod,
                 s.hotkey_screenshot_key, y);
+    y += 34;
+    AddShortcut(window, IDC_HOTKEY_REGION, L"Shortcut: re&gion screenshot", s.hotkey_region_mod, s.hotkey_region_key, y);
     y += 34;
     AddControl(window, 0, L"BUTTON", L"Save", WS_TABSTOP | BS_DEFPUSHBUTTON, 300, y + 8, 90, 30, IDC_SAVE);
     AddControl(window, 0, L"BUTTON", L"Cancel", WS_TABSTOP | BS_PUSHBUTTON, 400, y + 8, 90, 30, IDC_CANCEL);

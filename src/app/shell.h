@@ -38,24 +38,30 @@ constexpr WORD ID_SIGN_IN = 120;
 constexpr WORD ID_SIGN_OUT = 121;
 constexpr WORD ID_SAVE_TO_LIBRARY = 122;
 constexpr WORD ID_SAVE_LAST_CAPTURE = 123;
+constexpr WORD ID_RECORD_REGION = 110;
+constexpr WORD ID_SCREENSHOT_REGION = 111;
 constexpr WORD ID_RECORD_MONITOR = 200;
 constexpr WORD ID_SCREENSHOT_MONITOR = 300;
+constexpr WORD ID_RECORD_WINDOW = 400;  // to 449: the entries of "Record a window"
 
 // Timers on MainWindow.
 constexpr UINT_PTR TIMER_TOOLBAR = 1;
 constexpr UINT_PTR TIMER_COUNTDOWN = 2;
 constexpr UINT_PTR TIMER_SCREENSHOT = 3;
+constexpr UINT_PTR TIMER_REGION = 4;  // an accepted region, once the screen has repainted
 
 // Shortcut ids.
 constexpr int HOTKEY_RECORD = 1;
 constexpr int HOTKEY_PAUSE = 2;
 constexpr int HOTKEY_SCREENSHOT = 3;
+constexpr int HOTKEY_REGION = 4;
 
 // Window classes.
 constexpr wchar_t kMainWindowClass[] = L"NIRAOstrelWindowsMain";
 constexpr wchar_t kToolbarClass[] = L"NIRAOstrelToolbar";
 constexpr wchar_t kSettingsClass[] = L"NIRAOstrelSettings";
 constexpr wchar_t kSignInClass[] = L"NIRAOstrelSignIn";
+constexpr wchar_t kRegionClass[] = L"NIRAOstrelRegion";
 
 constexpr wchar_t kInstanceMutexName[] = L"Local\\NIRAOstrelWindows";
 constexpr wchar_t kTrayTip[] = L"NIRA Ostrel: screen recorder and capture";

@@ -4,7 +4,8 @@ namespace {
 
 constexpr uint32_t kRecord = 100, kPause = 101, kStop = 102, kScreenshot = 103, kOpenFolder = 104,
                    kOpenWebApp = 105, kSettings = 106, kQuit = 107, kShowToolbar = 108, kSignIn = 120,
-                   kSignOut = 121, kSaveToLibrary = 122, kSaveLastCapture = 123;
+                   kSignOut = 121, kSaveToLibrary = 122, kSaveLastCapture = 123, kRecordRegion = 110,
+                   kScreenshotRegion = 111;
 
 TrayMenuItem Command(std::wstring text, uint32_t id, bool grayed = false) {
     return {TrayMenuItemKind::Command, std::move(text), id, grayed};
@@ -28,6 +29,8 @@ std::vector<TrayMenuItem> TrayMenuItems(const TrayMenuState& s) {
     std::vector<TrayMenuItem> items;
     items.push_back(Command(L"Record full screen\t" + s.recordShortcut, kRecord, busy));
     items.push_back({TrayMenuItemKind::RecordMonitorMenu, L"Record a monitor", 0, busy});
+    items.push_back(Command(L"Record a region\u2026", kRecordRegion, busy));
+    items.push_back({TrayMenuItemKind::RecordWindowMenu, L"Record a window", 0, busy});
     items.push_back(Command(std::wstring(s.recorder == ShellRecorderState::Paused ? L"Resume\t" : L"Pause\t") +
                                 s.pauseShortcut,
                             kPause, !Running(s.recorder)));
@@ -35,6 +38,7 @@ std::vector<TrayMenuItem> TrayMenuItems(const TrayMenuState& s) {
     items.push_back(Separator());
     items.push_back(Command(L"Screenshot\t" + s.screenshotShortcut, kScreenshot));
     items.push_back({TrayMenuItemKind::ScreenshotMonitorMenu, L"Screenshot of a monitor", 0, false});
+    items.push_back(Command(L"Screenshot of a region\u2026\t" + s.regionShortcut, kScreenshotRegion));
     items.push_back(Separator());
     if (s.signedIn) {
         items.push_back(Command(L"Save to library\u2026", kSaveToLibrary, s.uploadInProgress));

@@ -17,10 +17,10 @@ struct TrayMenuState {
     std::wstring email;
     bool uploadInProgress = false;
     std::wstring lastCapture;  // full path, empty when nothing was saved in this run
-    std::wstring recordShortcut, pauseShortcut, screenshotShortcut;  // texts of the three shortcuts
+    std::wstring recordShortcut, pauseShortcut, screenshotShortcut, regionShortcut;  // texts of the shortcuts
 };
 
-enum class TrayMenuItemKind { Command, Separator, RecordMonitorMenu, ScreenshotMonitorMenu };
+enum class TrayMenuItemKind { Command, Separator, RecordMonitorMenu, ScreenshotMonitorMenu, RecordWindowMenu };
 
 struct TrayMenuItem {
     TrayMenuItemKind kind = TrayMenuItemKind::Command;

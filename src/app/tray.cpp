@@ -1,11 +1,13 @@
 #include "app/tray.h"
 
+#include <dwmapi.h>
 #include <shellapi.h>
 
 #include "app/cloud_calls.h"
 #include "app/hotkeys.h"
 #include "app/shell.h"
 #include "app/shell_core.h"
+#include "capture/region_core.h"
 #include "recorder/recorder.h"
 #include "storage/monitors.h"
 #include "storage/settings.h"
@@ -75,6 +77,42 @@ BOOL ShowBalloon(const std::wstring& title, const std::wstring& text, DWORD leve
 
 namespace {
 
+// The windows offered by the last menu, by entry.
+std::vector<HWND> WindowMenuHandles;
+
+// Windows a person would call open: visible, titled, not a tool window, not
+// hidden by the system (cloaked), and not one of ours.
+std::vector<WindowEntry> RecordableWindows() {
+    std::vector<WindowEntry> found;
+    EnumWindows(
+        [](HWND window, LPARAM parameter) -> BOOL {
+            if (!IsWindowVisible(window) || (GetWindowLongPtrW(window, GWL_EXSTYLE) & WS_EX_TOOLWINDOW)) return TRUE;
+            DWORD process = 0;
+            GetWindowThreadProcessId(window, &process);
+            if (process == GetCurrentProcessId()) return TRUE;
+            DWORD cloaked = 0;
+            if (SUCCEEDED(DwmGetWindowAttribute(window, DWMWA_CLOAKED, &cloaked, sizeof cloaked)) && cloaked != 0)
+                return TRUE;
+            wchar_t title[512] = {};
+            const int length = GetWindowTextW(window, title, 512);
+            if (length > 0)
+                reinterpret_cast<std::vector<WindowEntry>*>(parameter)->push_back(
+                    {reinterpret_cast<uintptr_t>(window), std::wstring(title, static_cast<size_t>(length))});
+            return TRUE;
+        },
+        reinterpret_cast<LPARAM>(&found));
+    return WindowMenuEntries(std::move(found));
+}
+
+void AppendWindowEntries(HMENU menu) {
+    WindowMenuHandles.clear();
+    for (const WindowEntry& entry : RecordableWindows()) {
+        AppendMenuW(menu, MF_STRING, ID_RECORD_WINDOW + WindowMenuHandles.size(), WindowMenuLabel(entry.title).c_str());
+        WindowMenuHandles.push_back(reinterpret_cast<HWND>(entry.handle));
+    }
+    if (WindowMenuHandles.empty()) AppendMenuW(menu, MF_STRING | MF_GRAYED, 0, L"No open windows to record");
+}
+
 void AppendMonitorEntries(HMENU menu, const std::vector<MonitorEntry>& monitors, UINT firstId) {
     for (size_t n = 0; n < monitors.size() && n < kMaxMonitorMenuEntries; ++n)
         AppendMenuW(menu, MF_STRING, firstId + n, monitors[n].label.c_str());
@@ -86,14 +124,16 @@ void ShowTrayMenu() {
     HMENU menu = CreatePopupMenu();
     HMENU recordMenu = CreatePopupMenu();
     HMENU screenshotMenu = CreatePopupMenu();
-    if (menu == nullptr || recordMenu == nullptr || screenshotMenu == nullptr) {
-        for (HMENU m : {menu, recordMenu, screenshotMenu})
+    HMENU windowMenu = CreatePopupMenu();
+    if (menu == nullptr || recordMenu == nullptr || screenshotMenu == nullptr || windowMenu == nullptr) {
+        for (HMENU m : {menu, recordMenu, screenshotMenu, windowMenu})
             if (m != nullptr) DestroyMenu(m);
         return;
     }
     const std::vector<MonitorEntry> monitors = ListMonitors();
     AppendMonitorEntries(recordMenu, monitors, ID_RECORD_MONITOR);
     AppendMonitorEntries(screenshotMenu, monitors, ID_SCREENSHOT_MONITOR);
+    AppendWindowEntries(windowMenu);
 
     TrayMenuState state;
     state.recorder = static_cast<ShellRecorderState>(TheRecorder.State());
@@ -106,9 +146,11 @@ void ShowTrayMenu() {
     state.pauseShortcut = HotkeyText(CurrentSettings.hotkey_pause_mod, static_cast<uint32_t>(CurrentSettings.hotkey_pause_key));
     state.screenshotShortcut =
         HotkeyText(CurrentSettings.hotkey_screenshot_mod, static_cast<uint32_t>(CurrentSettings.hotkey_screenshot_key));
+    state.regionShortcut =
+        HotkeyText(CurrentSettings.hotkey_region_mod, static_cast<uint32_t>(CurrentSettings.hotkey_region_key));
 
     // Submenus not attached to the menu are destroyed by hand afterwards.
-    bool recordAttached = false, screenshotAttached = false;
+    bool recordAttached = false, screenshotAttached = false, windowAttached = false;
     for (const TrayMenuItem& item : TrayMenuItems(state)) {
         const UINT grey = item.grayed ? MF_GRAYED : 0u;
         switch (item.kind) {
@@ -125,6 +167,9 @@ void ShowTrayMenu() {
                 screenshotAttached =
                     AppendMenuW(menu, MF_POPUP | grey, reinterpret_cast<UINT_PTR>(screenshotMenu), item.text.c_str());
                 break;
+            case TrayMenuItemKind::RecordWindowMenu:
+                windowAttached = AppendMenuW(menu, MF_POPUP | grey, reinterpret_cast<UINT_PTR>(windowMenu), item.text.c_str());
+                break;
         }
     }
 
@@ -136,6 +181,12 @@ void ShowTrayMenu() {
     DestroyMenu(menu);
     if (!recordAttached) DestroyMenu(recordMenu);
     if (!screenshotAttached) DestroyMenu(screenshotMenu);
+    if (!windowAttached) DestroyMenu(windowMenu);
+}
+
+HWND WindowMenuEntry(size_t n) {
+    if (n >= WindowMenuHandles.size() || !IsWindow(WindowMenuHandles[n])) return nullptr;
+    return WindowMenuHandles[n];
 }
 
 void ShowUploadProgressTip(int percent) {

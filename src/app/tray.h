@@ -20,6 +20,9 @@ BOOL ShowBalloon(const std::wstring& title, const std::wstring& text, DWORD leve
 // Builds the tray menu for the state of this moment and shows it at the
 // pointer; the chosen command arrives afterwards as WM_COMMAND.
 void ShowTrayMenu();
+// The window of entry n of the last "Record a window" submenu, or null when
+// there is no such entry or the window has closed since.
+HWND WindowMenuEntry(size_t n);
 // The tool tip shows the save's progress; TrayIcon keeps the normal one.
 void ShowUploadProgressTip(int percent);
 void RestoreTrayTip();

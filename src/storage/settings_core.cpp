@@ -46,6 +46,8 @@ Settings SettingsFromReader(const ReadIntFn& readInt, const ReadTextFn& readText
     s.hotkey_pause_key = readInt(L"hotkey_pause_key", d.hotkey_pause_key);
     s.hotkey_screenshot_mod = readInt(L"hotkey_screenshot_mod", d.hotkey_screenshot_mod);
     s.hotkey_screenshot_key = readInt(L"hotkey_screenshot_key", d.hotkey_screenshot_key);
+    s.hotkey_region_mod = readInt(L"hotkey_region_mod", d.hotkey_region_mod);
+    s.hotkey_region_key = readInt(L"hotkey_region_key", d.hotkey_region_key);
     return s;
 }
 
@@ -67,5 +69,8 @@ std::vector<std::pair<std::wstring, std::wstring>> SettingsFileEntries(const Set
         {L"hotkey_pause_key", DecimalText(s.hotkey_pause_key)},
         {L"hotkey_screenshot_mod", DecimalText(s.hotkey_screenshot_mod)},
         {L"hotkey_screenshot_key", DecimalText(s.hotkey_screenshot_key)},
+        // Added later; a version that does not know them ignores them.
+        {L"hotkey_region_mod", DecimalText(s.hotkey_region_mod)},
+        {L"hotkey_region_key", DecimalText(s.hotkey_region_key)},
     };
 }

@@ -18,13 +18,15 @@ struct Settings {
     int32_t countdown = 3;         // 0, 3, 5 or 10 seconds
     int32_t screenshot_delay = 0;  // 0, 3, 5 or 10 seconds
     std::wstring folder;           // filled by loading; empty in a fresh record
-    // Three (modifiers, virtual key) pairs: record, pause, screenshot.
+    // Four (modifiers, virtual key) pairs: record, pause, screenshot, region screenshot.
     int32_t hotkey_record_mod = 5;
     int32_t hotkey_record_key = 0x52;
     int32_t hotkey_pause_mod = 5;
     int32_t hotkey_pause_key = 0x50;
     int32_t hotkey_screenshot_mod = 5;
     int32_t hotkey_screenshot_key = 0x53;
+    int32_t hotkey_region_mod = 5;
+    int32_t hotkey_region_key = 0x41;
 
     bool operator==(const Settings&) const = default;
 };

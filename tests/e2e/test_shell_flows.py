@@ -1,16 +1,18 @@
 """The tray program driven as a person would: shortcuts and commands posted to
 its main window, message boxes read and answered by OstrelDriver."""
+import os
 import subprocess
 import time
 
-from conftest import BUILD, MAIN_CLASS, read_text, wait_until, winpath
+from conftest import BUILD, MAIN_CLASS, read_text, show_on_screen, wait_until, winpath
 from test_mp4_writer import fragment_starts
 from test_record import probe, video_times
 
 TEST_EXE = "OstrelWindowsTest.exe"
 WM_ENDSESSION, WM_COMMAND, WM_TIMER, WM_HOTKEY = 0x0016, 0x0111, 0x0113, 0x0312
 WM_RECORDER_NOTIFY, WM_SCREENSHOT_DONE, WM_CLOUD_EVENT = 0x8003, 0x8004, 0x8005
-ID_SCREENSHOT, ID_RECORD, ID_QUIT = 103, 100, 107
+ID_SCREENSHOT, ID_RECORD, ID_QUIT, ID_RECORD_REGION, ID_SCREENSHOT_REGION = 103, 100, 107, 110, 111
+WM_KEYDOWN, WM_MOUSEMOVE, WM_LBUTTONDOWN, WM_LBUTTONUP, VK_ESCAPE = 0x0100, 0x0200, 0x0201, 0x0202, 0x1B
 OK, CANCEL, YES, NO = 1, 2, 6, 7
 
 
@@ -237,3 +239,53 @@ def test_shortcut_conflict_then_recovery_questions(wine, data_dir, tmp_path):
     assert recovered.stat().st_size == starts[-1]
     assert len(video_times(probe(recovered))) == 7
     assert "started" in read_text(data_dir / "ostrel.log")
+
+
+def test_a_region_chosen_on_the_frozen_screen_is_captured_and_recorded(wine, data_dir, tmp_path):
+    from PIL import Image
+    from test_screenshot import mismatches, pattern
+    expected = pattern(1920, 1080, tmp_path / "pattern.png")
+    show_on_screen(os.environ["DISPLAY"], tmp_path / "pattern.png")
+    caps = tmp_path / "caps"
+    process = start(wine, data_dir, caps, countdown=0)
+    overlay = "NIRAOstrelRegion"
+
+    def drag(x0, y0, x1, y1):
+        assert wine.wait_for_window(overlay)
+        post_to(overlay, WM_LBUTTONDOWN, 1, y0 << 16 | x0)
+        post_to(overlay, WM_MOUSEMOVE, 1, (y0 + y1) // 2 << 16 | (x0 + x1) // 2)
+        post_to(overlay, WM_MOUSEMOVE, 1, y1 << 16 | x1)
+        post_to(overlay, WM_LBUTTONUP, 0, y1 << 16 | x1)
+        assert wine.driver("gone", overlay, 20) == 0
+
+    def post_to(window_class, message, wparam, lparam):
+        assert wine.driver("post", window_class, message, wparam, lparam) == 0
+
+    # Escape, and a rectangle under 16 x 16, capture nothing.
+    post(wine, WM_COMMAND, ID_SCREENSHOT_REGION)
+    assert wine.wait_for_window(overlay)
+    post_to(overlay, WM_KEYDOWN, VK_ESCAPE, 0)
+    assert wine.driver("gone", overlay, 20) == 0
+    post(wine, WM_HOTKEY, 4)  # the region shortcut
+    drag(100, 100, 110, 300)
+
+    # Dragged from bottom right to top left; the screenshot holds exactly the rectangle.
+    post(wine, WM_COMMAND, ID_SCREENSHOT_REGION)
+    drag(1317, 713, 801, 203)
+    assert wait_until(lambda: list(caps.glob("Screenshot *.png")) and not list(caps.glob("*.part")), 30)
+    shots = list(caps.glob("Screenshot *.png"))
+    assert len(shots) == 1
+    shot = Image.open(shots[0])
+    assert shot.size == (516, 510)
+    assert mismatches(shot, expected.crop((801, 203, 1317, 713))) < 2000
+
+    # A region recording has the region's size.
+    post(wine, WM_COMMAND, ID_RECORD_REGION)
+    drag(101, 51, 401, 291)
+    dismiss_hide_notice(wine, tmp_path)
+    assert growing_part(caps)
+    post(wine, WM_HOTKEY, 1)
+    assert saved(caps, 1)
+    video = next(s for s in probe(next(caps.glob("*.mp4")))["streams"] if s["codec_type"] == "video")
+    assert (video["width"], video["height"]) == (300, 240)
+    assert wine.close(process) == 0

@@ -86,7 +86,7 @@ def test_settings_window_checks_and_saves(wine, data_dir, tmp_path):
     time.sleep(1)
     assert wine.driver_output("count", SETTINGS) == "1"
     client = wine.driver_output("client", SETTINGS)
-    assert client == "506 468"
+    assert client == "506 502"
     assert wine.driver_output("send", SETTINGS, IDC_COUNTDOWN, CB_GETCURSEL, 0, 0) == "1"  # 3 seconds
     assert wine.driver_output("send", SETTINGS, IDC_HOTKEY_RECORD, HKM_GETHOTKEY, 0, 0) == str(0x0552)
     before = (data_dir / "settings.ini").read_bytes() if (data_dir / "settings.ini").exists() else None
@@ -114,13 +114,15 @@ def test_settings_window_checks_and_saves(wine, data_dir, tmp_path):
     assert list(values) == [
         "resolution", "fps", "system_audio", "microphone", "microphone_id", "cursor", "countdown",
         "screenshot_delay", "folder", "hotkey_record_mod", "hotkey_record_key", "hotkey_pause_mod",
-        "hotkey_pause_key", "hotkey_screenshot_mod", "hotkey_screenshot_key"]
+        "hotkey_pause_key", "hotkey_screenshot_mod", "hotkey_screenshot_key", "hotkey_region_mod", "hotkey_region_key"]
     assert values["folder"] == winpath(chosen)
     assert (values["countdown"], values["hotkey_record_mod"], values["hotkey_record_key"]) == ("0", "6", "120")
     assert (values["hotkey_pause_mod"], values["hotkey_pause_key"]) == ("5", "80")
 
-    # The new record shortcut is ours now; the old one is free again.
+    # The new record shortcut is ours now, as is the region shortcut Alt+Shift+A; the old one is free again.
+    assert (values["hotkey_region_mod"], values["hotkey_region_key"]) == ("5", "65")
     assert wine.driver_output("hold-hotkey", 6, 0x78, 0) is None
+    assert wine.driver_output("hold-hotkey", 5, 0x41, 0) is None
     assert wine.driver_output("hold-hotkey", 5, 0x52, 0) == "holding"
     assert wine.close(process) == 0
 

@@ -49,6 +49,8 @@ TEST_CASE("a missing settings file gives the defaults") {
     CHECK(s.hotkey_pause_key == 0x50);
     CHECK(s.hotkey_screenshot_mod == 5);
     CHECK(s.hotkey_screenshot_key == 0x53);
+    CHECK(s.hotkey_region_mod == 5);
+    CHECK(s.hotkey_region_key == 0x41);
     CHECK(Settings{}.folder.empty());
 }
 
@@ -92,7 +94,7 @@ TEST_CASE("an empty folder key gives the default captures folder; a missing fold
     CHECK(FakeFile{}.Load(L"").folder.empty());
 }
 
-TEST_CASE("the file entries hold all fifteen keys in order, booleans as 0 or 1") {
+TEST_CASE("the file entries hold all seventeen keys in order, booleans as 0 or 1") {
     Settings s;
     s.system_audio = false;
     s.microphone = true;
@@ -106,9 +108,9 @@ TEST_CASE("the file entries hold all fifteen keys in order, booleans as 0 or 1")
                              L"folder",            L"hotkey_record_mod",
                              L"hotkey_record_key", L"hotkey_pause_mod",
                              L"hotkey_pause_key",  L"hotkey_screenshot_mod",
-                             L"hotkey_screenshot_key"};
-    REQUIRE(entries.size() == 15);
-    for (size_t i = 0; i < 15; ++i) CHECK(entries[i].first == keys[i]);
+                             L"hotkey_screenshot_key", L"hotkey_region_mod", L"hotkey_region_key"};
+    REQUIRE(entries.size() == 17);
+    for (size_t i = 0; i < 17; ++i) CHECK(entries[i].first == keys[i]);
     CHECK(entries[0].second == L"720");
     CHECK(entries[2].second == L"0");
     CHECK(entries[3].second == L"1");

@@ -13,6 +13,7 @@ TrayMenuState Base() {
     s.recordShortcut = L"Alt+Shift+R";
     s.pauseShortcut = L"Alt+Shift+P";
     s.screenshotShortcut = L"Alt+Shift+S";
+    s.regionShortcut = L"Alt+Shift+A";
     return s;
 }
 
@@ -38,11 +39,14 @@ TEST_CASE("tray menu when idle and signed out") {
     const std::vector<std::wstring> expected = {
         L"Record full screen\tAlt+Shift+R #100",
         L"Record a monitor #0 >",
+        L"Record a region\u2026 #110",
+        L"Record a window #0 >",
         L"Pause\tAlt+Shift+P #101 -",
         L"Stop #102 -",
         L"----",
         L"Screenshot\tAlt+Shift+S #103",
         L"Screenshot of a monitor #0 >",
+        L"Screenshot of a region\u2026\tAlt+Shift+A #111",
         L"----",
         L"Sign in with NIRA (to save to your library)\u2026 #120",
         L"----",
@@ -62,29 +66,32 @@ TEST_CASE("tray menu while busy: countdown, recording, paused") {
     auto lines = Lines(s);
     CHECK(lines[0] == L"Record full screen\tAlt+Shift+R #100 -");
     CHECK(lines[1] == L"Record a monitor #0 > -");
-    CHECK(lines[2] == L"Pause\tAlt+Shift+P #101 -");
-    CHECK(lines[3] == L"Stop #102");
-    CHECK(lines[6] == L"Screenshot of a monitor #0 >");
+    CHECK(lines[2] == L"Record a region\u2026 #110 -");
+    CHECK(lines[3] == L"Record a window #0 > -");
+    CHECK(lines[4] == L"Pause\tAlt+Shift+P #101 -");
+    CHECK(lines[5] == L"Stop #102");
+    CHECK(lines[8] == L"Screenshot of a monitor #0 >");
+    CHECK(lines[9] == L"Screenshot of a region\u2026\tAlt+Shift+A #111");
 
     s.countdown = false;
     s.recorder = State::Recording;
     lines = Lines(s);
     CHECK(lines[0].back() == L'-');
-    CHECK(lines[2] == L"Pause\tAlt+Shift+P #101");
-    CHECK(lines[3] == L"Stop #102");
+    CHECK(lines[4] == L"Pause\tAlt+Shift+P #101");
+    CHECK(lines[5] == L"Stop #102");
 
     s.recorder = State::Paused;
     lines = Lines(s);
     CHECK(lines[1] == L"Record a monitor #0 > -");
-    CHECK(lines[2] == L"Resume\tAlt+Shift+P #101");
-    CHECK(lines[3] == L"Stop #102");
+    CHECK(lines[4] == L"Resume\tAlt+Shift+P #101");
+    CHECK(lines[5] == L"Stop #102");
 
     // While the file is being finished nothing can be paused or stopped again.
     s.recorder = State::Stopping;
     lines = Lines(s);
     CHECK(lines[0].back() == L'-');
-    CHECK(lines[2].back() == L'-');
-    CHECK(lines[3] == L"Stop #102 -");
+    CHECK(lines[4].back() == L'-');
+    CHECK(lines[5] == L"Stop #102 -");
 }
 
 TEST_CASE("tray menu when signed in, with and without a last capture and during an upload") {
@@ -92,21 +99,21 @@ TEST_CASE("tray menu when signed in, with and without a last capture and during 
     s.signedIn = true;
     s.email = L"ana@example.com";
     auto lines = Lines(s);
-    REQUIRE(lines.size() == 18);
-    CHECK(lines[8] == L"Save to library\u2026 #122");
-    CHECK(lines[9] == L"Signed in as ana@example.com #0 -");
-    CHECK(lines[10] == L"Sign out of NIRA #121");
-    CHECK(lines[11] == L"----");
+    REQUIRE(lines.size() == 21);
+    CHECK(lines[11] == L"Save to library\u2026 #122");
+    CHECK(lines[12] == L"Signed in as ana@example.com #0 -");
+    CHECK(lines[13] == L"Sign out of NIRA #121");
+    CHECK(lines[14] == L"----");
 
     s.lastCapture = L"C:\\Users\\u\\Videos\\Ostrel\\Screenshot 2025-03-07 09-05-41.png";
     lines = Lines(s);
-    CHECK(lines[9] == L"Save last capture to library (Screenshot 2025-03-07 09-05-41.png) #123");
+    CHECK(lines[12] == L"Save last capture to library (Screenshot 2025-03-07 09-05-41.png) #123");
 
     s.uploadInProgress = true;
     lines = Lines(s);
-    CHECK(lines[8] == L"Save to library\u2026 #122 -");
-    CHECK(lines[9].back() == L'-');
-    CHECK(lines[11] == L"Sign out of NIRA #121");
+    CHECK(lines[11] == L"Save to library\u2026 #122 -");
+    CHECK(lines[12].back() == L'-');
+    CHECK(lines[14] == L"Sign out of NIRA #121");
 }
 
 TEST_CASE("record command and record shortcut") {

@@ -43,7 +43,7 @@ TEST_CASE("no settings file gives the defaults with the Videos captures folder")
     CHECK(s.folder.substr(s.folder.size() - 7) == L"\\Ostrel");
 }
 
-TEST_CASE("saving writes all fifteen keys in order and loads back the same record") {
+TEST_CASE("saving writes all seventeen keys in order and loads back the same record") {
     ScratchFolder scratch;
     DataDirOverride env(scratch.Path().c_str());
     Settings s;
@@ -67,7 +67,7 @@ TEST_CASE("saving writes all fifteen keys in order and loads back the same recor
         L"resolution",       L"fps",           L"system_audio",      L"microphone",       L"microphone_id",
         L"cursor",           L"countdown",     L"screenshot_delay",  L"folder",           L"hotkey_record_mod",
         L"hotkey_record_key", L"hotkey_pause_mod", L"hotkey_pause_key", L"hotkey_screenshot_mod",
-        L"hotkey_screenshot_key"};
+        L"hotkey_screenshot_key", L"hotkey_region_mod", L"hotkey_region_key"};
     CHECK(order == expected);
     wchar_t value[16] = {};
     GetPrivateProfileStringW(L"ostrel", L"microphone", L"", value, 16, file.c_str());
@@ -90,7 +90,7 @@ TEST_CASE("saving into an existing file keeps other sections, foreign keys and l
     GetPrivateProfileStringW(L"ostrel", L"mine", L"", value, 16, file.c_str());
     CHECK(std::wstring(value) == L"yes");
     const auto order = KeyOrder(file);
-    REQUIRE(order.size() == 16);
+    REQUIRE(order.size() == 18);
     CHECK(order[0] == L"fps");
     CHECK(order[1] == L"mine");
     CHECK(LoadSettings() == s);
