@@ -217,20 +217,20 @@ private:
     IUnknown* frame_;
 };
 
-// The FrameArrived delegate. It holds the state weakly, so the pool's
-// reference to it never keeps a stopped capture alive; a call that is running
-// holds the state for its duration, and Stop waits for such a call to end.
-class FrameArrivedHandler final : public wgc::IFrameArrivedHandler {
+// An agile delegate holding the capture state weakly, so the source's
+// reference to it never keeps a stopped capture alive.
+template <typename Interface>
+class StateHandler : public Interface {
 public:
-    explicit FrameArrivedHandler(std::weak_ptr<CaptureState> state) : state_(std::move(state)) {}
-    FrameArrivedHandler(const FrameArrivedHandler&) = delete;
-    FrameArrivedHandler& operator=(const FrameArrivedHandler&) = delete;
+    explicit StateHandler(std::weak_ptr<CaptureState> state) : state_(std::move(state)) {}
+    StateHandler(const StateHandler&) = delete;
+    StateHandler& operator=(const StateHandler&) = delete;
 
     HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** object) override {
         if (object == nullptr) return E_POINTER;
-        // Agile, so the pool calls it directly on whichever thread has a frame.
-        if (iid == __uuidof(IUnknown) || iid == __uuidof(IAgileObject) || iid == __uuidof(wgc::IFrameArrivedHandler)) {
-            *object = static_cast<wgc::IFrameArrivedHandler*>(this);
+        // Agile, so the source calls it directly on whichever thread it uses.
+        if (iid == __uuidof(IUnknown) || iid == __uuidof(IAgileObject) || iid == __uuidof(Interface)) {
+            *object = static_cast<Interface*>(this);
             AddRef();
             return S_OK;
         }
@@ -245,6 +245,20 @@ public:
         if (left == 0) delete this;
         return left;
     }
+
+protected:
+    virtual ~StateHandler() = default;
+    std::weak_ptr<CaptureState> state_;
+
+private:
+    std::atomic<ULONG> references_{1};
+};
+
+// The FrameArrived delegate. A call that is running holds the state for its
+// duration, and Stop waits for such a call to end.
+class FrameArrivedHandler final : public StateHandler<wgc::IFrameArrivedHandler> {
+public:
+    using StateHandler::StateHandler;
 
     HRESULT STDMETHODCALLTYPE Invoke(wgc::IDirect3D11CaptureFramePool* sender, IInspectable* /*args*/) override {
         const std::shared_ptr<CaptureState> state = state_.lock();
@@ -288,36 +302,13 @@ public:
         return state->StoreFrame(texture.Get(), size.Width, size.Height);
     }
 
-private:
-    ~FrameArrivedHandler() = default;
-
-    std::atomic<ULONG> references_{1};
-    std::weak_ptr<CaptureState> state_;
 };
 
 // Marks the capture's source as gone when a captured window closes.
-class ItemClosedHandler final : public wgc::IItemClosedHandler {
+class ItemClosedHandler final : public StateHandler<wgc::IItemClosedHandler> {
 public:
-    explicit ItemClosedHandler(std::weak_ptr<CaptureState> state) : state_(std::move(state)) {}
-    ItemClosedHandler(const ItemClosedHandler&) = delete;
-    ItemClosedHandler& operator=(const ItemClosedHandler&) = delete;
+    using StateHandler::StateHandler;
 
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** object) override {
-        if (object == nullptr) return E_POINTER;
-        if (iid == __uuidof(IUnknown) || iid == __uuidof(IAgileObject) || iid == __uuidof(wgc::IItemClosedHandler)) {
-            *object = static_cast<wgc::IItemClosedHandler*>(this);
-            AddRef();
-            return S_OK;
-        }
-        *object = nullptr;
-        return E_NOINTERFACE;
-    }
-    ULONG STDMETHODCALLTYPE AddRef() override { return references_.fetch_add(1, std::memory_order_relaxed) + 1; }
-    ULONG STDMETHODCALLTYPE Release() override {
-        const ULONG left = references_.fetch_sub(1, std::memory_order_acq_rel) - 1;
-        if (left == 0) delete this;
-        return left;
-    }
     HRESULT STDMETHODCALLTYPE Invoke(wgc::IGraphicsCaptureItem*, IInspectable*) override {
         if (const std::shared_ptr<CaptureState> state = state_.lock()) {
             state->sourceClosed = true;
@@ -326,11 +317,6 @@ public:
         return S_OK;
     }
 
-private:
-    ~ItemClosedHandler() = default;
-
-    std::atomic<ULONG> references_{1};
-    std::weak_ptr<CaptureState> state_;
 };
 
 // Windows 11 draws a border round a captured screen unless the program has
