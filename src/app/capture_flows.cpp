@@ -102,7 +102,11 @@ void PostText(HWND window, UINT message, WPARAM wParam, const std::wstring& text
     }
 }
 
-bool RecordingBusy() { return TheRecorder.State() != Idle || CountdownRemaining != 0 || StartPosted; }
+bool RefusedWhileRecording() {
+    if (TheRecorder.State() == Idle && CountdownRemaining == 0 && !StartPosted) return false;
+    ShowBalloon(L"NIRA Ostrel", L"A recording is already running.", BALLOON_INFO);
+    return true;
+}
 
 void RegionChosen(RegionUse use, HMONITOR monitor, const ScreenRect& area) {
     if (use == RegionUse::Recording) BeginRecording(monitor, area);
@@ -110,11 +114,7 @@ void RegionChosen(RegionUse use, HMONITOR monitor, const ScreenRect& area) {
 }
 
 void BeginRecording(HMONITOR monitor, const ScreenRect& area, HWND window) {
-    if (SessionEnded) return;
-    if (RecordingBusy()) {
-        ShowBalloon(L"NIRA Ostrel", L"A recording is already running.", BALLOON_INFO);
-        return;
-    }
+    if (SessionEnded || RefusedWhileRecording()) return;
     if (!HideFromCaptureOk && !HideWarningShown) {
         HideWarningShown = true;
         MessageBoxW(MainWindow,
@@ -223,8 +223,8 @@ void TogglePause() {
 }
 
 void RequestScreenshot(HMONITOR monitor, const ScreenRect& area) {
-    if (monitor == nullptr) monitor = TheRecorder.State() != Idle ? TheRecorder.options.monitor : PrimaryMonitor();
-    // The monitor a window is recorded on, or the primary one.
+    // The recorded monitor, or the primary one (also while a window is recorded).
+    if (monitor == nullptr && TheRecorder.State() != Idle) monitor = TheRecorder.options.monitor;
     if (monitor == nullptr) monitor = PrimaryMonitor();
     PendingScreenshotMonitor = monitor;
     PendingScreenshotArea = area;

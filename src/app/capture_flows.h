@@ -11,8 +11,8 @@
 // Starts the countdown for a recording of `monitor`, of `area` of it, or of
 // `window` instead.
 void BeginRecording(HMONITOR monitor, const ScreenRect& area = {}, HWND window = nullptr);
-// A recording runs, is being started or counts down.
-bool RecordingBusy();
+// When a recording runs, is being started or counts down, says so and returns true.
+bool RefusedWhileRecording();
 void StartRecordingNow();
 void StopOrCancel();
 void TogglePause();

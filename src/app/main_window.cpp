@@ -125,8 +125,7 @@ void OnCommand(WORD id) {
             ChooseRegion(RegionUse::Screenshot);
             return;
         case ID_RECORD_REGION:
-            if (RecordingBusy()) ShowBalloon(L"NIRA Ostrel", L"A recording is already running.", BALLOON_INFO);
-            else ChooseRegion(RegionUse::Recording);
+            if (!RefusedWhileRecording()) ChooseRegion(RegionUse::Recording);
             return;
         default:
             break;

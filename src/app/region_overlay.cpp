@@ -10,7 +10,6 @@
 
 namespace {
 
-constexpr DWORD kExcludeFromCapture = 0x11;  // WDA_EXCLUDEFROMCAPTURE
 // Time the desktop gets to repaint where the selection was before anything is captured.
 constexpr UINT kSettleMs = 250;
 
@@ -165,8 +164,6 @@ void Finish(bool accept) {
 
 }  // namespace
 
-bool ChoosingRegion() { return Open != nullptr || Pending; }
-
 void ChooseRegion(RegionUse use) {
     if (Open != nullptr) {
         SetForegroundWindow(Open->window);
@@ -184,13 +181,10 @@ void ChooseRegion(RegionUse use) {
     s->use = use;
     s->width = info.rcMonitor.right - info.rcMonitor.left;
     s->height = info.rcMonitor.bottom - info.rcMonitor.top;
-    if (s->width <= 0 || s->height <= 0 || !Freeze(*s, info.rcMonitor)) {
-        ShowBalloon(L"NIRA Ostrel", L"The screen could not be read to choose a region. Try again.", BALLOON_WARNING);
-        return;
-    }
-    s->window = CreateWindowExW(WS_EX_TOPMOST | WS_EX_TOOLWINDOW, kRegionClass, L"NIRA Ostrel: choose a region",
-                                WS_POPUP, info.rcMonitor.left, info.rcMonitor.top, s->width, s->height, nullptr,
-                                nullptr, Instance, nullptr);
+    if (s->width > 0 && s->height > 0 && Freeze(*s, info.rcMonitor))
+        s->window = CreateWindowExW(WS_EX_TOPMOST | WS_EX_TOOLWINDOW, kRegionClass, L"NIRA Ostrel: choose a region",
+                                    WS_POPUP, info.rcMonitor.left, info.rcMonitor.top, s->width, s->height, nullptr,
+                                    nullptr, Instance, nullptr);
     if (s->window == nullptr) {
         ShowBalloon(L"NIRA Ostrel", L"The screen could not be read to choose a region. Try again.", BALLOON_WARNING);
         return;

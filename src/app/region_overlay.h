@@ -16,8 +16,6 @@ void ChooseRegion(RegionUse use);
 // Called by the main window's region timer: hands the accepted rectangle on.
 void RegionTimerFired();
 
-// Whether a selection is open (the region timer pending counts too).
-bool ChoosingRegion();
 // Closes an open selection and forgets an accepted one not yet handed on.
 void CancelRegion();
 

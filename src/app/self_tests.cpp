@@ -89,22 +89,9 @@ void Wait(int64_t milliseconds) {
 
 // The first visible top-level window with exactly this title, or null.
 HWND WindowTitled(const std::wstring& title) {
-    struct Search {
-        const std::wstring* title;
-        HWND found;
-    } search{&title, nullptr};
-    EnumWindows(
-        [](HWND window, LPARAM parameter) -> BOOL {
-            auto* s = reinterpret_cast<Search*>(parameter);
-            if (!IsWindowVisible(window)) return TRUE;
-            wchar_t text[512] = {};
-            const int length = GetWindowTextW(window, text, 512);
-            if (length <= 0 || std::wstring(text, static_cast<size_t>(length)) != *s->title) return TRUE;
-            s->found = window;
-            return FALSE;
-        },
-        reinterpret_cast<LPARAM>(&search));
-    return search.found;
+    for (const WindowEntry& entry : VisibleTitledWindows())
+        if (entry.title == title) return reinterpret_cast<HWND>(entry.handle);
+    return nullptr;
 }
 
 // Waits like Wait, but ends early when the recorded window closes.
@@ -117,24 +104,21 @@ void WaitWhileSourceLasts(int64_t milliseconds) {
 
 int SelfTestRecord(int32_t seconds, const std::wstring& folder, int32_t resolution, int32_t fps, bool syncTest,
                    const ScreenRect* region = nullptr, const std::wstring* title = nullptr) {
+    const auto refuse = [&](const std::wstring& sentence) {
+        EnsureFolder(folder);
+        WriteResultFile(folder + L"\\result.txt", L"\n" + sentence + L"\n0x0\n");
+        return 1;
+    };
     RecordingOptions options;
     options.monitor = PrimaryMonitor();
     if (title != nullptr) {
         options.window = WindowTitled(*title);
-        if (options.window == nullptr) {
-            EnsureFolder(folder);
-            WriteResultFile(folder + L"\\result.txt", L"\nThere is no open window called \"" + *title + L"\".\n0x0\n");
-            return 1;
-        }
+        if (options.window == nullptr) return refuse(L"There is no open window called \"" + *title + L"\".");
     }
     if (region != nullptr) {
         options.monitor = MonitorOfRegion(*region, options.area);
         const std::wstring small = RegionProblem(options.area);
-        if (!small.empty()) {
-            EnsureFolder(folder);
-            WriteResultFile(folder + L"\\result.txt", L"\n" + small + L"\n0x0\n");
-            return 1;
-        }
+        if (!small.empty()) return refuse(small);
     }
     options.resolution = resolution;
     options.fps = fps;
@@ -155,8 +139,7 @@ int SelfTestRecord(int32_t seconds, const std::wstring& folder, int32_t resoluti
         WaitWhileSourceLasts(half);
         const bool closed = TheRecorder.capturer.SourceClosed();
         path = TheRecorder.Stop(&message);
-        if (closed && message.empty())
-            message = L"The window being recorded was closed, so the recording was stopped and saved.";
+        if (closed && message.empty()) message = kWindowClosedText;
         if (TheRecorder.Stop() != path) message += L" second stop returned a different answer";
     }
     WriteResultFile(folder + L"\\result.txt", path + L"\n" + message + L"\n0x0\n");

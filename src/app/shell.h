@@ -56,6 +56,9 @@ constexpr int HOTKEY_PAUSE = 2;
 constexpr int HOTKEY_SCREENSHOT = 3;
 constexpr int HOTKEY_REGION = 4;
 
+// SetWindowDisplayAffinity's WDA_EXCLUDEFROMCAPTURE (Windows 10 2004 and later).
+constexpr DWORD kExcludeFromCapture = 0x11;
+
 // Window classes.
 constexpr wchar_t kMainWindowClass[] = L"NIRAOstrelWindowsMain";
 constexpr wchar_t kToolbarClass[] = L"NIRAOstrelToolbar";

@@ -14,7 +14,6 @@
 namespace {
 
 constexpr int kWidth = 450, kHeight = 44, kHeightWithWarning = 64;
-constexpr DWORD kExcludeFromCapture = 0x11;  // WDA_EXCLUDEFROMCAPTURE
 constexpr DWORD kDarkMode = 20;              // DWMWA_USE_IMMERSIVE_DARK_MODE
 constexpr DWORD kCornerPreference = 33;      // DWMWA_WINDOW_CORNER_PREFERENCE
 constexpr int kRoundCorners = 2;             // DWMWCP_ROUND

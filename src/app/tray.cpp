@@ -83,25 +83,16 @@ std::vector<HWND> WindowMenuHandles;
 // Windows a person would call open: visible, titled, not a tool window, not
 // hidden by the system (cloaked), and not one of ours.
 std::vector<WindowEntry> RecordableWindows() {
-    std::vector<WindowEntry> found;
-    EnumWindows(
-        [](HWND window, LPARAM parameter) -> BOOL {
-            if (!IsWindowVisible(window) || (GetWindowLongPtrW(window, GWL_EXSTYLE) & WS_EX_TOOLWINDOW)) return TRUE;
-            DWORD process = 0;
-            GetWindowThreadProcessId(window, &process);
-            if (process == GetCurrentProcessId()) return TRUE;
-            DWORD cloaked = 0;
-            if (SUCCEEDED(DwmGetWindowAttribute(window, DWMWA_CLOAKED, &cloaked, sizeof cloaked)) && cloaked != 0)
-                return TRUE;
-            wchar_t title[512] = {};
-            const int length = GetWindowTextW(window, title, 512);
-            if (length > 0)
-                reinterpret_cast<std::vector<WindowEntry>*>(parameter)->push_back(
-                    {reinterpret_cast<uintptr_t>(window), std::wstring(title, static_cast<size_t>(length))});
-            return TRUE;
-        },
-        reinterpret_cast<LPARAM>(&found));
-    return WindowMenuEntries(std::move(found));
+    std::vector<WindowEntry> windows = VisibleTitledWindows();
+    std::erase_if(windows, [](const WindowEntry& entry) {
+        const HWND window = reinterpret_cast<HWND>(entry.handle);
+        DWORD process = 0;
+        GetWindowThreadProcessId(window, &process);
+        DWORD cloaked = 0;
+        return (GetWindowLongPtrW(window, GWL_EXSTYLE) & WS_EX_TOOLWINDOW) != 0 || process == GetCurrentProcessId() ||
+               (SUCCEEDED(DwmGetWindowAttribute(window, DWMWA_CLOAKED, &cloaked, sizeof cloaked)) && cloaked != 0);
+    });
+    return WindowMenuEntries(std::move(windows));
 }
 
 void AppendWindowEntries(HMENU menu) {

@@ -1,6 +1,6 @@
-// Stand-in frame source for the test build: copies the monitor with GDI into
-// a Direct3D 11 texture on a thread of its own, under the same contract as
-// the system's capture (newest frame only, even crop, first-frame event, a
+// Stand-in frame source for the test build: copies the monitor (or one
+// window's rectangle) with GDI into memory on a thread of its own, under the
+// same contract as the system's capture (newest frame only, even crop, first-frame event, a
 // change of size followed with that frame dropped). Used where the system's
 // capture API is missing, as under Wine. Its textures are staging textures:
 // under Wine every trip through the graphics chip costs a copy on the

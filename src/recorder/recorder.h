@@ -46,6 +46,7 @@ enum RecorderNotifyCode : int32_t {
     NotifyWindowClosed = 4,
 };
 using RecorderNotify = std::function<void(int32_t code, const std::wstring& text)>;
+constexpr wchar_t kWindowClosedText[] = L"The window being recorded was closed, so the recording was stopped and saved.";
 
 class Recorder {
 public:

@@ -92,8 +92,7 @@ void VideoLoop(Recorder& recorder) {
             // One reading of the pause state serves the whole pass.
             const ClockSnapshot pause = recorder.PauseState();
             if (recorder.capturer.SourceClosed()) {
-                recorder.Notify(NotifyWindowClosed,
-                                L"The window being recorded was closed, so the recording was stopped and saved.");
+                recorder.Notify(NotifyWindowClosed, kWindowClosedText);
                 break;
             }
             if (pause.paused) {

@@ -85,3 +85,19 @@ std::vector<std::wstring> FindCaptureFiles(const std::wstring& folder, const std
 }
 
 std::vector<std::wstring> FindPartFiles(const std::wstring& folder) { return FindCaptureFiles(folder, L"*.mp4.part"); }
+
+std::vector<WindowEntry> VisibleTitledWindows() {
+    std::vector<WindowEntry> found;
+    EnumWindows(
+        [](HWND window, LPARAM parameter) -> BOOL {
+            if (!IsWindowVisible(window)) return TRUE;
+            wchar_t title[512] = {};
+            const int length = GetWindowTextW(window, title, 512);
+            if (length > 0)
+                reinterpret_cast<std::vector<WindowEntry>*>(parameter)->push_back(
+                    {reinterpret_cast<uintptr_t>(window), std::wstring(title, static_cast<size_t>(length))});
+            return TRUE;
+        },
+        reinterpret_cast<LPARAM>(&found));
+    return found;
+}

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "capture/region_core.h"
 #include "storage/capture_names_core.h"
 
 struct MonitorEntry {
@@ -17,6 +18,8 @@ struct MonitorEntry {
 };
 
 std::vector<MonitorEntry> ListMonitors();
+// The visible top-level windows that have a title, front to back.
+std::vector<WindowEntry> VisibleTitledWindows();
 HMONITOR PrimaryMonitor();
 std::wstring CaptureTimeStamp();
 // A free capture path; nothing is created.
