@@ -157,6 +157,12 @@ def test_a_folder_that_cannot_be_made_or_filled_gives_a_sentence(wine, tmp_path)
         subprocess.run(["umount", str(full)])
 
 
+def eleventh_frame(clip):
+    """Frame 10 of a recording as RGB bytes, decoded by ffmpeg."""
+    return subprocess.run(["ffmpeg", "-v", "error", "-i", str(clip), "-vf", "select=eq(n\\,10)", "-frames:v", "1",
+                           "-f", "rawvideo", "-pix_fmt", "rgb24", "-"], capture_output=True, timeout=300, check=True).stdout
+
+
 def test_a_region_is_captured_exactly_and_recorded_at_its_own_size(wine, tmp_path):
     # A region across the middle of both axes of the picture, partly below the screen.
     expected = pattern(1920, 1080, tmp_path / "pattern.png")
@@ -182,8 +188,7 @@ def test_a_region_is_captured_exactly_and_recorded_at_its_own_size(wine, tmp_pat
     done = wine.run(["--selftest-region-record", "2", winpath(clips), *region], exe="OstrelWindowsTest.exe", timeout=300)
     assert done.returncode == 0, read_text(clips / "result.txt")
     clip = next(clips.glob("*.mp4"))
-    frame = subprocess.run(["ffmpeg", "-v", "error", "-i", str(clip), "-vf", "select=eq(n\\,10)", "-frames:v", "1",
-                            "-f", "rawvideo", "-pix_fmt", "rgb24", "-"], capture_output=True, timeout=300, check=True).stdout
+    frame = eleventh_frame(clip)
     assert len(frame) == 424 * 720 * 3
     picture = Image.frombytes("RGB", (424, 720), frame)
 
@@ -229,8 +234,7 @@ def test_a_window_is_recorded_at_its_size_until_it_closes(wine, tmp_path):
     assert lines[1] == "The window being recorded was closed, so the recording was stopped and saved."
     clip = next(clips.glob("*.mp4"))
     assert not list(clips.glob("*.part"))
-    frame = subprocess.run(["ffmpeg", "-v", "error", "-i", str(clip), "-vf", "select=eq(n\\,10)", "-frames:v", "1",
-                            "-f", "rawvideo", "-pix_fmt", "rgb24", "-"], capture_output=True, timeout=300, check=True).stdout
+    frame = eleventh_frame(clip)
     assert len(frame) == 400 * 300 * 3
     shot = Image.frombytes("RGB", (400, 300), frame)
     top, bottom = shot.crop((0, 0, 400, 140)).resize((1, 1), Image.BOX), shot.crop((0, 160, 400, 300)).resize((1, 1), Image.BOX)
