@@ -59,18 +59,94 @@ SampleKind KindOf(bool isFloat, int32_t bitsPerSample) {
     }
 }
 
-void AppendStereo(const uint8_t* data, uint32_t frames, int32_t channels, SampleKind kind, bool silent,
+StereoGains DownmixGains(int32_t channels, uint32_t channelMask) {
+    StereoGains gains;
+    if (channels <= 0) return gains;
+    if (channels == 1) {
+        gains.left = gains.right = {1.0f};
+        return gains;
+    }
+    // Speaker bits in the order Windows interleaves them.
+    constexpr uint32_t kFrontLeft = 0x1, kFrontRight = 0x2, kFrontCentre = 0x4, kLowFrequency = 0x8,
+                       kBackLeft = 0x10, kBackRight = 0x20, kFrontLeftOfCentre = 0x40,
+                       kFrontRightOfCentre = 0x80, kBackCentre = 0x100, kSideLeft = 0x200, kSideRight = 0x400,
+                       kTopCentre = 0x800, kTopFrontLeft = 0x1000, kTopFrontCentre = 0x2000,
+                       kTopFrontRight = 0x4000, kTopBackLeft = 0x8000, kTopBackCentre = 0x10000,
+                       kTopBackRight = 0x20000;
+    if (channelMask == 0) {
+        switch (channels) {
+            case 2: channelMask = kFrontLeft | kFrontRight; break;
+            case 3: channelMask = kFrontLeft | kFrontRight | kFrontCentre; break;
+            case 4: channelMask = kFrontLeft | kFrontRight | kBackLeft | kBackRight; break;
+            case 5: channelMask = kFrontLeft | kFrontRight | kFrontCentre | kBackLeft | kBackRight; break;
+            case 6: channelMask = kFrontLeft | kFrontRight | kFrontCentre | kLowFrequency | kBackLeft | kBackRight; break;
+            case 8:
+                channelMask = kFrontLeft | kFrontRight | kFrontCentre | kLowFrequency | kBackLeft | kBackRight |
+                              kSideLeft | kSideRight;
+                break;
+            default: break;
+        }
+    }
+    constexpr float kHalfPower = 0.70710678f;  // -3 dB
+    gains.left.assign(static_cast<size_t>(channels), 0.0f);
+    gains.right.assign(static_cast<size_t>(channels), 0.0f);
+    int32_t channel = 0;
+    for (uint32_t bit = 1; bit != 0 && channel < channels; bit <<= 1) {
+        if ((channelMask & bit) == 0) continue;
+        float left = 0.0f, right = 0.0f;
+        switch (bit) {
+            case kFrontLeft: left = 1.0f; break;
+            case kFrontRight: right = 1.0f; break;
+            case kFrontLeftOfCentre: left = 1.0f; break;
+            case kFrontRightOfCentre: right = 1.0f; break;
+            case kFrontCentre:
+            case kTopFrontCentre: left = right = kHalfPower; break;
+            case kBackCentre:
+            case kTopCentre:
+            case kTopBackCentre: left = right = 0.5f; break;
+            case kBackLeft:
+            case kSideLeft:
+            case kTopFrontLeft:
+            case kTopBackLeft: left = kHalfPower; break;
+            case kBackRight:
+            case kSideRight:
+            case kTopFrontRight:
+            case kTopBackRight: right = kHalfPower; break;
+            case kLowFrequency:
+            default: break;
+        }
+        gains.left[static_cast<size_t>(channel)] = left;
+        gains.right[static_cast<size_t>(channel)] = right;
+        ++channel;
+    }
+    // A mask naming fewer speakers than there are channels (or an unknown
+    // layout) leaves the rest unplaced: the first two are still left and right.
+    if (channel < 2) {
+        gains.left[0] = 1.0f;
+        gains.right[0] = 0.0f;
+        gains.left[1] = 0.0f;
+        gains.right[1] = 1.0f;
+    }
+    return gains;
+}
+
+void AppendStereo(const uint8_t* data, uint32_t frames, const StereoGains& gains, SampleKind kind, bool silent,
                   std::vector<float>& out) {
+    const int32_t channels = gains.Channels();
     if (channels <= 0) return;
     const int bytes = BytesOf(kind);
     out.reserve(out.size() + size_t{frames} * 2);
+    const size_t stride = static_cast<size_t>(channels) * static_cast<size_t>(bytes);
     for (uint32_t f = 0; f < frames; ++f) {
         float left = 0.0f;
         float right = 0.0f;
         if (!silent && bytes != 0) {
-            const uint8_t* frame = data + size_t{f} * static_cast<size_t>(channels) * static_cast<size_t>(bytes);
-            left = SampleAt(frame, kind);
-            right = channels >= 2 ? SampleAt(frame + bytes, kind) : left;
+            const uint8_t* frame = data + size_t{f} * stride;
+            for (int32_t c = 0; c < channels; ++c) {
+                const float value = SampleAt(frame + static_cast<size_t>(c) * static_cast<size_t>(bytes), kind);
+                left += value * gains.left[static_cast<size_t>(c)];
+                right += value * gains.right[static_cast<size_t>(c)];
+            }
         }
         out.push_back(left);
         out.push_back(right);
@@ -220,3 +296,31 @@ int64_t PositionOfTime(int64_t timeHundredNs, int64_t startHundredNs, int64_t pa
 }
 
 int64_t SampleTime(int64_t position) { return position * kTicksPerSecond / kRate; }
+
+void SourceWatch::DeviceLost(int64_t nowMs) {
+    open_ = false;
+    nextAttempt_ = nowMs;
+}
+
+bool SourceWatch::CheckDue(int64_t nowMs) {
+    if (nowMs < nextCheck_) return false;
+    nextCheck_ = nowMs + kCheckMs;
+    return true;
+}
+
+SourceWatch::Notice SourceWatch::Opened() {
+    const bool first = !tried_;
+    tried_ = true;
+    open_ = true;
+    missingTold_ = false;
+    return first ? Notice::None : Notice::Changed;
+}
+
+SourceWatch::Notice SourceWatch::OpenFailed(int64_t nowMs) {
+    tried_ = true;
+    open_ = false;
+    nextAttempt_ = nowMs + kRetryMs;
+    if (missingTold_) return Notice::None;
+    missingTold_ = true;
+    return Notice::Missing;
+}

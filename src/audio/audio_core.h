@@ -9,10 +9,26 @@ enum class SampleKind { Float32, Int16, Int24, Int32, Unsupported };
 
 SampleKind KindOf(bool isFloat, int32_t bitsPerSample);
 
-// Appends `frames` frames of interleaved little-endian samples as float
-// stereo: the first channel (twice for mono) and the second; further channels
-// are ignored. Silent packets and unsupported layouts give zeros.
-void AppendStereo(const uint8_t* data, uint32_t frames, int32_t channels, SampleKind kind, bool silent,
+// How much of each channel of a device's frames goes into the left and the
+// right of the recording's stereo.
+struct StereoGains {
+    std::vector<float> left, right;  // one per channel
+    int32_t Channels() const { return static_cast<int32_t>(left.size()); }
+};
+
+// The gains for `channels` channels laid out as the speaker bits of
+// `channelMask` (WAVEFORMATEXTENSIBLE's dwChannelMask; 0 when the device
+// gives none, which means the usual order for that many channels). Mono
+// goes to both sides and stereo stays as it is; surround is folded down with
+// the usual coefficients: centre and side or back channels at -3 dB into
+// their side (the centre into both), the low-frequency channel left out, so
+// dialogue in the centre channel is kept.
+StereoGains DownmixGains(int32_t channels, uint32_t channelMask);
+
+// Appends `frames` frames of interleaved little-endian samples of
+// `gains.Channels()` channels as float stereo. Silent packets and unsupported
+// layouts give zeros.
+void AppendStereo(const uint8_t* data, uint32_t frames, const StereoGains& gains, SampleKind kind, bool silent,
                   std::vector<float>& out);
 
 // Linear conversion of interleaved stereo at `sampleRate` to 48 kHz. Callers
@@ -84,3 +100,39 @@ void MixToPcm16(const AudioTrack& a, const AudioTrack& b, int64_t from, int64_t 
 int64_t PositionOfTime(int64_t timeHundredNs, int64_t startHundredNs, int64_t pausedHundredNs);
 // Time of a position from the recording's start.
 int64_t SampleTime(int64_t position);
+
+// What a recording's sound thread does about a source whose device goes away
+// (unplugged, disabled, a headset that drops) or stops being the default, or
+// that could not be opened at all: it opens the source again at once, and
+// while that fails, again every second. The user hears once of each change.
+// Times are milliseconds of a steady clock.
+class SourceWatch {
+public:
+    static constexpr int64_t kCheckMs = 500;   // a lost or new default device is noticed within a second
+    static constexpr int64_t kRetryMs = 1000;  // a device that comes back is recording again within two
+
+    enum class Notice {
+        None,
+        Changed,  // open again after a change or a loss
+        Missing,  // no device could be opened; recording goes on without this source
+    };
+
+    // The device is gone, or another one is now the default for this source.
+    void DeviceLost(int64_t nowMs);
+    // True when the open device should be looked at now.
+    bool CheckDue(int64_t nowMs);
+    // True when an attempt to open the source is due.
+    bool OpenDue(int64_t nowMs) const { return !open_ && nowMs >= nextAttempt_; }
+    // The outcome of an attempt, the first at the start included, and what
+    // the user is told of it.
+    Notice Opened();
+    Notice OpenFailed(int64_t nowMs);
+    bool IsOpen() const { return open_; }
+
+private:
+    bool open_ = false;
+    bool tried_ = false;        // the start's attempt was made
+    bool missingTold_ = false;  // the user knows no device could be opened
+    int64_t nextAttempt_ = 0;
+    int64_t nextCheck_ = 0;
+};

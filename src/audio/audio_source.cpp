@@ -3,6 +3,9 @@
 #include <mmdeviceapi.h>
 #include <propidl.h>
 
+#include <atomic>
+#include <new>
+
 #include "storage/folders.h"
 
 using Microsoft::WRL::ComPtr;
@@ -78,9 +81,13 @@ bool AudioSource::Open(bool loopback, const std::wstring& deviceId, std::wstring
         return false;
     }
     bool isFloat = format->wFormatTag == WAVE_FORMAT_IEEE_FLOAT;
-    if (format->wFormatTag == WAVE_FORMAT_EXTENSIBLE && format->cbSize >= 22)
-        isFloat = IsEqualGUID(reinterpret_cast<WAVEFORMATEXTENSIBLE*>(format)->SubFormat, kFloatSubtype);
-    channels_ = format->nChannels;
+    uint32_t channelMask = 0;
+    if (format->wFormatTag == WAVE_FORMAT_EXTENSIBLE && format->cbSize >= 22) {
+        const auto* extensible = reinterpret_cast<const WAVEFORMATEXTENSIBLE*>(format);
+        isFloat = IsEqualGUID(extensible->SubFormat, kFloatSubtype);
+        channelMask = extensible->dwChannelMask;
+    }
+    gains_ = DownmixGains(format->nChannels, channelMask);
     kind_ = KindOf(isFloat, format->wBitsPerSample);
     const auto sampleRate = static_cast<int32_t>(format->nSamplesPerSec);
     hr = client->Initialize(AUDCLNT_SHAREMODE_SHARED, streamFlags, kBufferDuration, 0, format, nullptr);
@@ -92,6 +99,10 @@ bool AudioSource::Open(bool loopback, const std::wstring& deviceId, std::wstring
         problem = L"The sound device could not be started: " + ErrorText(static_cast<uint32_t>(hr));
         return false;
     }
+    LPWSTR id = nullptr;
+    if (SUCCEEDED(device->GetId(&id)) && id != nullptr) endpointId_ = id;
+    CoTaskMemFree(id);
+    device_ = device;
     audioClient_ = client;
     captureClient_ = capture;
     resampler_.Reset(sampleRate);
@@ -110,29 +121,117 @@ void AudioSource::Read(std::vector<float>& block, int64_t& endTime) {
         endTime = tone_.Read(CounterHundredNs(), block);
         return;
     }
-    if (!captureClient_) return;
+    if (!captureClient_ || FAILED(lost_)) return;
     UINT32 packet = 0;
-    while (SUCCEEDED(captureClient_->GetNextPacketSize(&packet)) && packet > 0) {
+    HRESULT hr = S_OK;
+    // Any failing call means the stream is gone: Windows answers
+    // AUDCLNT_E_DEVICE_INVALIDATED from then on once its device is unplugged,
+    // disabled or reconfigured, and the stream never recovers by itself.
+    while (SUCCEEDED(hr = captureClient_->GetNextPacketSize(&packet)) && packet > 0) {
         BYTE* data = nullptr;
         UINT32 frames = 0;
         DWORD flags = 0;
         UINT64 position = 0;
-        if (FAILED(captureClient_->GetBuffer(&data, &frames, &flags, nullptr, &position))) break;
+        hr = captureClient_->GetBuffer(&data, &frames, &flags, nullptr, &position);
+        if (hr == AUDCLNT_S_BUFFER_EMPTY) break;
+        if (FAILED(hr)) break;
         if (position != 0 && !(flags & AUDCLNT_BUFFERFLAGS_TIMESTAMP_ERROR))
             endTime = static_cast<int64_t>(position) + static_cast<int64_t>(frames) * 10000000 / resampler_.sampleRate;
-        AppendStereo(data, frames, channels_, kind_, (flags & AUDCLNT_BUFFERFLAGS_SILENT) != 0, resampler_.pending);
-        captureClient_->ReleaseBuffer(frames);
+        AppendStereo(data, frames, gains_, kind_, (flags & AUDCLNT_BUFFERFLAGS_SILENT) != 0, resampler_.pending);
+        hr = captureClient_->ReleaseBuffer(frames);
+        if (FAILED(hr)) break;
     }
+    if (FAILED(hr)) lost_ = hr;
     endTime = resampler_.Drain(block, endTime);
+}
+
+void AudioSource::CheckPresent() {
+    if (!device_ || !audioClient_ || FAILED(lost_)) return;
+    // A stream whose device went away may still answer "no packet" for good
+    // (Wine's does); asking for its padding shows it.
+    UINT32 padding = 0;
+    DWORD state = 0;
+    HRESULT hr = audioClient_->GetCurrentPadding(&padding);
+    if (SUCCEEDED(hr)) hr = device_->GetState(&state);
+    if (FAILED(hr)) lost_ = hr;
+    else if (state != DEVICE_STATE_ACTIVE) lost_ = AUDCLNT_E_DEVICE_INVALIDATED;
 }
 
 void AudioSource::Close() {
     if (audioClient_) audioClient_->Stop();
     captureClient_.Reset();
     audioClient_.Reset();
+    device_.Reset();
+    endpointId_.clear();
     synthetic_ = false;
+    lost_ = S_OK;
     resampler_.pending.clear();
 }
+
+std::wstring ComputerSoundEndpointId() {
+    ComPtr<IMMDeviceEnumerator> enumerator = DeviceEnumerator();
+    ComPtr<IMMDevice> device;
+    DWORD flags = 0;
+    if (!enumerator || !ComputerSoundEndpoint(enumerator.Get(), device, flags) || !device) return {};
+    LPWSTR id = nullptr;
+    std::wstring result;
+    if (SUCCEEDED(device->GetId(&id)) && id != nullptr) result = id;
+    CoTaskMemFree(id);
+    return result;
+}
+
+// The system calls it on a thread of its own; it only raises a flag, as the
+// notification interface asks of its callbacks.
+class DefaultDeviceWatch::Client final : public IMMNotificationClient {
+public:
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** object) override {
+        if (object == nullptr) return E_POINTER;
+        if (iid == __uuidof(IUnknown) || iid == __uuidof(IMMNotificationClient)) {
+            *object = static_cast<IMMNotificationClient*>(this);
+            AddRef();
+            return S_OK;
+        }
+        *object = nullptr;
+        return E_NOINTERFACE;
+    }
+    ULONG STDMETHODCALLTYPE AddRef() override { return ++references_; }
+    ULONG STDMETHODCALLTYPE Release() override {
+        const ULONG left = --references_;
+        if (left == 0) delete this;
+        return left;
+    }
+    HRESULT STDMETHODCALLTYPE OnDefaultDeviceChanged(EDataFlow, ERole role, LPCWSTR) override {
+        if (role == eConsole) changed = true;
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE OnDeviceStateChanged(LPCWSTR, DWORD) override { return S_OK; }
+    HRESULT STDMETHODCALLTYPE OnDeviceAdded(LPCWSTR) override { return S_OK; }
+    HRESULT STDMETHODCALLTYPE OnDeviceRemoved(LPCWSTR) override { return S_OK; }
+    HRESULT STDMETHODCALLTYPE OnPropertyValueChanged(LPCWSTR, const PROPERTYKEY) override { return S_OK; }
+
+    std::atomic<bool> changed{false};
+
+private:
+    std::atomic<ULONG> references_{1};
+};
+
+DefaultDeviceWatch::DefaultDeviceWatch() : enumerator_(DeviceEnumerator()) {
+    if (!enumerator_) return;
+    client_ = new (std::nothrow) Client;
+    if (client_ != nullptr && FAILED(enumerator_->RegisterEndpointNotificationCallback(client_))) {
+        client_->Release();
+        client_ = nullptr;
+    }
+}
+
+DefaultDeviceWatch::~DefaultDeviceWatch() {
+    if (client_ == nullptr) return;
+    // Once this returns the system makes no more calls to the client.
+    enumerator_->UnregisterEndpointNotificationCallback(client_);
+    client_->Release();
+}
+
+bool DefaultDeviceWatch::TakeChange() { return client_ != nullptr && client_->changed.exchange(false); }
 
 std::vector<MicrophoneEntry> ListMicrophones() {
     std::vector<MicrophoneEntry> list;

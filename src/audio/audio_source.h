@@ -4,6 +4,7 @@
 // 48 kHz with the capture time of their end on the performance-counter clock.
 #include <windows.h>
 #include <audioclient.h>
+#include <mmdeviceapi.h>
 #include <wrl/client.h>
 
 #include <cstdint>
@@ -28,14 +29,47 @@ public:
     void Read(std::vector<float>& block, int64_t& endTime);
     void Close();
 
+    // Why the open device stopped working (AUDCLNT_E_DEVICE_INVALIDATED when
+    // it was unplugged or disabled), S_OK while it works or is closed.
+    HRESULT Lost() const { return lost_; }
+    // Looks whether the open device is still there and its stream still
+    // works; if not, it counts as lost from now on.
+    void CheckPresent();
+    // The endpoint read now; empty for the tone or when closed.
+    const std::wstring& EndpointId() const { return endpointId_; }
+
 private:
     bool synthetic_ = false;
     SyncTone tone_;
+    Microsoft::WRL::ComPtr<IMMDevice> device_;
     Microsoft::WRL::ComPtr<IAudioClient> audioClient_;
     Microsoft::WRL::ComPtr<IAudioCaptureClient> captureClient_;
-    int32_t channels_ = 2;
+    std::wstring endpointId_;
+    StereoGains gains_;
     SampleKind kind_ = SampleKind::Float32;
     LinearResampler resampler_;
+    HRESULT lost_ = S_OK;
+};
+
+// The id of the endpoint that carries the computer's sound now; empty when
+// there is none.
+std::wstring ComputerSoundEndpointId();
+
+// Tells when Windows makes another device the default, through the system's
+// endpoint notifications; the sound thread asks it between reads.
+class DefaultDeviceWatch {
+public:
+    DefaultDeviceWatch();
+    ~DefaultDeviceWatch();
+    DefaultDeviceWatch(const DefaultDeviceWatch&) = delete;
+    DefaultDeviceWatch& operator=(const DefaultDeviceWatch&) = delete;
+    // True once after each change of a default device.
+    bool TakeChange();
+
+private:
+    class Client;
+    Microsoft::WRL::ComPtr<IMMDeviceEnumerator> enumerator_;
+    Client* client_ = nullptr;
 };
 
 // Provided by the build: the endpoint that carries the computer's sound and
@@ -44,8 +78,6 @@ private:
 // because Wine offers no loopback (its capture service refuses render
 // endpoints) while its sound server's monitor of the output is a capture
 // endpoint.
-struct IMMDeviceEnumerator;
-struct IMMDevice;
 bool ComputerSoundEndpoint(IMMDeviceEnumerator* enumerator, Microsoft::WRL::ComPtr<IMMDevice>& device, DWORD& streamFlags);
 
 // The entry point through which sound sources reach the system's endpoints;

@@ -211,46 +211,6 @@ std::vector<uint8_t> PictureParameterSet() {
     return nal;
 }
 
-uint64_t PlayableLength(uint64_t fileSize, const ReadAt& read) {
-    auto be = [](const uint8_t* p, int bytes) {
-        uint64_t v = 0;
-        for (int i = 0; i < bytes; ++i) v = v << 8 | p[i];
-        return v;
-    };
-    uint64_t pos = 0;
-    uint64_t good = 0;
-    bool sawMoov = false;
-    bool afterMoof = false;
-    uint64_t fragments = 0;  // whole moof + mdat pairs
-    try {
-        while (fileSize - pos >= 8) {
-            uint8_t h[16];
-            if (!read(pos, h, 8)) break;
-            uint64_t size = be(h, 4);
-            uint64_t header = 8;
-            if (size == 1) {
-                if (fileSize - pos < 16 || !read(pos, h, 16)) break;
-                size = be(h + 8, 8);
-                header = 16;
-            } else if (size == 0) {
-                size = fileSize - pos;  // runs to the end of the file
-            }
-            if (size < header || size > fileSize - pos) break;
-            pos += size;
-            // A moof counts only together with the mdat after it.
-            const bool moof = std::memcmp(h + 4, "moof", 4) == 0;
-            if (!moof) good = pos;
-            if (std::memcmp(h + 4, "moov", 4) == 0) sawMoov = true;
-            if (afterMoof && std::memcmp(h + 4, "mdat", 4) == 0) ++fragments;
-            afterMoof = moof;
-        }
-    } catch (...) {
-    }
-    // Without a whole fragment this is no recording of ours (a browser's
-    // half-downloaded movie, say), and its tail is not ours to cut.
-    return sawMoov && fragments > 0 ? good : 0;
-}
-
 }  // namespace mp4
 
 namespace {
@@ -397,6 +357,15 @@ void Track(Boxes& b, uint32_t id, bool video, const Mp4Config& c, const std::vec
         b.U16(static_cast<uint32_t>(pps.size()));
         b.Raw(pps);
         b.Close(avcC);
+        // The pictures' colours: BT.709 primaries, transfer and matrix, at
+        // video levels (16-235), as the converter makes them.
+        const size_t colr = b.Open("colr");
+        b.Type("nclx");
+        b.U16(1);
+        b.U16(1);
+        b.U16(1);
+        b.U8(0);  // not full range
+        b.Close(colr);
         b.Close(avc1);
     } else {
         // 'sowt': little-endian signed 16-bit PCM in a version 0 sound sample entry.

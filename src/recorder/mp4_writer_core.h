@@ -56,16 +56,6 @@ uint8_t LevelFor(uint32_t width, uint32_t height, uint32_t fps);
 std::vector<uint8_t> SequenceParameterSet(const Mp4Config& config);
 std::vector<uint8_t> PictureParameterSet();
 
-// Reads `size` bytes at `offset` into `out`; false when they cannot be read.
-using ReadAt = std::function<bool(uint64_t offset, uint8_t* out, size_t size)>;
-
-// For recovering a recording cut short: the length of the longest prefix made of
-// whole boxes, with every moof followed by its whole mdat. Cutting the file to it
-// matters when the cut fell inside a moof, which makes ffmpeg reject the whole
-// file. 0 when the moov itself is incomplete, or when not one whole fragment
-// follows it: then the file is not a fragmented recording, and is kept whole.
-uint64_t PlayableLength(uint64_t fileSize, const ReadAt& read);
-
 }  // namespace mp4
 
 class FragmentedMp4Writer {

@@ -141,3 +141,9 @@ bool SyncMarkerWhite(int64_t frameTime, int64_t startHundredNs, int64_t pausedHu
     if (phase < 0) phase += 10000000;
     return phase < 1000000;
 }
+
+bool PictureWatch::Failed(int64_t now, bool deviceGone) {
+    if (deviceGone) return true;
+    if (failingSince_ < 0) failingSince_ = now;
+    return now - failingSince_ >= kGiveUpAfter;
+}

@@ -77,6 +77,26 @@ PaceStep PaceFrame(int64_t now, int64_t nextTime, int64_t interval);
 // whole counter second.
 bool SyncMarkerWhite(int64_t frameTime, int64_t startHundredNs, int64_t pausedHundredNs);
 
+// Whether a recording's picture has stopped for good: the graphics device is
+// gone, or every copy or conversion has failed for two seconds of recording.
+// A slot or two that fail now and then are passed over; the recording goes on.
+class PictureWatch {
+public:
+    static constexpr int64_t kGiveUpAfter = 20000000;  // 2 s, in 100-ns units of recording time
+
+    void Succeeded() { failingSince_ = -1; }
+    // A copy or conversion failed at recording time `now`; true when the picture is lost.
+    bool Failed(int64_t now, bool deviceGone);
+
+private:
+    int64_t failingSince_ = -1;
+};
+
+// A hardware encoder that fails this early in a recording (100-ns units) is
+// replaced by the software one, as one that refuses its first picture is:
+// some report the failure of their first pictures only on a later call.
+constexpr int64_t kEncoderFallbackWithin = 10000000;
+
 // Pictures the encoder may have waiting before a frame slot is passed over:
 // an encoder slower than real time must not pile up pictures of several MB each.
 constexpr uint64_t kMaxPicturesWaiting = 8;

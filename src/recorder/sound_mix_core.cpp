@@ -12,9 +12,10 @@ constexpr int64_t kMinimumBlock = 480;  // 10 ms
 constexpr int64_t kMaxPiece = 48000;
 
 // The position up to which a source has delivered, or where it could not
-// have (an open source whose track holds nothing yet).
+// have (an open source whose track holds nothing yet). A source without a
+// device delivers nothing, so nothing of it is waited for.
 int64_t Reach(const SoundSource* source, const AudioTrack& track) {
-    if (source == nullptr) return INT64_MAX;
+    if (source == nullptr || !source->HasDevice()) return INT64_MAX;
     return track.anchored && track.Count() > 0 ? track.start + track.Count() : INT64_MIN;
 }
 }  // namespace

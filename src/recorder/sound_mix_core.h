@@ -29,6 +29,9 @@ public:
     // Appends the stereo 48 kHz frames that are ready; `endTime` is the
     // counter time (100-ns units) just past them, or 0 when unknown.
     virtual void Read(std::vector<float>& block, int64_t& endTime) = 0;
+    // False while the source has no device to read (it went away and has
+    // not come back yet): nothing it captured is waited for.
+    virtual bool HasDevice() const { return true; }
 };
 
 // What became of a block handed to the writer.

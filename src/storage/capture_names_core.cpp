@@ -24,8 +24,10 @@ std::wstring FirstFreeCaptureName(std::wstring_view folder, std::wstring_view st
     }
 }
 
-bool IsScreenshotLeftover(std::wstring_view name) {
-    constexpr std::wstring_view lead = L"Screenshot ", tail = L".png.part", stamp = L"0000-00-00 00-00-00";
+namespace {
+// "lead" + time stamp, maybe " (n)", then "tail".
+bool IsOurPartName(std::wstring_view name, std::wstring_view lead, std::wstring_view tail) {
+    constexpr std::wstring_view stamp = L"0000-00-00 00-00-00";
     if (name.size() < lead.size() + stamp.size() + tail.size() || name.substr(0, lead.size()) != lead ||
         name.substr(name.size() - tail.size()) != tail)
         return false;
@@ -34,12 +36,17 @@ bool IsScreenshotLeftover(std::wstring_view name) {
         if (stamp[i] == L'0' ? !IsDigit(middle[i]) : middle[i] != stamp[i]) return false;
     middle.remove_prefix(stamp.size());
     if (middle.empty()) return true;
-    // The number a second screenshot of the same second gets: " (2)".
+    // The number a second capture of the same second gets: " (2)".
     if (middle.size() < 4 || middle.substr(0, 2) != L" (" || middle.back() != L')') return false;
     for (wchar_t c : middle.substr(2, middle.size() - 3))
         if (!IsDigit(c)) return false;
     return true;
 }
+}  // namespace
+
+bool IsScreenshotLeftover(std::wstring_view name) { return IsOurPartName(name, L"Screenshot ", L".png.part"); }
+
+bool IsRecordingPartName(std::wstring_view name) { return IsOurPartName(name, L"Recording ", L".mp4.part"); }
 
 std::wstring RecoveryName(std::wstring_view partPath) {
     std::wstring_view name = partPath;

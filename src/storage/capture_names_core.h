@@ -17,6 +17,9 @@ std::wstring FirstFreeCaptureName(std::wstring_view folder, std::wstring_view st
 // + time stamp, maybe " (n)", then ".png.part". A screenshot is never
 // resumed, so such a file is a leftover of one that was cut off.
 bool IsScreenshotLeftover(std::wstring_view fileName);
+// A recording's partial file as this program names it: "Recording " + time
+// stamp, maybe " (n)", then ".mp4.part".
+bool IsRecordingPartName(std::wstring_view fileName);
 
 // An interrupted recording's kept name: without ".part" and ".mp4", then " (recovered).mp4".
 std::wstring RecoveryName(std::wstring_view partPath);

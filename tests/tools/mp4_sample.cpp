@@ -15,6 +15,7 @@
 #include <utility>
 #include <vector>
 
+#include "recorder/mp4_recovery_core.h"
 #include "recorder/mp4_writer_core.h"
 
 namespace {

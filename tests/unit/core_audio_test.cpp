@@ -14,10 +14,16 @@ namespace {
 using Floats = std::vector<float>;
 
 Floats Convert(const std::vector<uint8_t>& bytes, uint32_t frames, int32_t channels, SampleKind kind,
-               bool silent = false) {
+               bool silent = false, uint32_t channelMask = 0) {
     Floats out;
-    AppendStereo(bytes.data(), frames, channels, kind, silent, out);
+    AppendStereo(bytes.data(), frames, DownmixGains(channels, channelMask), kind, silent, out);
     return out;
+}
+
+std::vector<uint8_t> FloatBytes(const Floats& values) {
+    std::vector<uint8_t> bytes(values.size() * 4);
+    std::memcpy(bytes.data(), values.data(), bytes.size());
+    return bytes;
 }
 
 // Stereo frames whose left values count up from `from`, so placement is visible.
@@ -106,13 +112,28 @@ TEST_CASE("device samples become float stereo") {
     CHECK(Convert({0x00, 0x00, 0x40, 0x00, 0x00, 0x80}, 1, 2, KindOf(false, 24)) == Floats{0.5f, -1.0f});
     CHECK(Convert({0x00, 0x00, 0x00, 0xC0, 0x00, 0x00, 0x00, 0x20}, 1, 2, KindOf(false, 32)) ==
           Floats{-0.5f, 0.25f});
-    // Six channels: the first two count and frames stay 12 bytes apart.
-    std::vector<uint8_t> six(24, 0);
-    six[1] = 0x40;
-    six[3] = 0xC0;
-    six[5] = 0x7F;
-    six[13] = 0x20;
-    CHECK(Convert(six, 2, 6, SampleKind::Int16) == Floats{0.5f, -0.5f, 0.25f, 0.0f});
+    // Surround folds down: centre into both sides and side or back channels
+    // into theirs at -3 dB, the low-frequency channel left out. Frames stay
+    // a whole frame of channels apart.
+    const auto near = [](const Floats& got, const Floats& want) {
+        bool same = got.size() == want.size();
+        for (size_t i = 0; same && i < got.size(); ++i) same = std::fabs(got[i] - want[i]) < 1e-5f;
+        return same;
+    };
+    const float h = 0.70710678f;
+    // 5.1 in the order Windows gives it: FL FR FC LFE BL BR.
+    const Floats fiveOne = {0.5f, -0.25f, 0.4f, 0.9f, 0.2f, -0.2f, 0, 0, 0, 0.9f, 0, 0};
+    CHECK(near(Convert(FloatBytes(fiveOne), 2, 6, SampleKind::Float32),
+               Floats{0.5f + 0.4f * h + 0.2f * h, -0.25f + 0.4f * h - 0.2f * h, 0, 0}));
+    // The same with side channels named by the device's mask (0x60F).
+    CHECK(near(Convert(FloatBytes(fiveOne), 2, 6, SampleKind::Float32, false, 0x60F),
+               Floats{0.5f + 0.4f * h + 0.2f * h, -0.25f + 0.4f * h - 0.2f * h, 0, 0}));
+    // 7.1: FL FR FC LFE BL BR SL SR, dialogue alone in the centre.
+    CHECK(near(Convert(FloatBytes({0, 0, 0.5f, 0, 0.1f, 0, 0, 0.3f}), 1, 8, SampleKind::Float32),
+               Floats{0.5f * h + 0.1f * h, 0.5f * h + 0.3f * h}));
+    // A layout of unknown speakers keeps its first two channels as left and right.
+    CHECK(near(Convert(FloatBytes({0.1f, 0.2f, 0.3f, 0.4f, 0.5f, 0.6f, 0.7f}), 1, 7, SampleKind::Float32),
+               Floats{0.1f, 0.2f}));
     CHECK(Convert({0x00, 0x40, 0x00, 0x40}, 1, 2, SampleKind::Int16, true) == Floats{0, 0});
     CHECK(KindOf(true, 64) == SampleKind::Unsupported);
     CHECK(Convert({1, 2, 3, 4}, 2, 2, KindOf(false, 8)) == Floats(4, 0.0f));
@@ -295,4 +316,33 @@ TEST_CASE("the writer gets a second a piece at most, and may ask for sound again
         CHECK_FALSE(w.turns.Turn(false));
         CHECK(w.left.size() == size);
     }
+}
+
+TEST_CASE("a sound source whose device goes away is opened again, and the user hears once of each change") {
+    SourceWatch watch;
+    CHECK(watch.OpenDue(0));
+    CHECK(watch.Opened() == SourceWatch::Notice::None);  // the start's
+    CHECK_FALSE(watch.OpenDue(0));
+    CHECK(watch.CheckDue(0));
+    CHECK_FALSE(watch.CheckDue(SourceWatch::kCheckMs - 1));
+    CHECK(watch.CheckDue(SourceWatch::kCheckMs));
+
+    // Lost: opened again at once; while nothing opens, tried every second, told once.
+    watch.DeviceLost(10000);
+    CHECK(watch.OpenDue(10000));
+    CHECK(watch.OpenFailed(10000) == SourceWatch::Notice::Missing);
+    CHECK_FALSE(watch.OpenDue(10000 + SourceWatch::kRetryMs - 1));
+    CHECK(watch.OpenDue(10000 + SourceWatch::kRetryMs));
+    CHECK(watch.OpenFailed(11000) == SourceWatch::Notice::None);
+    CHECK(watch.Opened() == SourceWatch::Notice::Changed);
+    CHECK(watch.IsOpen());
+    // A new default device: one notice, no other.
+    watch.DeviceLost(20000);
+    CHECK(watch.Opened() == SourceWatch::Notice::Changed);
+
+    // A source that could not open at the start: the start's notice, then retries.
+    SourceWatch missing;
+    CHECK(missing.OpenFailed(0) == SourceWatch::Notice::Missing);
+    CHECK(missing.OpenDue(SourceWatch::kRetryMs));
+    CHECK(missing.Opened() == SourceWatch::Notice::Changed);
 }

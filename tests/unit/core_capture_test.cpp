@@ -28,12 +28,15 @@ TEST_CASE("capture names skip taken names and names of partial files") {
     CHECK(FirstFreeCaptureName(L"D:\\", stem, L".mp4", exists) == L"D:\\" + stem + L".mp4");
 }
 
-TEST_CASE("partial screenshots of our own naming, and nothing else, are leftovers") {
+TEST_CASE("partial captures of our own naming, and nothing else, are ours") {
     CHECK(IsScreenshotLeftover(L"Screenshot 2025-03-07 09-05-41.png.part"));
     CHECK(IsScreenshotLeftover(L"Screenshot 2025-03-07 09-05-41 (12).png.part"));
     for (const wchar_t* other : {L"Screenshot of the cat.png.part", L"Screenshot 2025-03-07 09-05-41.png",
-                                 L"Screenshot 2025-03-07 09-05-41 ().png.part", L"Screenshot 2025-03-07 09-05-4x.png.part"})
+                                 L"Screenshot 2025-03-07 09-05-41 ().png.part", L"Screenshot 2025-03-07 09-05-4x.png.part",
+                                 L"Recording 2025-03-07 09-05-41.mp4.part"})
         CHECK_FALSE(IsScreenshotLeftover(other));
+    CHECK(IsRecordingPartName(L"Recording 2025-03-07 09-05-41 (2).mp4.part"));
+    CHECK_FALSE(IsRecordingPartName(L"video.mp4.part"));
 }
 
 TEST_CASE("recovery names") {

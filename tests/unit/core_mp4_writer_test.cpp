@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "recorder/mp4_recovery_core.h"
 #include "recorder/mp4_writer_core.h"
 
 namespace {
@@ -110,12 +111,24 @@ TEST_CASE("boxes nest, and a fragment's offsets point at its samples") {
             return true;
         });
     };
+    auto picture = [&](uint64_t size) {
+        return mp4::PictureIn(size, [&](uint64_t at, uint8_t* out, size_t n) {
+            std::copy_n(file.begin() + static_cast<ptrdiff_t>(at), n, out);
+            return true;
+        });
+    };
     CHECK(playable(file.size()) == file.size());
     CHECK(playable(second + 30) == second);
     CHECK(playable(file.size() - 1) == second);
     CHECK(playable(moof - 1) == 0);   // no whole moov
     CHECK(playable(moof) == 0);       // not one whole fragment: nothing to cut
     CHECK(playable(moof + 30) == 0);
+    // Offered back only with a picture: one whole fragment holding one.
+    CHECK(picture(file.size()) == mp4::PictureContent::Some);
+    CHECK(picture(second) == mp4::PictureContent::Some);
+    CHECK(picture(second - 1) == mp4::PictureContent::None);  // cut in the first mdat
+    CHECK(picture(moof) == mp4::PictureContent::None);
+    CHECK(picture(moof - 1) == mp4::PictureContent::Unknown);  // no whole moov
     // A half-downloaded ordinary movie (a browser's "video.mp4.part"): moov,
     // then a cut mdat. Not a recording of ours, so it is not cut.
     std::vector<uint8_t> download(file.begin(), file.begin() + static_cast<ptrdiff_t>(moof));
@@ -123,6 +136,23 @@ TEST_CASE("boxes nest, and a fragment's offsets point at its samples") {
     download.insert(download.end(), std::begin(mdat), std::end(mdat));
     file = download;
     CHECK(playable(file.size()) == 0);
+    CHECK(picture(file.size()) == mp4::PictureContent::None);
+    // An ordinary movie has no mvex: not a fragmented recording, not ours to judge.
+    const size_t mvex = std::string(file.begin(), file.end()).find("mvex");
+    std::copy_n("free", 4, file.begin() + static_cast<ptrdiff_t>(mvex));
+    CHECK(picture(file.size()) == mp4::PictureContent::Unknown);
+
+    // Sound alone, written once half a second of it waits: no picture.
+    std::vector<uint8_t> soundOnly;
+    FragmentedMp4Writer soundWriter({16, 16, 30, true}, [&](const uint8_t* data, size_t size) {
+        soundOnly.insert(soundOnly.end(), data, data + size);
+        return true;
+    });
+    REQUIRE(soundWriter.Begin());
+    const std::vector<int16_t> quiet(2 * 30000, 0);
+    REQUIRE(soundWriter.AddAudio(quiet.data(), 30000, 0));
+    file = soundOnly;
+    CHECK(picture(file.size()) == mp4::PictureContent::None);
 }
 
 TEST_CASE("bad input is refused; a failed write stops the writer") {
