@@ -1,7 +1,9 @@
 // The per-frame copy of a recording's picture on its way to the encoder: the
 // graphics chip's NV12 picture, mapped from a staging texture, packed into a
 // Media Foundation memory buffer; once directly (how recordings are made) and
-// once through a buffer in between, as an earlier version did. Run under Wine
+// once through a buffer in between, as an earlier version did. Then the whole
+// read-back of a picture just drawn, reading the copy just issued (Map waits
+// for it) or, as recordings do, the copy issued a frame earlier. Run under Wine
 // or on Windows. Wine has no NV12 textures, so a one-byte texture with half as
 // many rows again stands in: mapped, both have the same layout and pitch.
 //
@@ -74,6 +76,61 @@ double Measure(ID3D11Device* device, ID3D11DeviceContext* context, int width, in
     return Seconds(start, end) * 1000.0 / frames;
 }
 
+// Milliseconds per frame for the read-back of a picture the chip has just
+// drawn: a copy into a staging texture, then Map and the copy into the
+// encoder's buffer. With `ring`, the copy goes into the next of two staging
+// textures and the one copied a frame earlier is read, as recordings do;
+// without, the texture just copied is read, and Map waits for that copy.
+double MeasureReadBack(ID3D11Device* device, ID3D11DeviceContext* context, int width, int height, int frames,
+                       bool ring) {
+    D3D11_TEXTURE2D_DESC description{};
+    description.Width = static_cast<UINT>(width);
+    description.Height = static_cast<UINT>(height * 3 / 2);
+    description.MipLevels = 1;
+    description.ArraySize = 1;
+    description.Format = DXGI_FORMAT_R8_UNORM;
+    description.SampleDesc.Count = 1;
+    description.Usage = D3D11_USAGE_DEFAULT;
+    description.BindFlags = D3D11_BIND_RENDER_TARGET;
+    ComPtr<ID3D11Texture2D> drawn;
+    if (FAILED(device->CreateTexture2D(&description, nullptr, &drawn))) return -1;
+    description.Usage = D3D11_USAGE_STAGING;
+    description.BindFlags = 0;
+    description.CPUAccessFlags = D3D11_CPU_ACCESS_READ;
+    ComPtr<ID3D11Texture2D> staging[2];
+    for (auto& texture : staging)
+        if (FAILED(device->CreateTexture2D(&description, nullptr, &texture))) return -1;
+    std::vector<uint8_t> picture(static_cast<size_t>(width) * description.Height);
+    const MediaFoundation& mf = MediaFunctions();
+    const size_t size = static_cast<size_t>(width) * height * 3 / 2;
+    const auto readBack = [&](ID3D11Texture2D* texture) {
+        D3D11_MAPPED_SUBRESOURCE mapped{};
+        ComPtr<IMFMediaBuffer> buffer;
+        BYTE* data = nullptr;
+        if (FAILED(context->Map(texture, 0, D3D11_MAP_READ, 0, &mapped))) return false;
+        if (FAILED(mf.createMemoryBuffer(static_cast<DWORD>(size), &buffer)) ||
+            FAILED(buffer->Lock(&data, nullptr, nullptr)))
+            return false;
+        PackNv12(static_cast<const uint8_t*>(mapped.pData), mapped.RowPitch, width, height, data);
+        buffer->Unlock();
+        context->Unmap(texture, 0);
+        return true;
+    };
+    LARGE_INTEGER start, end;
+    QueryPerformanceCounter(&start);
+    for (int i = 0; i < frames; ++i) {
+        std::memset(picture.data(), i, picture.size());  // the chip's next picture
+        context->UpdateSubresource(drawn.Get(), 0, nullptr, picture.data(), static_cast<UINT>(width), 0);
+        ID3D11Texture2D* const target = staging[ring ? i % 2 : 0].Get();
+        context->CopyResource(target, drawn.Get());
+        if (ring && i == 0) continue;
+        if (!readBack(ring ? staging[(i + 1) % 2].Get() : target)) return -1;
+    }
+    if (ring && !readBack(staging[(frames + 1) % 2].Get())) return -1;
+    QueryPerformanceCounter(&end);
+    return Seconds(start, end) * 1000.0 / frames;
+}
+
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
@@ -106,6 +163,15 @@ int wmain(int argc, wchar_t** argv) {
         std::printf("%s: %.2f ms a frame (%.0f MB/s) copied once into the encoder's buffer; %.2f ms through a buffer "
                     "in between; at 60 fps the single copy is %.0f MB/s of copying\n",
                     s.name, once, mb / once * 1000, twice, mb * 60);
+        const double waiting = MeasureReadBack(device.Get(), context.Get(), s.width, s.height, frames, false);
+        const double ring = MeasureReadBack(device.Get(), context.Get(), s.width, s.height, frames, true);
+        if (waiting < 0 || ring < 0) {
+            std::puts("the read-back could not be set up");
+            return 1;
+        }
+        std::printf("%s: drawn, copied and read back: %.2f ms a frame reading the copy just issued; %.2f ms reading "
+                    "the one issued a frame earlier (two staging textures)\n",
+                    s.name, waiting, ring);
     }
     return 0;
 }

@@ -185,8 +185,14 @@ std::unique_ptr<std::wstring> TakeText(LPARAM lParam) { return TakePosted<std::w
 
 void OnRecorderNotify(WPARAM code, LPARAM lParam) {
     const std::unique_ptr<std::wstring> text = TakeText(lParam);
-    // Out of space or the recorded window gone: the recording is saved
-    // first, then the notice replaces "Recording saved".
+    // The picture stopped for good: the recording is saved, and "Recording
+    // saved" (or the message of a recording with nothing in it) says why.
+    if (code == NotifyStopped) {
+        StopOrCancel();
+        return;
+    }
+    // Out of space or the recorded window or monitor gone: the recording is
+    // saved first, then the notice replaces "Recording saved".
     if (code == NotifyOutOfSpace || code == NotifyWindowClosed) StopOrCancel();
     ShowBalloon(L"NIRA Ostrel", text ? *text : std::wstring(),
                 code == NotifyDeviceProblem || code == NotifyWindowClosed ? BALLOON_INFO : BALLOON_WARNING);

@@ -118,17 +118,24 @@ bool Capturer::CopyLatestPixels(std::vector<uint8_t>& pixels, int32_t& width, in
     return true;
 }
 
-bool Capturer::CopyLatestFrame(ComPtr<ID3D11Texture2D>& texture, int32_t& width, int32_t& height) {
-    return WithLatestFrame([&](ID3D11Texture2D* latest, int32_t w, int32_t h) {
+bool Capturer::CopyLatestFrame(ComPtr<ID3D11Texture2D>& texture, int32_t& width, int32_t& height, HRESULT* error) {
+    HRESULT hr = S_OK;
+    const bool copied = WithLatestFrame([&](ID3D11Texture2D* latest, int32_t w, int32_t h) {
         if (!texture || width != w || height != h) {
             D3D11_TEXTURE2D_DESC description{};
             latest->GetDesc(&description);
             texture.Reset();
-            if (FAILED(state_->device->CreateTexture2D(&description, nullptr, &texture))) return false;
+            hr = state_->device->CreateTexture2D(&description, nullptr, &texture);
+            if (FAILED(hr)) return false;
             width = w;
             height = h;
         }
         state_->context->CopyResource(texture.Get(), latest);
         return true;
     });
+    if (!copied && error != nullptr) {
+        if (SUCCEEDED(hr) && state_) hr = state_->failure.load();
+        *error = FAILED(hr) ? hr : E_PENDING;  // no frame yet, for no reason the source gave
+    }
+    return copied;
 }

@@ -32,8 +32,11 @@ struct FrameStore {
     std::vector<uint8_t> pixels;  // a frame kept by StorePixels, rows of width * 4 bytes
     int32_t pixelsWidth = 0, pixelsHeight = 0;
     bool pixelsWaiting = false;
-    // Set once the captured window has closed; no frame follows.
+    // Set once the captured window has closed or the monitor is gone; no frame follows.
     std::atomic<bool> sourceClosed{false};
+    // Why no frame can be had now, when the frame source knows (its buffers
+    // could not be remade for a new size, say); S_OK otherwise.
+    std::atomic<HRESULT> failure{S_OK};
     UniqueHandle frameEvent{CreateEventW(nullptr, TRUE, FALSE, nullptr)};
     // Signalled whenever a consumer takes the newest frame; a frame source
     // that copies the screen itself can pace its copies by it.
@@ -71,12 +74,14 @@ public:
     bool Start(D3D& d3d, HMONITOR monitor, bool cursor, std::wstring& problem);
     // The same for one top-level window; frames follow the window's size.
     bool StartWindow(D3D& d3d, HWND window, bool cursor, std::wstring& problem);
-    // True once the captured window has closed.
+    // True once the captured window has closed, or the captured monitor is gone.
     bool SourceClosed() const { return state_ && state_->sourceClosed.load(); }
     bool WaitForFirstFrame(DWORD milliseconds);
     // Copies the newest frame into `texture`, re-making it when it is null or
-    // of another size and writing the new size back.
-    bool CopyLatestFrame(Microsoft::WRL::ComPtr<ID3D11Texture2D>& texture, int32_t& width, int32_t& height);
+    // of another size and writing the new size back. On failure `error`, when
+    // given, says why.
+    bool CopyLatestFrame(Microsoft::WRL::ComPtr<ID3D11Texture2D>& texture, int32_t& width, int32_t& height,
+                         HRESULT* error = nullptr);
     // Runs `use` on the newest frame under the frame lock; false before the
     // first frame or without a capture.
     bool WithLatestFrame(const std::function<bool(ID3D11Texture2D* latest, int32_t width, int32_t height)>& use);

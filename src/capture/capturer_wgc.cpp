@@ -16,6 +16,7 @@
 
 #include "capture/capture_platform.h"
 #include "capture/winrt_capture.h"
+#include "common/com_adopt.h"
 #include "storage/folders.h"
 
 using Microsoft::WRL::ComPtr;
@@ -284,7 +285,15 @@ public:
             closer.CloseNow();
             if (size.Width <= 0 || size.Height <= 0) return S_OK;
             hr = sender->Recreate(state->runtimeDevice.Get(), kPoolFormat, kPoolBuffers, size);
-            if (SUCCEEDED(hr)) state->poolSize = size;
+            if (SUCCEEDED(hr)) {
+                state->poolSize = size;
+                state->failure = S_OK;
+                return S_OK;
+            }
+            // No frame of the new size can come: the old one no longer shows
+            // the screen, so none is offered, and the reason is kept.
+            state->failure = hr;
+            state->Clear();
             return hr;
         }
 
@@ -304,7 +313,8 @@ public:
 
 };
 
-// Marks the capture's source as gone when a captured window closes.
+// Marks the capture's source as gone when a captured window closes or the
+// captured monitor is unplugged.
 class ItemClosedHandler final : public StateHandler<wgc::IItemClosedHandler> {
 public:
     using StateHandler::StateHandler;
@@ -320,28 +330,20 @@ public:
 };
 
 // Windows 11 draws a border round a captured screen unless the program has
-// borderless access. Asked once per process; the answer for a desktop
-// program comes without a question to the user, so it is awaited only
-// briefly, and a refusal (or a Windows without the class) changes nothing:
-// the border setting below is then simply not honoured.
+// borderless access. Asked once per process, and never waited for: the
+// answer for a desktop program comes without a question to the user, and the
+// operation goes on by itself once let go of. Until it is granted, and where
+// it is refused (or Windows lacks the class), the border setting below is
+// simply not honoured.
 void RequestBorderlessAccessOnce() {
     static std::once_flag once;
     std::call_once(once, [] {
         ComPtr<wgc::IGraphicsCaptureAccessStatics> access;
-        if (FAILED(ActivationFactory(wgc::kGraphicsCaptureAccessClass, __uuidof(wgc::IGraphicsCaptureAccessStatics),
-                                     reinterpret_cast<void**>(access.GetAddressOf())))) {
-            DiscardRestrictedError();
-            return;
-        }
         ComPtr<IInspectable> operation;
-        ComPtr<wgc::IAsyncInfo> info;
-        if (FAILED(access->RequestAccessAsync(wgc::GraphicsCaptureAccessKind_Borderless, &operation)) || !operation ||
-            FAILED(operation.As(&info))) {
+        if (FAILED(ActivationFactory(wgc::kGraphicsCaptureAccessClass, __uuidof(wgc::IGraphicsCaptureAccessStatics),
+                                     reinterpret_cast<void**>(access.GetAddressOf()))) ||
+            FAILED(access->RequestAccessAsync(wgc::GraphicsCaptureAccessKind_Borderless, &operation)))
             DiscardRestrictedError();
-            return;
-        }
-        int32_t status = 0;
-        for (int wait = 0; wait < 50 && SUCCEEDED(info->get_Status(&status)) && status == 0; ++wait) Sleep(10);
     });
 }
 
@@ -411,10 +413,10 @@ bool Capturer::StartItem(D3D& d3d, HMONITOR monitor, HWND window, bool cursor, s
                            : interop->CreateForMonitor(monitor, __uuidof(wgc::IGraphicsCaptureItem), item);
     if (SUCCEEDED(hr) && !state->item) hr = E_POINTER;
     if (FAILED(hr)) return fail(hr);
-    if (window != nullptr) {
-        // A window that closes ends its capture; the recording is told so.
-        ComPtr<wgc::IItemClosedHandler> closed;
-        closed.Attach(new (std::nothrow) ItemClosedHandler(state));
+    {
+        // A window that closes, or a monitor that is unplugged, ends its
+        // capture; the recording is told so.
+        const ComPtr<wgc::IItemClosedHandler> closed = Adopt<wgc::IItemClosedHandler>(new (std::nothrow) ItemClosedHandler(state));
         if (!closed) return fail(E_OUTOFMEMORY);
         hr = state->item->add_Closed(closed.Get(), &state->closedToken);
         if (FAILED(hr)) return fail(hr);
@@ -433,8 +435,8 @@ bool Capturer::StartItem(D3D& d3d, HMONITOR monitor, HWND window, bool cursor, s
     if (SUCCEEDED(hr) && !state->framePool) hr = E_POINTER;
     if (FAILED(hr)) return fail(hr);
 
-    ComPtr<wgc::IFrameArrivedHandler> handler;
-    handler.Attach(new (std::nothrow) FrameArrivedHandler(state));
+    const ComPtr<wgc::IFrameArrivedHandler> handler =
+        Adopt<wgc::IFrameArrivedHandler>(new (std::nothrow) FrameArrivedHandler(state));
     if (!handler) return fail(E_OUTOFMEMORY);
     hr = state->framePool->add_FrameArrived(handler.Get(), &state->frameArrivedToken);
     if (FAILED(hr)) return fail(hr);

@@ -65,15 +65,24 @@ public:
     virtual ~PictureConverter() = default;
     // Builds the conversion of `area` of `source` (which the caller keeps
     // while its size holds; the area lies inside it) into pictures of the
-    // output size. A failure ends the recording's picture.
+    // output size. Pictures submitted and not collected are dropped. A
+    // failure ends the recording's picture.
     virtual HRESULT Build(D3D& d3d, ID3D11Texture2D* source, int32_t sourceWidth, int32_t sourceHeight,
                           const ScreenRect& area, int32_t width, int32_t height, int32_t fps) = 0;
-    // Converts the source it was built for into `out` (width x height x 3 / 2
-    // bytes, tightly packed NV12). A failure passes this frame slot only.
-    virtual HRESULT Convert(uint8_t* out) = 0;
+    // Starts converting the source as it is now. A failure passes this frame
+    // slot only; nothing was submitted then.
+    virtual HRESULT Submit() = 0;
+    // Reads the oldest picture submitted and not yet collected into `out`
+    // (width x height x 3 / 2 bytes, tightly packed NV12); it is collected
+    // even when that fails.
+    virtual HRESULT Collect(uint8_t* out) = 0;
+    // Pictures that may stay submitted while the next is converted. A
+    // converter on the graphics chip keeps one, so reading a picture back
+    // never waits for the copy just issued, with the device locked.
+    virtual size_t Depth() const { return 0; }
     // Converts `area` of a frame kept in memory (B8G8R8A8 rows of
-    // sourceWidth * 4 bytes) the same way, without the device. Only
-    // converters that work on the processor can.
+    // sourceWidth * 4 bytes) the same way, at once and without the device.
+    // Only converters that work on the processor can.
     virtual HRESULT ConvertPixels(const uint8_t*, int32_t /*sourceWidth*/, const ScreenRect& /*area*/,
                                   int32_t /*width*/, int32_t /*height*/, uint8_t* /*out*/) {
         return E_NOTIMPL;

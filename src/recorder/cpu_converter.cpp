@@ -42,7 +42,10 @@ public:
         return S_OK;
     }
 
-    HRESULT Convert(uint8_t* out) override {
+    // The conversion happens when the picture is collected, at once after its submission.
+    HRESULT Submit() override { return d3d_ != nullptr && staging_ && source_ ? S_OK : E_UNEXPECTED; }
+
+    HRESULT Collect(uint8_t* out) override {
         ID3D11Texture2D* const source = source_.Get();
         if (d3d_ == nullptr || !staging_ || source == nullptr) return E_UNEXPECTED;
         // A source the processor can read is read in place; others are copied out first.

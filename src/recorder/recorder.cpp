@@ -166,24 +166,35 @@ std::wstring Recorder::Stop(std::wstring* problem) {
     d3d = D3D{};
 
     std::wstring result;
-    HRESULT code = finalized;
-    if (SUCCEEDED(finalized)) {
-        if (MoveFileExW(partPath.c_str(), finalPath.c_str(), MOVEFILE_WRITE_THROUGH))
-            result = finalPath;
-        else
-            code = FromWin32(GetLastError());
+    std::wstring unfinished;
+    const wchar_t* outcome = L"saved";
+    if (!pictureWritten) {
+        // A file without a single picture holds nothing to keep or offer.
+        DeleteFileW(partPath.c_str());
+        unfinished = L"The recording ended before its first picture was written, so no file was kept.";
+        outcome = L"nothing recorded";
+    } else {
+        HRESULT code = finalized;
+        if (SUCCEEDED(finalized)) {
+            if (MoveFileExW(partPath.c_str(), finalPath.c_str(), MOVEFILE_WRITE_THROUGH))
+                result = finalPath;
+            else
+                code = FromWin32(GetLastError());
+        }
+        if (result.empty()) {
+            unfinished = L"The recording could not be finished normally (" + ErrorText(static_cast<uint32_t>(code)) +
+                         L"). What was recorded is kept as " + partPath + L" and will be offered when Ostrel next starts.";
+            Log(L"Finalize failed: %s", ErrorText(static_cast<uint32_t>(code)).c_str());
+            outcome = L"kept as part file";
+        }
     }
-    if (result.empty()) {
-        if (problem != nullptr)
-            *problem = L"The recording could not be finished normally (" + ErrorText(static_cast<uint32_t>(code)) +
-                       L"). What was recorded is kept as " + partPath + L" and will be offered when Ostrel next starts.";
-        Log(L"Finalize failed: %s", ErrorText(static_cast<uint32_t>(code)).c_str());
-    }
-    if (problem != nullptr && failureLatched.load() && problem->empty()) *problem = failureText;
+    // What went wrong first is what the user hears: a failure during the
+    // recording is usually why it could not be finished either.
+    if (problem != nullptr && problem->empty()) *problem = failureLatched.load() ? failureText : unfinished;
 
     lastResult = result;
     state = Idle;
-    Log(L"Recording stopped (%s)", result.empty() ? L"kept as part file" : L"saved");
+    Log(L"Recording stopped (%s)", outcome);
     return result;
 }
 
@@ -221,9 +232,16 @@ bool Recorder::LatchFailure(const std::wstring& text) {
     return true;
 }
 
+std::wstring Recorder::EncoderSentence(HRESULT hr) const {
+    const std::wstring error = ErrorText(static_cast<uint32_t>(hr));
+    return pictureWritten ? L"The encoder stopped working (" + error + L"). The recording so far was kept."
+                          : L"The encoder stopped working (" + error + L") before it took the first picture, so no "
+                            L"file was kept.";
+}
+
 bool Recorder::LatchWriteFailure(HRESULT hr, unsigned long stream) {
     const std::wstring error = ErrorText(static_cast<uint32_t>(hr));
-    if (!LatchFailure(L"The encoder stopped working (" + error + L"). The recording so far was kept.")) return false;
+    if (!LatchFailure(EncoderSentence(hr))) return false;
     Log(L"WriteSample failed on stream %lu: %s", stream, error.c_str());
     return true;
 }
@@ -241,19 +259,27 @@ bool Recorder::SwitchToSoftwareEncoder(HRESULT hr) {
     return true;
 }
 
+bool Recorder::FallBackEarly(HRESULT hr, int64_t time) {
+    return FAILED(hr) && hardwareEncoder && time < kEncoderFallbackWithin && SwitchToSoftwareEncoder(hr);
+}
+
 bool Recorder::WriteVideo(Picture& picture, int64_t time, int64_t duration) {
     std::lock_guard<std::mutex> lock(writerLock);
     if (!writer) return false;
     HRESULT hr = writer->WriteVideo(picture, time, duration);
-    // Some hardware encoders accept their set-up and fail only at the first picture.
-    if (FAILED(hr) && !pictureWritten && hardwareEncoder && SwitchToSoftwareEncoder(hr))
+    // Some hardware encoders accept their set-up and fail only at their
+    // first pictures, or tell of it a call or two later. The software
+    // encoder starts the file afresh from this picture.
+    if (FallBackEarly(hr, time)) {
+        pictureWritten = false;
         hr = writer->WriteVideo(picture, time, duration);
+    }
     if (SUCCEEDED(hr)) {
         pictureWritten = true;
         return true;
     }
     if (writer) LatchWriteFailure(hr, kVideoStream);
-    else LatchFailure(L"The encoder stopped working (" + ErrorText(static_cast<uint32_t>(hr)) + L"). The recording so far was kept.");
+    else LatchFailure(EncoderSentence(hr));
     return false;
 }
 
@@ -270,7 +296,12 @@ uint64_t Recorder::PicturesWaiting() {
 SoundWrite Recorder::WriteAudio(const int16_t* frames, size_t frameCount, int64_t time, int64_t duration) {
     std::lock_guard<std::mutex> lock(writerLock);
     if (!writer) return SoundWrite::Failed;
-    const HRESULT hr = writer->WriteAudio(frames, frameCount, time, duration);
+    HRESULT hr = writer->WriteAudio(frames, frameCount, time, duration);
+    // A failing hardware encoder can show on the sound's call first.
+    if (FallBackEarly(hr, time)) {
+        pictureWritten = false;
+        hr = writer->WriteAudio(frames, frameCount, time, duration);
+    }
     if (hr == S_FALSE) return SoundWrite::Retry;
     if (SUCCEEDED(hr)) return SoundWrite::Written;
     LatchWriteFailure(hr, kAudioStream);

@@ -43,10 +43,13 @@ enum RecorderNotifyCode : int32_t {
     NotifyLowSpace = 1,
     NotifyOutOfSpace = 2,
     NotifyDeviceProblem = 3,
-    NotifyWindowClosed = 4,
+    NotifyWindowClosed = 4,  // the recorded window or monitor is gone; the text says which
+    NotifyStopped = 5,       // the picture stopped for good; Stop tells why
 };
 using RecorderNotify = std::function<void(int32_t code, const std::wstring& text)>;
 constexpr wchar_t kWindowClosedText[] = L"The window being recorded was closed, so the recording was stopped and saved.";
+constexpr wchar_t kMonitorGoneText[] =
+    L"The monitor being recorded was disconnected, so the recording was stopped and saved.";
 
 class Recorder {
 public:
@@ -83,8 +86,8 @@ public:
     PauseClock pauseClock;
 
     // Writes under the writer lock; a failure is latched once and ends the calling loop.
-    // A hardware encoder that refuses the very first picture is replaced by
-    // the software one, once, as at the start.
+    // A hardware encoder that fails within a recording's first second is
+    // replaced by the software one, once, as at the start.
     bool WriteVideo(Picture& picture, int64_t time, int64_t duration);
     HRESULT NewPicture(size_t size, std::unique_ptr<Picture>& picture);
     uint64_t PicturesWaiting();
@@ -97,7 +100,11 @@ public:
 private:
     bool OpenWriter(bool allowHardware, std::wstring& problem);
     bool LatchWriteFailure(HRESULT hr, unsigned long stream);
+    std::wstring EncoderSentence(HRESULT hr) const;
     bool SwitchToSoftwareEncoder(HRESULT hr);
+    // Under the writer lock: a hardware encoder that failed with `hr` this early is
+    // replaced by the software one; true when that worked.
+    bool FallBackEarly(HRESULT hr, int64_t time);
 
     std::wstring encoderName;
     std::mutex controlLock;

@@ -3,8 +3,11 @@
 // thread falls behind or the encoder does, and a watch on the free space.
 #include <windows.h>
 #include <mmsystem.h>
+#include <dxgi.h>
 
 #include <cstring>
+#include <deque>
+#include <string>
 #include <new>
 
 #include "common/com_apartment.h"
@@ -56,6 +59,24 @@ private:
     bool tickRaised_ = false;
 };
 
+// DXGI's codes for a graphics device that is gone: removed (a driver update,
+// an external chip unplugged), hung, reset or failed inside its driver.
+bool DeviceGone(HRESULT hr) {
+    return hr == DXGI_ERROR_DEVICE_REMOVED || hr == DXGI_ERROR_DEVICE_HUNG || hr == DXGI_ERROR_DEVICE_RESET ||
+           hr == DXGI_ERROR_DRIVER_INTERNAL_ERROR;
+}
+
+std::wstring GraphicsSentence(HRESULT hr) {
+    return L"The graphics chip could not convert the picture for recording (" + ErrorText(static_cast<uint32_t>(hr)) +
+           L").";
+}
+
+// A picture submitted to the converter and not yet read back: the slot it fills.
+struct Submitted {
+    int64_t time;
+    int64_t pausedTicks;
+};
+
 }  // namespace
 
 void VideoLoop(Recorder& recorder) {
@@ -79,6 +100,8 @@ void VideoLoop(Recorder& recorder) {
     // short-lived thread that uses another thread's device keeps about 2 MB.
     std::vector<uint8_t> pixels;
     int32_t pixelsWidth = 0, pixelsHeight = 0;
+    std::deque<Submitted> submitted;
+    PictureWatch watch;
     int64_t nextTime = 0;
     int64_t written = 0;
     int64_t skipped = 0;
@@ -86,13 +109,65 @@ void VideoLoop(Recorder& recorder) {
     bool lowSpaceWarned = false;
     const int64_t startHundredNs = TicksToHundredNs(recorder.startCounter, recorder.qpcFrequency);
 
-    while (!recorder.stopRequested.load()) {
+    // Ends the recording's picture: the sentence is kept for the stop, and
+    // the shell is asked to stop and save what there is.
+    const auto endWith = [&](const std::wstring& sentence) {
+        recorder.LatchFailure(sentence);
+        recorder.Notify(NotifyStopped, {});
+    };
+    // A copy or conversion failed: true when the picture is lost for good.
+    const auto lost = [&](HRESULT hr, const ClockSnapshot& pause) {
+        const bool gone = DeviceGone(hr) || (recorder.d3d.device && FAILED(recorder.d3d.device->GetDeviceRemovedReason()));
+        if (!watch.Failed(recorder.RecordingTime(pause), gone)) return false;
+        Log(L"Picture lost: %s", ErrorText(static_cast<uint32_t>(hr)).c_str());
+        endWith(GraphicsSentence(hr));
+        return true;
+    };
+    // Writes `picture` for `slot`, as the sync test's marker when asked.
+    // False when the writer failed (it has latched why).
+    const auto write = [&](Picture& picture, const Submitted& slot) {
+        // An encoder slower than real time must not pile up pictures of several MB each.
+        if (recorder.PicturesWaiting() > kMaxPicturesWaiting) {
+            ++skipped;
+            return true;
+        }
+        if (recorder.options.syncTest) {
+            const bool white = SyncMarkerWhite(slot.time, startHundredNs,
+                                               TicksToHundredNs(slot.pausedTicks, recorder.qpcFrequency));
+            std::memset(picture.data, white ? 235 : 16, lumaSize);
+            std::memset(picture.data + lumaSize, 128, frameSize - lumaSize);
+        }
+        if (!recorder.WriteVideo(picture, slot.time, interval)) return false;
+        watch.Succeeded();
+        ++written;
+        return true;
+    };
+    enum class Outcome { Going, Lost, WriterFailed };
+    // Reads back and writes the oldest picture submitted.
+    const auto collect = [&](const ClockSnapshot& pause) {
+        const Submitted slot = submitted.front();
+        submitted.pop_front();
+        std::unique_ptr<Picture> picture;
+        // Without memory for it, the picture is still collected, and its slot passes.
+        if (FAILED(recorder.NewPicture(frameSize, picture))) picture.reset();
+        const HRESULT hr = converter->Collect(picture ? picture->data : nullptr);
+        if (!picture) return Outcome::Going;
+        if (FAILED(hr)) return lost(hr, pause) ? Outcome::Lost : Outcome::Going;
+        return write(*picture, slot) ? Outcome::Going : Outcome::WriterFailed;
+    };
+
+    Outcome outcome = Outcome::Going;
+    // Why the picture ends, told once its last pictures are written.
+    const wchar_t* told = nullptr;
+    int32_t toldCode = 0;
+    while (outcome == Outcome::Going && !recorder.stopRequested.load()) {
         // An exception must not leave this thread: it would end the process.
         try {
             // One reading of the pause state serves the whole pass.
             const ClockSnapshot pause = recorder.PauseState();
             if (recorder.capturer.SourceClosed()) {
-                recorder.Notify(NotifyWindowClosed, kWindowClosedText);
+                told = recorder.options.window != nullptr ? kWindowClosedText : kMonitorGoneText;
+                toldCode = NotifyWindowClosed;
                 break;
             }
             if (pause.paused) {
@@ -113,7 +188,12 @@ void VideoLoop(Recorder& recorder) {
                 continue;
             }
             const bool inMemory = recorder.capturer.CopyLatestPixels(pixels, pixelsWidth, pixelsHeight);
-            if (!inMemory && !recorder.capturer.CopyLatestFrame(source, sourceWidth, sourceHeight)) {
+            HRESULT copyError = S_OK;
+            if (!inMemory && !recorder.capturer.CopyLatestFrame(source, sourceWidth, sourceHeight, &copyError)) {
+                if (lost(copyError, pause)) {
+                    outcome = Outcome::Lost;
+                    break;
+                }
                 nextTime += interval;
                 continue;
             }
@@ -124,45 +204,55 @@ void VideoLoop(Recorder& recorder) {
                 nextTime += interval;
                 continue;
             }
-            if (!inMemory && (source.Get() != builtSource || sourceWidth != builtWidth || sourceHeight != builtHeight ||
-                              !(area == builtArea))) {
-                builtSource = nullptr;
-                const HRESULT hr =
-                    converter->Build(recorder.d3d, source.Get(), sourceWidth, sourceHeight, area, width, height, fps);
-                if (FAILED(hr)) {
-                    const std::wstring error = ErrorText(static_cast<uint32_t>(hr));
-                    recorder.LatchFailure(L"The graphics chip could not convert the picture for recording (" + error +
-                                          L").");
-                    Log(L"Video processor setup failed: %s", error.c_str());
-                    break;
+            const Submitted slot{nextTime, pause.pausedTicks};
+            if (inMemory) {
+                std::unique_ptr<Picture> picture;
+                if (SUCCEEDED(recorder.NewPicture(frameSize, picture))) {
+                    const HRESULT hr = converter->ConvertPixels(pixels.data(), pixelsWidth, area, width, height,
+                                                                picture->data);
+                    if (FAILED(hr)) {
+                        if (lost(hr, pause)) outcome = Outcome::Lost;
+                    } else if (!write(*picture, slot)) {
+                        outcome = Outcome::WriterFailed;
+                    }
                 }
-                builtSource = source.Get();
-                builtWidth = sourceWidth;
-                builtHeight = sourceHeight;
-                builtArea = area;
+            } else {
+                if (source.Get() != builtSource || sourceWidth != builtWidth || sourceHeight != builtHeight ||
+                    !(area == builtArea)) {
+                    // What the old conversion holds is written before it is rebuilt.
+                    while (outcome == Outcome::Going && !submitted.empty()) outcome = collect(pause);
+                    if (outcome != Outcome::Going) break;
+                    builtSource = nullptr;
+                    const HRESULT hr =
+                        converter->Build(recorder.d3d, source.Get(), sourceWidth, sourceHeight, area, width, height, fps);
+                    if (FAILED(hr)) {
+                        const std::wstring error = ErrorText(static_cast<uint32_t>(hr));
+                        Log(L"Video processor setup failed: %s", error.c_str());
+                        endWith(GraphicsSentence(hr));
+                        outcome = Outcome::Lost;
+                        break;
+                    }
+                    builtSource = source.Get();
+                    builtWidth = sourceWidth;
+                    builtHeight = sourceHeight;
+                    builtArea = area;
+                }
+                const HRESULT hr = converter->Submit();
+                if (FAILED(hr)) {
+                    if (lost(hr, pause)) outcome = Outcome::Lost;
+                } else {
+                    submitted.push_back(slot);
+                    while (outcome == Outcome::Going && submitted.size() > converter->Depth()) outcome = collect(pause);
+                }
             }
-            std::unique_ptr<Picture> picture;
-            if (FAILED(recorder.NewPicture(frameSize, picture)) ||
-                FAILED(inMemory ? converter->ConvertPixels(pixels.data(), pixelsWidth, area, width, height, picture->data)
-                                : converter->Convert(picture->data))) {
-                nextTime += interval;
-                continue;
-            }
-            if (recorder.options.syncTest) {
-                const bool white = SyncMarkerWhite(nextTime, startHundredNs,
-                                                   TicksToHundredNs(pause.pausedTicks, recorder.qpcFrequency));
-                std::memset(picture->data, white ? 235 : 16, lumaSize);
-                std::memset(picture->data + lumaSize, 128, frameSize - lumaSize);
-            }
-            if (!recorder.WriteVideo(*picture, nextTime, interval)) break;
-            ++written;
+            if (outcome != Outcome::Going) break;
 
             if (GetTickCount() - lastSpaceCheck > kSpaceCheckMs) {
                 lastSpaceCheck = GetTickCount();
                 const uint64_t free = FreeBytes(recorder.options.folder);
                 if (free < kMinimumFreeBytes) {
-                    recorder.Notify(NotifyOutOfSpace,
-                                    L"Space ran out where captures are saved, so the recording was stopped and kept.");
+                    told = L"Space ran out where captures are saved, so the recording was stopped and kept.";
+                    toldCode = NotifyOutOfSpace;
                     break;
                 }
                 if (free < kLowSpaceBytes && !lowSpaceWarned) {
@@ -176,6 +266,15 @@ void VideoLoop(Recorder& recorder) {
             nextTime += interval;
         }
     }
+    if (outcome == Outcome::WriterFailed) recorder.Notify(NotifyStopped, {});
+    // The pictures still on their way belong to the recording: the last one
+    // is read back here, waiting for the chip to finish it.
+    try {
+        const ClockSnapshot pause = recorder.PauseState();
+        while (outcome == Outcome::Going && !submitted.empty()) outcome = collect(pause);
+    } catch (const std::bad_alloc&) {
+    }
+    if (told != nullptr) recorder.Notify(toldCode, told);
     Log(L"Video loop ended: %lld frames written, %lld skipped while catching up", static_cast<long long>(written),
         static_cast<long long>(skipped));
 }

@@ -11,6 +11,11 @@ struct VideoPlatform {
                                ID3D11VideoContext** videoContext);
     // ID3D11Device::CreateTexture2D, for the NV12 pictures.
     HRESULT (*createTexture)(ID3D11Device* device, const D3D11_TEXTURE2D_DESC* description, ID3D11Texture2D** texture);
+    // ID3D11DeviceContext::CopyResource, Map and Unmap, for reading the pictures back.
+    void (*copyResource)(ID3D11DeviceContext* context, ID3D11Resource* destination, ID3D11Resource* source);
+    HRESULT (*map)(ID3D11DeviceContext* context, ID3D11Resource* resource, UINT subresource, D3D11_MAP type,
+                   UINT flags, D3D11_MAPPED_SUBRESOURCE* mapped);
+    void (*unmap)(ID3D11DeviceContext* context, ID3D11Resource* resource, UINT subresource);
 };
 
 VideoPlatform& VideoFunctions();

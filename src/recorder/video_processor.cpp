@@ -6,6 +6,7 @@
 #include <wrl/client.h>
 
 #include <cstring>
+#include <deque>
 
 #include "recorder/backends.h"
 #include "recorder/nv12_core.h"
@@ -24,6 +25,19 @@ HRESULT SystemVideoInterfaces(ID3D11Device* device, ID3D11DeviceContext* context
 
 HRESULT SystemCreateTexture(ID3D11Device* device, const D3D11_TEXTURE2D_DESC* description, ID3D11Texture2D** texture) {
     return device->CreateTexture2D(description, nullptr, texture);
+}
+
+void SystemCopyResource(ID3D11DeviceContext* context, ID3D11Resource* destination, ID3D11Resource* source) {
+    context->CopyResource(destination, source);
+}
+
+HRESULT SystemMap(ID3D11DeviceContext* context, ID3D11Resource* resource, UINT subresource, D3D11_MAP type, UINT flags,
+                  D3D11_MAPPED_SUBRESOURCE* mapped) {
+    return context->Map(resource, subresource, type, flags, mapped);
+}
+
+void SystemUnmap(ID3D11DeviceContext* context, ID3D11Resource* resource, UINT subresource) {
+    context->Unmap(resource, subresource);
 }
 
 class VideoProcessorConverter final : public PictureConverter {
@@ -65,12 +79,15 @@ public:
         desc.BindFlags = D3D11_BIND_RENDER_TARGET;
         hr = platform.createTexture(device_.Get(), &desc, &nv12_);
         if (FAILED(hr)) return hr;
-        // The processor can only draw into GPU memory, so the picture is read back through a copy.
+        // The processor can only draw into GPU memory, so the picture is read
+        // back through copies, one more than are waiting to be read.
         desc.Usage = D3D11_USAGE_STAGING;
         desc.BindFlags = 0;
         desc.CPUAccessFlags = D3D11_CPU_ACCESS_READ;
-        hr = platform.createTexture(device_.Get(), &desc, &staging_);
-        if (FAILED(hr)) return hr;
+        for (ComPtr<ID3D11Texture2D>& staging : staging_) {
+            hr = platform.createTexture(device_.Get(), &desc, &staging);
+            if (FAILED(hr)) return hr;
+        }
 
         D3D11_VIDEO_PROCESSOR_OUTPUT_VIEW_DESC outputDesc = {};
         outputDesc.ViewDimension = D3D11_VPOV_DIMENSION_TEXTURE2D;
@@ -112,25 +129,37 @@ public:
         return S_OK;
     }
 
-    HRESULT Convert(uint8_t* out) override {
-        if (!processor_ || !outputView_ || !inputView_ || !staging_) return E_UNEXPECTED;
-        if (!out) return E_POINTER;
+    HRESULT Submit() override {
+        if (!processor_ || !outputView_ || !inputView_ || !staging_[0]) return E_UNEXPECTED;
+        if (submitted_.size() >= kCopies) return E_UNEXPECTED;
         D3D11_VIDEO_PROCESSOR_STREAM stream = {};
         stream.Enable = TRUE;
         stream.OutputIndex = 0;
         stream.InputFrameOrField = 0;
         stream.pInputSurface = inputView_.Get();
-        HRESULT hr = videoContext_->VideoProcessorBlt(processor_.Get(), outputView_.Get(), 0, 1, &stream);
+        const HRESULT hr = videoContext_->VideoProcessorBlt(processor_.Get(), outputView_.Get(), 0, 1, &stream);
         if (FAILED(hr)) return hr;
-
-        context_->CopyResource(staging_.Get(), nv12_.Get());
-        D3D11_MAPPED_SUBRESOURCE mapped = {};
-        hr = context_->Map(staging_.Get(), 0, D3D11_MAP_READ, 0, &mapped);
-        if (FAILED(hr)) return hr;
-        PackNv12(static_cast<const uint8_t*>(mapped.pData), mapped.RowPitch, width_, height_, out);
-        context_->Unmap(staging_.Get(), 0);
+        VideoFunctions().copyResource(context_.Get(), staging_[next_].Get(), nv12_.Get());
+        submitted_.push_back(next_);
+        next_ = (next_ + 1) % kCopies;
         return S_OK;
     }
+
+    HRESULT Collect(uint8_t* out) override {
+        if (submitted_.empty()) return E_UNEXPECTED;
+        ID3D11Texture2D* const staging = staging_[submitted_.front()].Get();
+        submitted_.pop_front();
+        if (!out) return E_POINTER;
+        const VideoPlatform& platform = VideoFunctions();
+        D3D11_MAPPED_SUBRESOURCE mapped = {};
+        const HRESULT hr = platform.map(context_.Get(), staging, 0, D3D11_MAP_READ, 0, &mapped);
+        if (FAILED(hr)) return hr;
+        PackNv12(static_cast<const uint8_t*>(mapped.pData), mapped.RowPitch, width_, height_, out);
+        platform.unmap(context_.Get(), staging, 0);
+        return S_OK;
+    }
+
+    size_t Depth() const override { return kCopies - 1; }
 
 private:
     // Releases everything built for an earlier size; the device and its
@@ -138,7 +167,9 @@ private:
     void Reset() {
         inputView_.Reset();
         outputView_.Reset();
-        staging_.Reset();
+        for (ComPtr<ID3D11Texture2D>& staging : staging_) staging.Reset();
+        submitted_.clear();
+        next_ = 0;
         nv12_.Reset();
         processor_.Reset();
         enumerator_.Reset();
@@ -153,7 +184,10 @@ private:
     ComPtr<ID3D11VideoProcessorEnumerator> enumerator_;
     ComPtr<ID3D11VideoProcessor> processor_;
     ComPtr<ID3D11Texture2D> nv12_;
-    ComPtr<ID3D11Texture2D> staging_;
+    static constexpr size_t kCopies = 2;
+    ComPtr<ID3D11Texture2D> staging_[kCopies];
+    std::deque<size_t> submitted_;  // staging textures holding pictures not yet read, oldest first
+    size_t next_ = 0;                // the staging texture the next picture is copied into
     ComPtr<ID3D11VideoProcessorOutputView> outputView_;
     ComPtr<ID3D11VideoProcessorInputView> inputView_;
     int32_t width_ = 0;
@@ -163,7 +197,8 @@ private:
 }  // namespace
 
 VideoPlatform& VideoFunctions() {
-    static VideoPlatform functions{SystemVideoInterfaces, SystemCreateTexture};
+    static VideoPlatform functions{SystemVideoInterfaces, SystemCreateTexture, SystemCopyResource, SystemMap,
+                                   SystemUnmap};
     return functions;
 }
 

@@ -47,6 +47,9 @@ def test_recording_has_one_frame_per_interval_and_no_pause(wine, tmp_path, heigh
     video = next(s for s in info["streams"] if s["codec_type"] == "video")
     assert video["codec_name"] == "h264"
     assert int(video["height"]) == height and int(video["width"]) == height * 16 // 9
+    # The colours the converter makes, as the file declares them to players.
+    assert [video.get(k) for k in ("color_space", "color_range", "color_primaries", "color_transfer")] == [
+        "bt709", "tv", "bt709", "bt709"]
     interval = (10_000_000 // fps) / 10_000_000
     times = video_times(info)
     # About four seconds: the one-second pause is not in the file.

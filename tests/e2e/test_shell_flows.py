@@ -196,6 +196,8 @@ def test_shortcut_conflict_then_recovery_questions(wine, data_dir, tmp_path):
     data = whole.read_bytes()
     starts = fragment_starts(data)
     (caps / "a.mp4.part").write_bytes(data[:starts[-1] + 40])
+    # One of ours cut before its first picture was whole: nothing to offer, so it goes.
+    (caps / "Recording 2025-03-07 09-05-41.mp4.part").write_bytes(data[:starts[0] + 40])
     for name in ("b", "c", "d"):
         (caps / f"{name}.mp4.part").write_bytes(b"partial")
     (caps / "d (recovered).mp4").write_bytes(b"already here")
@@ -238,7 +240,9 @@ def test_shortcut_conflict_then_recovery_questions(wine, data_dir, tmp_path):
     recovered = caps / "a (recovered).mp4"
     assert recovered.stat().st_size == starts[-1]
     assert len(video_times(probe(recovered))) == 7
-    assert "started" in read_text(data_dir / "ostrel.log")
+    log = read_text(data_dir / "ostrel.log")
+    assert "started" in log
+    assert "Recording 2025-03-07 09-05-41.mp4.part: it holds no picture to recover" in log
 
 
 def test_a_region_chosen_on_the_frozen_screen_is_captured_and_recorded(wine, data_dir, tmp_path):

@@ -207,3 +207,63 @@ def test_sound_just_before_a_pause_is_kept(wine, tmp_path):
     # from 30 ms after it (the resume) for half a second.
     for start in [*range(int(2.6 * 48000), int(2.98 * 48000), 480), *range(int(3.03 * 48000), int(3.5 * 48000), 480)]:
         assert max(abs(v) for v in left[start:start + 480]) > 8000, start / 48000
+
+
+def test_a_sound_device_that_goes_and_comes_back_is_recorded_again(wine, tmp_path):
+    """The sound server's output goes away two and a half seconds into a
+    recording (a headset unplugged) and comes back two seconds later as the
+    default, well before the pause at eight seconds: the
+    computer's sound is picked up again within two seconds, the gap is
+    silence, nothing after it shifts, and the log tells of the loss."""
+    tone = write_tone(tmp_path / "tone.wav", 30)
+    events = {}
+
+    def play_unplug_replug():
+        # Playing already when the recording starts: a new player's first
+        # sound can take a second or two to reach the sound server's monitor.
+        first = subprocess.Popen(["paplay", "-d", "null", "--latency-msec=50", str(tone)], stderr=subprocess.DEVNULL)
+        if not wait_until(lambda: "Recording started" in read_text(wine.data_dir / "ostrel.log"), 60, 0.02):
+            first.kill()
+            first.wait(timeout=30)
+            return
+        begun = time.monotonic()
+        time.sleep(2.5 - (time.monotonic() - begun))
+        events["unplugged"] = time.monotonic() - begun
+        subprocess.run(["pactl", "unload-module", "module-null-sink"], capture_output=True, timeout=30)
+        first.kill()
+        first.wait(timeout=30)
+        time.sleep(4.5 - (time.monotonic() - begun))
+        subprocess.run(["pactl", "load-module", "module-null-sink"], capture_output=True, timeout=30)
+        subprocess.run(["pactl", "set-default-source", "null.monitor"], capture_output=True, timeout=30)
+        events["back"] = time.monotonic() - begun
+        second = subprocess.Popen(["paplay", "-d", "null", "--latency-msec=50", str(tone)], stderr=subprocess.DEVNULL)
+        time.sleep(8)
+        second.kill()
+        second.wait(timeout=30)
+
+    player = threading.Thread(target=play_unplug_replug)
+    player.start()
+    folder = tmp_path / "caps"
+    done = record(wine, folder, 16)  # paused for a second after eight
+    player.join()
+    assert done.returncode == 0, result_lines(folder)
+    assert "back" in events, events
+    mp4 = next(folder.glob("*.mp4"))
+    info = probe(mp4)
+    left = decoded_sound(mp4)
+    assert abs(len(left) / 48000 - video_times(info)[-1]) < 0.2
+    # 100 ms windows, loud or silent, up to the pause at eight seconds.
+    loud = [max(abs(v) for v in left[i:i + 4800]) > 8000 for i in range(0, 8 * 48000, 4800)]
+    first_loud = loud.index(True)
+    gone = loud.index(False, first_loud)
+    shown = "".join("#" if window else "." for window in loud)
+    assert any(loud[gone:]), f"the sound never came back: {shown} {events}"
+    again = loud.index(True, gone)
+    unplugged, back = events["unplugged"], events["back"]
+    assert unplugged - 0.5 <= gone / 10 <= unplugged + 1.0, (shown, events)
+    assert again / 10 <= back + 2.0, (shown, events)
+    # From its return to the pause the tone goes on without a break.
+    assert all(loud[again:79]), (shown, events)
+    log = read_text(wine.data_dir / "ostrel.log")
+    assert "Computer sound device lost: " in log, log
+    assert "Computer sound reopened" in log, log

@@ -11,6 +11,7 @@
 #include <audioclient.h>
 
 #include <algorithm>
+#include <cmath>
 #include <cstdlib>
 #include <cstring>
 #include <functional>
@@ -55,6 +56,7 @@ struct Setup {
     int pictures = 0;
     bool systemAudio = false;
     bool microphone = false;
+    std::wstring microphoneId;
     std::wstring folder = L"captures";  // below the scratch folder, unless it names a drive
     ScreenRect area;                    // of the monitor; all zero for the whole
     HWND window = nullptr;              // recorded instead of the monitor
@@ -100,6 +102,7 @@ Outcome Record(fake::FakePlatform& platform, const Setup& setup = {}) {
         options.window = setup.window;
         options.systemAudio = setup.systemAudio;
         options.microphone = setup.microphone;
+        options.microphoneId = setup.microphoneId;
         options.folder = setup.folder.find(L':') != std::wstring::npos ? setup.folder : scratch / setup.folder;
         outcome.folder = options.folder;
         if (setup.before) setup.before(scratch.Path());
@@ -129,9 +132,14 @@ Outcome Record(fake::FakePlatform& platform, const Setup& setup = {}) {
 
 bool Contains(const std::string& text, const char* part) { return text.find(part) != std::string::npos; }
 
+const char* SmallVolume() {
+    const char* small = std::getenv("OSTREL_SMALL_VOLUME");
+    return small != nullptr && *small != '\0' ? small : nullptr;
+}
+
 }  // namespace
 
-TEST_CASE("a frame call still running when the capture stops never reaches the starter's released device") {
+TEST_CASE("the capture: frames keep coming while each is closed, and a stop waits for a frame call under way") {
     ComApartment apartment;
     fake::FakePlatform platform;
     platform.capture.keepSending = false;
@@ -143,7 +151,12 @@ TEST_CASE("a frame call still running when the capture stops never reaches the s
     REQUIRE(d3d->Create(problem));
     Capturer capturer;
     REQUIRE(capturer.Start(*d3d, PrimaryMonitor(), true, problem));
+    // The first frame comes after the start has returned.
     REQUIRE(capturer.WaitForFirstFrame(2000));
+    // Windows 11's borderless capture is asked for once, by the first
+    // capture of the process, and nobody waits for the answer.
+    CHECK(fake::BorderlessRequests() == 1);
+    CHECK(platform.seen.borderlessPolls == 0);
 
     UniqueHandle entered(CreateEventW(nullptr, TRUE, FALSE, nullptr));
     UniqueHandle release(CreateEventW(nullptr, TRUE, FALSE, nullptr));
@@ -158,32 +171,38 @@ TEST_CASE("a frame call still running when the capture stops never reaches the s
         SetEvent(release.Get());
     });
     capturer.Stop();
+    // The system lets a running call go on after the handler is removed;
+    // the stop itself must wait for it.
+    CHECK(platform.FrameCallsRunning() == 0);
     d3d->~D3D();
     std::memset(storage, 0, sizeof storage);
     releaser.join();
     platform.Quiesce();
     CHECK_FALSE(capturer.Running());
 
-    // Start and stop many times while frames keep arriving, late ones included.
+    // A pool holds two buffers: only frames that are closed make room for more.
     platform.capture.insideFrame = nullptr;
     platform.capture.keepSending = true;
     D3D device;
     REQUIRE(device.Create(problem));
+    REQUIRE(capturer.Start(device, PrimaryMonitor(), true, problem));
+    for (int waited = 0; waited < 200 && platform.seen.framesTaken < 20; ++waited) Sleep(10);
+    CHECK(platform.seen.framesTaken >= 20);
+    // Start and stop many times while frames keep arriving, late ones included;
+    // the fakes then check that every frame, pool and texture was let go of.
     for (int round = 0; round < 40; ++round) {
         REQUIRE(capturer.Start(device, PrimaryMonitor(), true, problem));
         Sleep(round % 5);
         capturer.Stop();
     }
     platform.Quiesce();
-    // Windows 11's borderless capture is asked for once, by the first capture of the process.
-    CHECK(fake::BorderlessRequests() == 1);
 }
 
 TEST_CASE("a recording through the system's objects, faked") {
     ComApartment apartment;
     fake::FakePlatform platform;
 
-    SUBCASE("pictures reach the encoder tightly packed, once each, with the documented types") {
+    SUBCASE("pictures reach the encoder tightly packed, once each, in BT.709 at video levels") {
         const Outcome outcome = Record(platform, UntilPictures(10));
         REQUIRE(outcome.started == L"");
         CHECK(outcome.problem == L"");
@@ -201,11 +220,20 @@ TEST_CASE("a recording through the system's objects, faked") {
         CHECK(writer.inputSubtypes[0] == MFVideoFormat_NV12);
         CHECK(writer.inputStride == 66);
         CHECK(writer.inputFrameSize == ((UINT64{66} << 32) | 48));
+        // What the processor makes is what the stream says it is.
+        CHECK(writer.matrix == MFVideoTransferMatrix_BT709);
+        CHECK(writer.range == MFNominalRange_16_235);
+        CHECK(writer.primaries == MFVideoPrimaries_BT709);
+        CHECK(writer.transfer == MFVideoTransFunc_709);
         CHECK(writer.finalized);
-        REQUIRE(writer.VideoSamples() >= 10);
+        const int pictures = writer.VideoSamples();
+        REQUIRE(pictures >= 10);
+        // One slot apart, or more where a busy machine made the loop catch up.
+        CHECK(writer.samples[0].time == 0);
         for (size_t n = 0; n < writer.samples.size(); ++n) {
-            CHECK(writer.samples[n].time == static_cast<int64_t>(n) * 333333);
+            CHECK(writer.samples[n].time % 333333 == 0);
             CHECK(writer.samples[n].duration == 333333);
+            if (n > 0) CHECK(writer.samples[n].time > writer.samples[n - 1].time);
         }
         const std::string& picture = writer.samples[0].bytes;
         REQUIRE(picture.size() == 66 * 48 * 3 / 2);
@@ -214,7 +242,17 @@ TEST_CASE("a recording through the system's objects, faked") {
             for (int x = 0; x < 66 && packed; ++x)
                 packed = static_cast<uint8_t>(picture[static_cast<size_t>(y * 66 + x)]) == fake::FakePlatform::PatternAt(x, y);
         CHECK(packed);
+        // Each picture converted once, read back once, straight into the
+        // encoder's buffer; the read-back never waits for the copy just
+        // issued, but for the last picture at the stop.
+        CHECK(platform.seen.blts == pictures);
+        CHECK(platform.seen.maps == pictures);
+        CHECK(platform.seen.buffersMade == pictures);
+        CHECK(platform.seen.bufferLocks == pictures);
+        CHECK(platform.seen.mapsWaitingOnCopy <= 1);
         CHECK(platform.seen.autoProcessingOff >= 1);
+        for (const RECT& cut : platform.seen.bltSourceRects)
+            CHECK((cut.left == 0 && cut.top == 0 && cut.right == 66 && cut.bottom == 48));
     }
 
     SUBCASE("a part of the monitor is cut out by the processor and recorded at its own even size") {
@@ -224,35 +262,93 @@ TEST_CASE("a recording through the system's objects, faked") {
         REQUIRE(outcome.started == L"");
         CHECK(outcome.saved);
         CHECK(platform.seen.writers[0].inputFrameSize == ((UINT64{30} << 32) | 30));
-        const RECT cut = platform.seen.sourceRect;
-        CHECK((cut.left == 10 && cut.top == 4 && cut.right == 40 && cut.bottom == 34));
+        REQUIRE_FALSE(platform.seen.bltSourceRects.empty());
+        for (const RECT& cut : platform.seen.bltSourceRects)
+            CHECK((cut.left == 10 && cut.top == 4 && cut.right == 40 && cut.bottom == 34));
         setup.area = {60, 0, 80, 40};  // mostly beside the 66-pixel-wide monitor
         fake::FakePlatform fresh;
         CHECK(Record(fresh, setup).started ==
               L"That region is too small to capture. Drag a rectangle of at least 16 x 16 pixels.");
     }
 
-    SUBCASE("a chip that cannot read the captured frames says so") {
-        platform.video.inputView = E_INVALIDARG;
-        const Outcome outcome = Record(platform);
-        REQUIRE(outcome.started == L"");
-        CHECK(outcome.problem == L"The graphics chip could not convert the picture for recording (" +
-                                     ErrorText(static_cast<uint32_t>(E_INVALIDARG)) + L").");
-        CHECK(outcome.saved);
-        CHECK(Contains(outcome.log, "Video processor setup failed: "));
+    SUBCASE("a picture that stops for good stops the recording and says why; a passing failure does not") {
+        struct Row {
+            const char* name;
+            std::function<void(fake::FakePlatform&)> arrange;
+            HRESULT said;  // S_OK: the recording goes on
+            bool kept;     // pictures came before the failure
+        };
+        const auto video = [](const char* call, fake::Failure failure) {
+            return [=](fake::FakePlatform& f) { f.video.failures[call] = failure; };
+        };
+        const Row rows[] = {
+            {"a chip that cannot read the captured frames", video("CreateVideoProcessorInputView", {1, 0, E_INVALIDARG}),
+             E_INVALIDARG, false},
+            {"a conversion that fails for good", video("VideoProcessorBlt", {5, 0, E_FAIL}), E_FAIL, true},
+            {"a read-back that finds the device removed", video("Map", {5, 1, DXGI_ERROR_DEVICE_REMOVED}),
+             DXGI_ERROR_DEVICE_REMOVED, true},
+            {"a copy that fails for good", video("CopyResource", {5, 0, E_OUTOFMEMORY}), E_OUTOFMEMORY, true},
+            {"a monitor that changes to a size no picture can have",
+             [](fake::FakePlatform& f) {
+                 f.capture.firstFrames = {{66, 48}, {20000, 20000}};
+                 f.capture.firstFramesApartMs = 500;
+             },
+             E_INVALIDARG, true},
+            {"two conversions that fail", video("VideoProcessorBlt", {3, 2, E_FAIL}), S_OK, true},
+        };
+        for (const Row& row : rows) {
+            INFO(std::string(row.name));
+            fake::FakePlatform fresh;
+            row.arrange(fresh);
+            UniqueHandle stopped(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+            Setup setup;
+            setup.milliseconds = FAILED(row.said) ? 0 : 1500;
+            setup.noticed = [&](int32_t code) {
+                if (code == NotifyStopped) SetEvent(stopped.Get());
+            };
+            setup.during = [&](Recorder&, const std::wstring&) {
+                if (FAILED(row.said)) CHECK(WaitForSingleObject(stopped.Get(), 15000) == WAIT_OBJECT_0);
+            };
+            const Outcome outcome = Record(fresh, setup);
+            REQUIRE(outcome.started == L"");
+            if (SUCCEEDED(row.said)) {
+                CHECK(outcome.problem == L"");
+                CHECK(outcome.notices.empty());
+                CHECK(outcome.saved);
+                continue;
+            }
+            CHECK(outcome.problem == L"The graphics chip could not convert the picture for recording (" +
+                                         ErrorText(static_cast<uint32_t>(row.said)) + L").");
+            CHECK(outcome.notices == std::vector<std::wstring>{L"5 "});
+            // What was recorded is kept; a recording with no picture leaves no file.
+            CHECK(outcome.saved == row.kept);
+            CHECK_FALSE(outcome.partLeft);
+        }
     }
 
-    SUBCASE("a hardware encoder that fails at its first picture gives way to the software one") {
-        platform.media.failures = {{1, "WriteSample:0", 1, MF_E_INVALIDREQUEST}};
-        const Outcome outcome = Record(platform, UntilPictures(10));
-        REQUIRE(outcome.started == L"");
-        CHECK(outcome.problem == L"");
-        CHECK(outcome.saved);
-        REQUIRE(platform.seen.writers.size() == 2);
-        CHECK(platform.seen.writers[1].hardwareTransforms == 0);
-        CHECK(platform.seen.writers[1].VideoSamples() >= 10);
-        CHECK(platform.seen.writers[1].samples[0].time == 0);
-        CHECK(Contains(outcome.log, "using the software encoder"));
+    SUBCASE("a hardware encoder that fails within the first second gives way to the software one") {
+        struct Row {
+            const char* name;
+            fake::WriterFailure failure;
+        };
+        const Row rows[] = {
+            {"at its first picture", {1, "WriteSample:0", 1, MF_E_INVALIDREQUEST, 0}},
+            {"told two calls after its fourth picture", {1, "WriteSample:0", 4, E_FAIL, 2}},
+        };
+        for (const Row& row : rows) {
+            INFO(row.name);
+            fake::FakePlatform fresh;
+            fresh.media.failures = {row.failure};
+            const Outcome outcome = Record(fresh, UntilPictures(10));
+            REQUIRE(outcome.started == L"");
+            CHECK(outcome.problem == L"");
+            CHECK(outcome.saved);
+            REQUIRE(fresh.seen.writers.size() == 2);
+            CHECK(fresh.seen.writers[1].hardwareTransforms == 0);
+            CHECK(fresh.seen.writers[1].VideoSamples() >= 10);
+            CHECK(fresh.seen.writers[1].finalized);
+            CHECK(Contains(outcome.log, "using the software encoder"));
+        }
     }
 
     SUBCASE("a hardware set-up that fails while holding its file leaves the file to the software one") {
@@ -283,35 +379,131 @@ TEST_CASE("a recording through the system's objects, faked") {
         CHECK(outcome.problem == L"");
         CHECK(platform.seen.writers[0].VideoSamples() >= 8);
     }
-
-    SUBCASE("a first frame that cannot be copied ends the start with the screen's sentence") {
-        // The first frame arrives; then the monitor changes to a size no texture can hold.
-        platform.capture.firstFrames = {{66, 48}, {20000, 20000}, {20000, 20000}};
-        platform.capture.keepSending = false;
-        const Outcome outcome = Record(platform);
-        CHECK(outcome.started == L"The screen did not send a picture in time. Try again.");
-        CHECK(platform.seen.writers.empty());
-        CHECK_FALSE(outcome.partLeft);
-    }
 }
 
-TEST_CASE("sound endpoints: a stored microphone that is not active gives way to the default") {
+TEST_CASE("sound endpoints: the speakers by loopback, surround folded down, a microphone that is gone gives way") {
     ComApartment apartment;
     fake::FakePlatform platform;
-    platform.audio.devices[L"default"] = {};
-    // Windows still finds an unplugged microphone by its id; it cannot be opened.
-    platform.audio.devices[L"unplugged"] = {DEVICE_STATE_UNPLUGGED, AUDCLNT_E_DEVICE_INVALIDATED, S_OK};
+    // 5.1 speakers whose sound is all in the centre channel, where dialogue is.
+    platform.audio.devices[L"speakers"] = {eRender, DEVICE_STATE_ACTIVE, S_OK, S_OK, 6, 0.5f};
+    platform.audio.devices[L"mic"] = {eCapture, DEVICE_STATE_ACTIVE, S_OK, S_OK, 2, 0.25f};
+    platform.audio.defaultRender = L"speakers";
+    platform.audio.defaultCapture = L"mic";
     std::wstring problem;
+    {
+        AudioSource computer;
+        REQUIRE(computer.Open(true, {}, problem));
+        Sleep(100);
+        std::vector<float> block;
+        int64_t end = 0;
+        computer.Read(block, end);
+        REQUIRE(block.size() >= 2 * 480);
+        CHECK(end != 0);
+        CHECK(std::fabs(block[0] - 0.5f * 0.70710678f) < 1e-4f);
+        CHECK(block[0] == block[1]);
+    }
+    CHECK(platform.seen.streamFlags == std::vector<DWORD>{AUDCLNT_STREAMFLAGS_LOOPBACK});
+
+    // Windows still finds an unplugged microphone by its id; it cannot be opened.
+    platform.audio.devices[L"unplugged"] = {eCapture, DEVICE_STATE_UNPLUGGED, S_OK, S_OK, 2, 0.25f};
     AudioSource source;
     CHECK(source.Open(false, L"unplugged", problem));
     CHECK(source.Open(false, L"never-there", problem));
-    CHECK(platform.seen.activatedEndpoints == std::vector<std::wstring>{L"default", L"default"});
+    CHECK(platform.seen.activatedEndpoints == std::vector<std::wstring>{L"speakers", L"mic", L"mic"});
 
-    platform.audio.devices[L"default"].initialize = AUDCLNT_E_UNSUPPORTED_FORMAT;
+    platform.audio.devices[L"mic"].initialize = AUDCLNT_E_UNSUPPORTED_FORMAT;
     CHECK_FALSE(source.Open(false, L"", problem));
     CHECK(problem == L"The sound device could not be started: " +
                          ErrorText(static_cast<uint32_t>(AUDCLNT_E_UNSUPPORTED_FORMAT)));
     source.Close();
+}
+
+TEST_CASE("a sound device that goes away is opened again: the gap is silence and nothing shifts") {
+    ComApartment apartment;
+    fake::FakePlatform platform;
+    constexpr float kSpeakers = 0.25f, kHeadset = 0.5f, kChosenMic = 0.125f, kDefaultMic = 0.375f;
+    platform.audio.devices[L"speakers"] = {eRender, DEVICE_STATE_ACTIVE, S_OK, S_OK, 2, kSpeakers};
+    platform.audio.devices[L"headset"] = {eRender, DEVICE_STATE_ACTIVE, S_OK, S_OK, 2, kHeadset};
+    platform.audio.devices[L"chosen mic"] = {eCapture, DEVICE_STATE_ACTIVE, S_OK, S_OK, 2, kChosenMic};
+    platform.audio.devices[L"default mic"] = {eCapture, DEVICE_STATE_ACTIVE, S_OK, S_OK, 2, kDefaultMic};
+    platform.audio.defaultRender = L"speakers";
+    platform.audio.defaultCapture = L"default mic";
+    const auto until = [&](float level) {
+        for (int waited = 0; waited < 500 && platform.SoundSamplesAt(level) < 5; ++waited) Sleep(10);
+        return platform.SoundSamplesAt(level) >= 5;
+    };
+    const auto contiguous = [&] {
+        // Every block of sound begins where the one before ended (to the
+        // rounding of its time), and the sound lasts as long as the picture.
+        std::lock_guard<std::mutex> hold(platform.seen.lock);
+        const std::vector<fake::SampleRecord>& samples = platform.seen.writers.back().samples;
+        int64_t soundEnd = -1, pictureEnd = 0;
+        bool joined = true;
+        for (const fake::SampleRecord& sample : samples) {
+            if (sample.stream == 0) {
+                pictureEnd = sample.time + sample.duration;
+                continue;
+            }
+            if (soundEnd >= 0 && std::llabs(sample.time - soundEnd) > 1) {
+                MESSAGE("sound at " << sample.time << " after sound ending at " << soundEnd);
+                joined = false;
+            }
+            soundEnd = sample.time + sample.duration;
+        }
+        MESSAGE("sound ends at " << soundEnd << ", the picture at " << pictureEnd);
+        return joined && std::llabs(soundEnd - pictureEnd) < 2000000;
+    };
+    const std::wstring computerChanged =
+        L"3 The sound device changed. Recording continues with the computer's sound from the device now in use.";
+
+    SUBCASE("the computer's sound: unplugged, none left, a headset plugged in, then the speakers chosen again") {
+        Setup setup;
+        setup.systemAudio = true;
+        setup.milliseconds = 0;
+        setup.during = [&](Recorder&, const std::wstring&) {
+            REQUIRE(until(kSpeakers));
+            platform.Unplug(L"speakers");
+            Sleep(1500);
+            platform.SetDefault(eRender, L"headset");
+            REQUIRE(until(kHeadset));
+            // A new default while the old device works (headphones plugged in).
+            platform.Plug(L"speakers");
+            const int before = platform.SoundSamplesAt(kSpeakers);
+            platform.SetDefault(eRender, L"speakers");
+            for (int waited = 0; waited < 300 && platform.SoundSamplesAt(kSpeakers) < before + 5; ++waited) Sleep(10);
+            CHECK(platform.SoundSamplesAt(kSpeakers) >= before + 5);
+        };
+        const Outcome outcome = Record(platform, setup);
+        REQUIRE(outcome.started == L"");
+        CHECK(outcome.saved);
+        CHECK(outcome.notices == std::vector<std::wstring>{
+                                     L"3 No speakers or headphones were found, so computer sound can't be recorded. "
+                                     L"Recording continues with silence in its place.",
+                                     computerChanged, computerChanged});
+        CHECK(Contains(outcome.log, "Computer sound device lost: "));
+        CHECK(Contains(outcome.log, "Computer sound reopened"));
+        CHECK(platform.SoundSamplesAt(0) > 0);  // the gap
+        CHECK(contiguous());
+    }
+
+    SUBCASE("a microphone that is unplugged gives way to the default one") {
+        Setup setup;
+        setup.microphone = true;
+        setup.microphoneId = L"chosen mic";
+        setup.milliseconds = 0;
+        setup.during = [&](Recorder&, const std::wstring&) {
+            REQUIRE(until(kChosenMic));
+            platform.Unplug(L"chosen mic");
+            REQUIRE(until(kDefaultMic));
+        };
+        const Outcome outcome = Record(platform, setup);
+        REQUIRE(outcome.started == L"");
+        CHECK(outcome.saved);
+        CHECK(outcome.notices ==
+              std::vector<std::wstring>{L"3 The microphone changed. Recording continues with the microphone now in use."});
+        CHECK(Contains(outcome.log, "Microphone device lost: "));
+        CHECK(contiguous());
+    }
 }
 
 TEST_CASE("every sentence a recording can end with, and the file it keeps") {
@@ -343,6 +535,11 @@ TEST_CASE("every sentence a recording can end with, and the file it keeps") {
                  f.capture.keepSending = false;
              },
              [](const Outcome&) { return std::wstring(L"The screen did not send a picture in time. Try again."); }},
+            {"a monitor of a size no picture can have", [](fake::FakePlatform& f, Setup&) {
+                 f.capture.firstFrames = {{20000, 20000}};
+                 f.capture.keepSending = false;
+             },
+             [](const Outcome&) { return std::wstring(L"The screen did not send a picture in time. Try again."); }},
             {"file", [](fake::FakePlatform& f, Setup&) { f.media.createFile = E_ACCESSDENIED; },
              [&](const Outcome& o) {
                  return L"The recording file could not be created in " + o.folder + L": " + text(E_ACCESSDENIED);
@@ -353,7 +550,8 @@ TEST_CASE("every sentence a recording can end with, and the file it keeps") {
              [&](const Outcome&) { return L"The H.264 encoder could not be set up: " + text(MF_E_TOPO_CODEC_NOT_FOUND); }},
             {"sound encoder", [](fake::FakePlatform& f, Setup& s) {
                  s.systemAudio = true;
-                 f.audio.devices[L"default"] = {};
+                 f.audio.devices[L"speakers"] = {eRender};
+                 f.audio.defaultRender = L"speakers";
                  f.media.failures = {{1, "SetInputMediaType", 2, MF_E_INVALIDMEDIATYPE},
                                      {2, "SetInputMediaType", 2, MF_E_INVALIDMEDIATYPE}};
              },
@@ -422,23 +620,93 @@ TEST_CASE("every sentence a recording can end with, and the file it keeps") {
         }
     }
 
-    SUBCASE("an encoder that stops keeps what was recorded and says so once") {
-        platform.media.failures = {{1, "WriteSample:0", 5, MF_E_UNEXPECTED}, {1, "WriteSample:0", 6, E_FAIL}};
-        const Outcome outcome = Record(platform, UntilPictures(4));
-        CHECK(outcome.problem == L"The encoder stopped working (" + text(MF_E_UNEXPECTED) +
-                                     L"). The recording so far was kept.");
-        CHECK(outcome.saved);
-        CHECK(platform.seen.writers[0].VideoSamples() == 4);
+    SUBCASE("an encoder that stops after the first second stops the recording; what it said first is what is told") {
+        for (const int late : {0, 2}) {
+            INFO("told " << late << " calls late");
+            fake::FakePlatform fresh;
+            // The 35th picture is 1.13 s into the recording.
+            fresh.media.failures = {{1, "WriteSample:0", 35, MF_E_UNEXPECTED, late}};
+            UniqueHandle stopped(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+            Setup setup;
+            setup.milliseconds = 0;
+            setup.noticed = [&](int32_t code) {
+                if (code == NotifyStopped) SetEvent(stopped.Get());
+            };
+            setup.during = [&](Recorder&, const std::wstring&) {
+                CHECK(WaitForSingleObject(stopped.Get(), 15000) == WAIT_OBJECT_0);
+            };
+            const Outcome outcome = Record(fresh, setup);
+            // The writer fails from then on, its finishing too: the encoder's
+            // sentence is told, not the unfinished file's.
+            CHECK(outcome.problem == L"The encoder stopped working (" + text(MF_E_UNEXPECTED) +
+                                         L"). The recording so far was kept.");
+            CHECK(outcome.notices == std::vector<std::wstring>{L"5 "});
+            CHECK(fresh.seen.writers.size() == 1);
+            CHECK(fresh.seen.writers[0].VideoSamples() == 34 + late);
+            CHECK(outcome.partLeft);
+            CHECK(Contains(outcome.log, "WriteSample failed on stream 0"));
+        }
     }
 
-    SUBCASE("space that runs low is told once; space that runs out stops the picture and keeps the file") {
-        // A small volume mounted for this test (tools/test.sh): the fakes
-        // write nothing, so the test alone decides how much space is left.
-        const char* small = std::getenv("OSTREL_SMALL_VOLUME");
-        if (small == nullptr || *small == '\0') {
-            MESSAGE("OSTREL_SMALL_VOLUME is not set; the space sentences are not checked");
-            return;
+    SUBCASE("an encoder that refuses every picture leaves no file, and says so") {
+        fake::FakePlatform fresh;
+        fresh.media.failures = {{1, "WriteSample:0", 1, E_FAIL}, {2, "WriteSample:0", 1, MF_E_UNEXPECTED}};
+        Setup setup;
+        setup.milliseconds = 300;
+        const Outcome outcome = Record(fresh, setup);
+        CHECK(outcome.problem == L"The encoder stopped working (" + text(MF_E_UNEXPECTED) +
+                                     L") before it took the first picture, so no file was kept.");
+        CHECK_FALSE(outcome.saved);
+        CHECK_FALSE(outcome.partLeft);
+    }
+
+    SUBCASE("a recorded window that closes, or a monitor unplugged, ends the picture with a sentence; the file is saved") {
+        for (const bool window : {true, false}) {
+            fake::FakePlatform fresh;
+            UniqueHandle closed(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+            Setup setup;
+            setup.window = window ? GetDesktopWindow() : nullptr;
+            setup.milliseconds = 0;
+            setup.noticed = [&](int32_t code) {
+                if (code == NotifyWindowClosed) SetEvent(closed.Get());
+            };
+            setup.during = [&](Recorder&, const std::wstring&) {
+                Sleep(200);
+                fresh.CloseCapturedItem();
+                CHECK(WaitForSingleObject(closed.Get(), 10000) == WAIT_OBJECT_0);
+            };
+            const Outcome outcome = Record(fresh, setup);
+            REQUIRE(outcome.started == L"");
+            CHECK(outcome.notices == std::vector<std::wstring>{std::wstring(L"4 ") +
+                                                               (window ? kWindowClosedText : kMonitorGoneText)});
+            CHECK(outcome.problem == L"");
+            CHECK(outcome.saved);
         }
+    }
+
+    SUBCASE("sound devices that are missing are told, and the recording goes on") {
+        Setup setup;
+        setup.systemAudio = true;
+        setup.microphone = true;
+        const Outcome outcome = Record(platform, setup);
+        CHECK(outcome.saved);
+        CHECK(outcome.notices == std::vector<std::wstring>{
+                                     L"3 No speakers or headphones were found, so computer sound can't be recorded. "
+                                     L"Recording continues with silence in its place.",
+                                     L"3 No microphone was found. Recording continues without it."});
+        CHECK(platform.seen.writers[0].samples.size() > static_cast<size_t>(platform.seen.writers[0].VideoSamples()));
+    }
+}
+
+TEST_CASE("space that runs low is told once; space that runs out stops the picture and keeps the file" *
+          doctest::skip(SmallVolume() == nullptr)) {
+    // A small volume mounted for this test (tools/test.sh): the fakes write
+    // nothing, so the test alone decides how much space is left. Without it
+    // the test shows as skipped.
+    ComApartment apartment;
+    fake::FakePlatform platform;
+    {
+        const char* small = SmallVolume();
         std::wstring volume = L"Z:";
         for (const char* c = small; *c; ++c) volume += *c == '/' ? L'\\' : static_cast<wchar_t>(*c);
         const std::wstring filler = volume + L"\\filler";
@@ -479,39 +747,5 @@ TEST_CASE("every sentence a recording can end with, and the file it keeps") {
         CHECK(outcome.saved);
         if (outcome.saved) DeleteFileW(outcome.path.c_str());
         RemoveDirectoryW(setup.folder.c_str());
-    }
-
-    SUBCASE("a recorded window that closes ends the picture with a sentence, and the file is saved") {
-        UniqueHandle closed(CreateEventW(nullptr, TRUE, FALSE, nullptr));
-        Setup setup;
-        setup.window = GetDesktopWindow();
-        setup.milliseconds = 0;
-        setup.noticed = [&](int32_t code) {
-            if (code == NotifyWindowClosed) SetEvent(closed.Get());
-        };
-        setup.during = [&](Recorder&, const std::wstring&) {
-            Sleep(200);
-            platform.CloseCapturedWindow();
-            CHECK(WaitForSingleObject(closed.Get(), 10000) == WAIT_OBJECT_0);
-        };
-        const Outcome outcome = Record(platform, setup);
-        REQUIRE(outcome.started == L"");
-        CHECK(outcome.notices ==
-              std::vector<std::wstring>{L"4 The window being recorded was closed, so the recording was stopped and saved."});
-        CHECK(outcome.problem == L"");
-        CHECK(outcome.saved);
-    }
-
-    SUBCASE("sound devices that are missing are told, and the recording goes on") {
-        Setup setup;
-        setup.systemAudio = true;
-        setup.microphone = true;
-        const Outcome outcome = Record(platform, setup);
-        CHECK(outcome.saved);
-        CHECK(outcome.notices == std::vector<std::wstring>{
-                                     L"3 No speakers or headphones were found, so computer sound can't be recorded. "
-                                     L"Recording continues with silence in its place.",
-                                     L"3 No microphone was found. Recording continues without it."});
-        CHECK(platform.seen.writers[0].samples.size() > static_cast<size_t>(platform.seen.writers[0].VideoSamples()));
     }
 }

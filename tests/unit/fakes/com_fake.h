@@ -9,13 +9,18 @@
 
 #include <atomic>
 
+namespace fake {
+// Every fake object alive now (see LiveObjects).
+inline std::atomic<int> liveObjects{0};
+}  // namespace fake
+
 template <typename... Bases>
 struct Join : Bases... {};
 
 template <typename Base, typename First, typename... Rest>
 class FakeUnknown : public Base {
 public:
-    FakeUnknown() = default;
+    FakeUnknown() { ++fake::liveObjects; }
     FakeUnknown(const FakeUnknown&) = delete;
     FakeUnknown& operator=(const FakeUnknown&) = delete;
 
@@ -38,7 +43,7 @@ public:
     }
 
 protected:
-    virtual ~FakeUnknown() = default;
+    virtual ~FakeUnknown() { --fake::liveObjects; }
 
 private:
     template <typename Interface, typename... More>
