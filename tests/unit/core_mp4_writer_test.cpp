@@ -72,6 +72,12 @@ TEST_CASE("boxes nest, and a fragment's offsets point at its samples") {
           "ftyp moov [ mvhd trak [ tkhd mdia [ mdhd hdlr minf [ vmhd dinf [ dref ] stbl [ stsd stts stsc stco stsz ] "
           "] ] ] trak [ tkhd mdia [ mdhd hdlr minf [ smhd dinf [ dref ] stbl [ stsd stts stsc stco stsz ] ] ] ] "
           "mvex [ trex trex ] ] ");
+    // The picture's colours for players that read the container: BT.709 at video levels.
+    const std::string header(file.begin(), file.end());
+    const size_t colr = header.find("colr");
+    REQUIRE(colr != std::string::npos);
+    CHECK(Be32(file, colr - 4) == 19);
+    CHECK(header.substr(colr + 4, 11) == std::string("nclx\0\1\0\1\0\1\0", 11));
     const size_t moof = file.size();
 
     const std::vector<int16_t> sound(2 * 100, -2);
