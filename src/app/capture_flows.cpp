@@ -32,6 +32,15 @@ bool SessionEnded = false;
 ScreenRect PendingRecordArea;
 HWND PendingRecordWindow = nullptr;
 ScreenRect PendingScreenshotArea;
+// The screenshot timer opens the region selection instead of capturing.
+bool PendingRegionChoice = false;
+// A region to record once the selection is off the screen.
+bool RegionWaiting = false;
+HMONITOR RegionMonitor = nullptr;
+ScreenRect RegionArea;
+
+// Time the desktop gets to repaint where the selection was before a recording starts.
+constexpr UINT kRegionSettleMs = 250;
 
 // Worker threads that may still run; only the user-interface thread keeps
 // this list, so the end of the program can wait for them.
@@ -108,9 +117,42 @@ bool RefusedWhileRecording() {
     return true;
 }
 
-void RegionChosen(RegionUse use, HMONITOR monitor, const ScreenRect& area) {
-    if (use == RegionUse::Recording) BeginRecording(monitor, area);
-    else RequestScreenshot(monitor, area);
+void RegionChosen(const RegionResult& result) {
+    if (SessionEnded) return;
+    if (result.use == RegionUse::Recording) {
+        RegionWaiting = true;
+        RegionMonitor = result.monitor;
+        RegionArea = result.area;
+        SetTimer(MainWindow, TIMER_REGION, kRegionSettleMs, nullptr);
+        return;
+    }
+    if (!result.picture) return;
+    ScreenshotJob job{MainWindow, result.monitor, CurrentSettings.folder, CurrentSettings.cursor, result.area,
+                      result.picture};
+    DWORD error = ERROR_SUCCESS;
+    if (!StartDetachedThread([job] { ScreenshotWorker(job); }, error))
+        MessageBoxW(MainWindow, ErrorSentence(L"The screenshot could not be started: ", error).c_str(),
+                    L"NIRA Ostrel: screenshot", MB_ICONWARNING);
+}
+
+void RegionTimerFired() {
+    KillTimer(MainWindow, TIMER_REGION);
+    if (!RegionWaiting) return;
+    RegionWaiting = false;
+    BeginRecording(RegionMonitor, RegionArea);
+}
+
+void RequestRegionScreenshot() {
+    if (SessionEnded) return;
+    ScreenshotDelaySeconds = CurrentSettings.screenshot_delay > 0 ? CurrentSettings.screenshot_delay : 0;
+    if (ScreenshotDelaySeconds == 0) {
+        ChooseRegion(RegionUse::Screenshot);
+        return;
+    }
+    PendingRegionChoice = true;
+    ShowBalloon(L"Screenshot", L"Choosing a region in " + DecimalText(ScreenshotDelaySeconds) + L" seconds.",
+                BALLOON_INFO);
+    SetTimer(MainWindow, TIMER_SCREENSHOT, static_cast<UINT>(ScreenshotDelaySeconds) * 1000u, nullptr);
 }
 
 void BeginRecording(HMONITOR monitor, const ScreenRect& area, HWND window) {
@@ -124,6 +166,8 @@ void BeginRecording(HMONITOR monitor, const ScreenRect& area, HWND window) {
         // Another command may have started something while the box was open.
         if (TheRecorder.State() != Idle || CountdownRemaining != 0 || StartPosted) return;
     }
+    // Restored now, so its first frame has come by the start, which waits for it.
+    RestoreForCapture(window);
     PendingRecordMonitor = monitor;
     PendingRecordArea = area;
     PendingRecordWindow = window;
@@ -205,6 +249,9 @@ void StopOrCancel() {
 void CancelForSessionEnd() {
     SessionEnded = true;
     CancelRegion();
+    RegionWaiting = false;
+    PendingRegionChoice = false;
+    KillTimer(MainWindow, TIMER_REGION);
     KillTimer(MainWindow, TIMER_SCREENSHOT);
     if (CountdownRemaining != 0 || StartPosted) {
         KillTimer(MainWindow, TIMER_COUNTDOWN);
@@ -228,6 +275,7 @@ void RequestScreenshot(HMONITOR monitor, const ScreenRect& area) {
     if (monitor == nullptr) monitor = PrimaryMonitor();
     PendingScreenshotMonitor = monitor;
     PendingScreenshotArea = area;
+    PendingRegionChoice = false;
     ScreenshotDelaySeconds = CurrentSettings.screenshot_delay > 0 ? CurrentSettings.screenshot_delay : 0;
     if (ScreenshotDelaySeconds != 0) {
         ShowBalloon(L"Screenshot", L"Taking a screenshot in " + DecimalText(ScreenshotDelaySeconds) + L" seconds.",
@@ -241,8 +289,13 @@ void RequestScreenshot(HMONITOR monitor, const ScreenRect& area) {
 void ScreenshotTimerFired() {
     KillTimer(MainWindow, TIMER_SCREENSHOT);
     if (SessionEnded) return;
+    if (PendingRegionChoice) {
+        PendingRegionChoice = false;
+        ChooseRegion(RegionUse::Screenshot);
+        return;
+    }
     ScreenshotJob job{MainWindow, PendingScreenshotMonitor, CurrentSettings.folder, CurrentSettings.cursor,
-                      PendingScreenshotArea};
+                      PendingScreenshotArea, nullptr};
     DWORD error = ERROR_SUCCESS;
     if (!StartDetachedThread([job] { ScreenshotWorker(job); }, error))
         MessageBoxW(MainWindow, ErrorSentence(L"The screenshot could not be started: ", error).c_str(),
@@ -262,7 +315,9 @@ void ScreenshotWorker(const ScreenshotJob& job) {
         path = ReserveCaptureName(job.folder, L"Screenshot " + CaptureTimeStamp(), L".png", error);
         if (path.empty()) {
             problem = ErrorSentence(L"The screenshot could not be saved: ", error);
-        } else if (!TakeScreenshot(job.monitor, job.cursor, path, true, problem, job.area)) {
+        } else if (job.picture ? !SavePicture(job.picture->pixels.data(), job.picture->width, job.picture->height,
+                                              job.picture->width * 4, path, true, problem)
+                               : !TakeScreenshot(job.monitor, job.cursor, path, true, problem, job.area)) {
             ReleaseCaptureName(path);
             path.clear();
         }

@@ -4,8 +4,10 @@
 #include <windows.h>
 
 #include <functional>
+#include <memory>
 #include <string>
 
+#include "app/region_overlay.h"
 #include "capture/region_core.h"
 
 // Starts the countdown for a recording of `monitor`, of `area` of it, or of
@@ -20,6 +22,14 @@ void TogglePause();
 // yet taken are cancelled, and no capture starts any more in this run.
 void CancelForSessionEnd();
 void RequestScreenshot(HMONITOR monitor, const ScreenRect& area = {});
+// A screenshot of a region: the selection opens now, or after the
+// screenshot delay, so a menu opened meanwhile is on the frozen screen.
+void RequestRegionScreenshot();
+// WM_REGION_DONE: a screenshot is saved from the frozen picture at once; a
+// recording starts once the screen no longer shows the selection.
+void RegionChosen(const RegionResult& result);
+// TIMER_REGION: the screen has repainted where the selection was.
+void RegionTimerFired();
 // A tick of TIMER_COUNTDOWN, real or posted.
 void CountdownTimerTick();
 // TIMER_SCREENSHOT: starts the screenshot thread for PendingScreenshotMonitor.
@@ -31,6 +41,8 @@ struct ScreenshotJob {
     std::wstring folder;
     bool cursor = true;
     ScreenRect area;  // of the monitor; all zero for the whole
+    // Saved as it is instead of a new picture of the screen.
+    std::shared_ptr<const StillPicture> picture;
 };
 // Body of a screenshot thread; reports with WM_SCREENSHOT_DONE.
 void ScreenshotWorker(const ScreenshotJob& job);

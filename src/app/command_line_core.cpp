@@ -80,6 +80,9 @@ SelfTestRequest ParseSelfTest(const std::vector<std::wstring>& args) {
         r.seconds = CommandLineNumber(args[2]);
         r.folder = args[3];
         r.title = args[4];
+    } else if (sw == L"--selftest-window-list" && n >= 3) {
+        r.kind = SelfTestKind::WindowList;
+        r.resultFile = args[2];
     } else if (sw == L"--selftest-signout" && n >= 2) {
         r.kind = SelfTestKind::SignOut;
     }

@@ -7,7 +7,7 @@
 
 #include "capture/region_core.h"
 
-enum class SelfTestKind { None, Record, Sync, Screenshot, SignIn, Save, SignOut, RegionScreenshot, RegionRecord, WindowRecord };
+enum class SelfTestKind { None, Record, Sync, Screenshot, SignIn, Save, SignOut, RegionScreenshot, RegionRecord, WindowRecord, WindowList };
 
 struct SelfTestRequest {
     SelfTestKind kind = SelfTestKind::None;
@@ -17,7 +17,7 @@ struct SelfTestRequest {
     int32_t fps = 30;
     bool syncTest = false;
     std::wstring captureFile;  // save
-    std::wstring resultFile;   // sign-in, save
+    std::wstring resultFile;   // sign-in, save, window list
     ScreenRect region;         // region screenshot and recording, virtual-screen pixels
     std::wstring title;        // window recording: the window's exact title
 };

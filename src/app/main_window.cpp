@@ -122,7 +122,7 @@ void OnCommand(WORD id) {
             if (!LastCapture.empty()) SaveToLibrary(LastCapture);
             return;
         case ID_SCREENSHOT_REGION:
-            ChooseRegion(RegionUse::Screenshot);
+            RequestRegionScreenshot();
             return;
         case ID_RECORD_REGION:
             if (!RefusedWhileRecording()) ChooseRegion(RegionUse::Recording);
@@ -155,7 +155,7 @@ void OnHotkey(WPARAM id) {
             RequestScreenshot(nullptr);
             break;
         case HOTKEY_REGION:
-            ChooseRegion(RegionUse::Screenshot);
+            RequestRegionScreenshot();
             break;
         default:
             break;
@@ -273,11 +273,14 @@ LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
         case WM_QUERYENDSESSION:
             return 1;
         case WM_ENDSESSION:
-            // Windows ends the process after this: finish the file now, and
-            // start nothing that would be cut off after it.
+            // Windows ends the process after this: finish the file now, start
+            // nothing that would be cut off after it, and end here, so that a
+            // session that goes on after all never keeps a program that
+            // refuses every capture.
             if (wParam != 0) {
                 CancelForSessionEnd();
                 if (TheRecorder.State() != Idle) TheRecorder.Stop();
+                DestroyWindow(window);
             }
             return 0;
         case WM_COMMAND:
@@ -295,6 +298,9 @@ LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
         case WM_ANOTHER_INSTANCE:
             ShowToolbarWithoutFocus();
             ShowBalloon(L"NIRA Ostrel", L"Ostrel is already running. Use the tray icon or the toolbar.", BALLOON_INFO);
+            return 0;
+        case WM_REGION_DONE:
+            if (const std::unique_ptr<RegionResult> result = TakePosted<RegionResult>(lParam)) RegionChosen(*result);
             return 0;
         case WM_RECORDER_NOTIFY:
             OnRecorderNotify(wParam, lParam);

@@ -1,5 +1,7 @@
 #include "app/self_tests.h"
 
+#include <algorithm>
+
 #include <windows.h>
 
 #include "capture/screenshot.h"
@@ -94,11 +96,20 @@ HWND WindowTitled(const std::wstring& title) {
     return nullptr;
 }
 
-// Waits like Wait, but ends early when the recorded window closes.
+// Waits like Wait, but ends early when the recorded window closes. Messages
+// are handled meanwhile: the capture tells of a closed window through the
+// thread that made it, as it does in the tray program.
 void WaitWhileSourceLasts(int64_t milliseconds) {
-    while (milliseconds > 0 && !TheRecorder.capturer.SourceClosed()) {
-        Sleep(100);
-        milliseconds -= 100;
+    const ULONGLONG deadline = GetTickCount64() + static_cast<ULONGLONG>(milliseconds > 0 ? milliseconds : 0);
+    for (ULONGLONG now = GetTickCount64(); now < deadline && !TheRecorder.capturer.SourceClosed();
+         now = GetTickCount64()) {
+        MsgWaitForMultipleObjects(0, nullptr, FALSE, static_cast<DWORD>(std::min<ULONGLONG>(deadline - now, 100)),
+                                  QS_ALLINPUT);
+        MSG message;
+        while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
+            TranslateMessage(&message);
+            DispatchMessageW(&message);
+        }
     }
 }
 
@@ -114,6 +125,7 @@ int SelfTestRecord(int32_t seconds, const std::wstring& folder, int32_t resoluti
     if (title != nullptr) {
         options.window = WindowTitled(*title);
         if (options.window == nullptr) return refuse(L"There is no open window called \"" + *title + L"\".");
+        RestoreForCapture(options.window);
     }
     if (region != nullptr) {
         options.monitor = MonitorOfRegion(*region, options.area);
@@ -188,6 +200,14 @@ std::optional<int> RunSelfTest(const SelfTestRequest& request) {
             return SelfTestRecord(request.seconds, request.folder, 720, 30, false, &request.region);
         case SelfTestKind::WindowRecord:
             return SelfTestRecord(request.seconds, request.folder, 720, 30, false, nullptr, &request.title);
+        case SelfTestKind::WindowList: {
+            // The labels "Record a window" would offer now, one a line.
+            std::wstring labels;
+            for (const WindowEntry& entry : WindowMenuEntries(VisibleTitledWindows()))
+                labels += WindowMenuLabel(entry.title, entry.minimized) + L"\n";
+            WriteResultFile(request.resultFile, labels);
+            return 0;
+        }
         case SelfTestKind::SignIn:
             return SelfTestSignIn(request.resultFile);
         case SelfTestKind::Save:

@@ -1,5 +1,9 @@
 #include "app/tray.h"
 
+#include <algorithm>
+
+#include "storage/log.h"
+
 #include <dwmapi.h>
 #include <shellapi.h>
 
@@ -67,6 +71,10 @@ void OnTrayIconEvent(LPARAM lParam) {
 }
 
 BOOL ShowBalloon(const std::wstring& title, const std::wstring& text, DWORD level) {
+    // Every notice is in the log too: a notification is gone once dismissed.
+    std::wstring line = title + L": " + text;
+    std::replace_if(line.begin(), line.end(), [](wchar_t c) { return c == L'\r' || c == L'\n'; }, L' ');
+    Log(L"Notice: %s", line.c_str());
     NOTIFYICONDATAW copy = TrayIcon;
     copy.uFlags = NIF_INFO;
     copy.dwInfoFlags = level | NIIF_NOSOUND;
@@ -80,25 +88,11 @@ namespace {
 // The windows offered by the last menu, by entry.
 std::vector<HWND> WindowMenuHandles;
 
-// Windows a person would call open: visible, titled, not a tool window, not
-// hidden by the system (cloaked), and not one of ours.
-std::vector<WindowEntry> RecordableWindows() {
-    std::vector<WindowEntry> windows = VisibleTitledWindows();
-    std::erase_if(windows, [](const WindowEntry& entry) {
-        const HWND window = reinterpret_cast<HWND>(entry.handle);
-        DWORD process = 0;
-        GetWindowThreadProcessId(window, &process);
-        DWORD cloaked = 0;
-        return (GetWindowLongPtrW(window, GWL_EXSTYLE) & WS_EX_TOOLWINDOW) != 0 || process == GetCurrentProcessId() ||
-               (SUCCEEDED(DwmGetWindowAttribute(window, DWMWA_CLOAKED, &cloaked, sizeof cloaked)) && cloaked != 0);
-    });
-    return WindowMenuEntries(std::move(windows));
-}
-
 void AppendWindowEntries(HMENU menu) {
     WindowMenuHandles.clear();
-    for (const WindowEntry& entry : RecordableWindows()) {
-        AppendMenuW(menu, MF_STRING, ID_RECORD_WINDOW + WindowMenuHandles.size(), WindowMenuLabel(entry.title).c_str());
+    for (const WindowEntry& entry : WindowMenuEntries(VisibleTitledWindows())) {
+        AppendMenuW(menu, MF_STRING, ID_RECORD_WINDOW + WindowMenuHandles.size(),
+                    WindowMenuLabel(entry.title, entry.minimized).c_str());
         WindowMenuHandles.push_back(reinterpret_cast<HWND>(entry.handle));
     }
     if (WindowMenuHandles.empty()) AppendMenuW(menu, MF_STRING | MF_GRAYED, 0, L"No open windows to record");

@@ -412,6 +412,15 @@ bool Capturer::StartItem(D3D& d3d, HMONITOR monitor, HWND window, bool cursor, s
     hr = window != nullptr ? interop->CreateForWindow(window, __uuidof(wgc::IGraphicsCaptureItem), item)
                            : interop->CreateForMonitor(monitor, __uuidof(wgc::IGraphicsCaptureItem), item);
     if (SUCCEEDED(hr) && !state->item) hr = E_POINTER;
+    if (FAILED(hr) && window != nullptr) {
+        // Some windows cannot be captured at all (those of other desktops or
+        // of protected programs, say): that is what the user hears.
+        problem = L"That window can't be recorded: Windows refused to capture it (" + ErrorText(static_cast<uint32_t>(hr)) +
+                  L"). Record a region around it instead.";
+        DiscardRestrictedError();
+        Stop();
+        return false;
+    }
     if (FAILED(hr)) return fail(hr);
     {
         // A window that closes, or a monitor that is unplugged, ends its

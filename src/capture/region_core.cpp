@@ -46,13 +46,16 @@ bool TitleBefore(const WindowEntry& a, const WindowEntry& b) {
 }  // namespace
 
 std::vector<WindowEntry> WindowMenuEntries(std::vector<WindowEntry> windows) {
-    std::erase_if(windows, [](const WindowEntry& w) { return w.handle == 0 || Blank(w.title); });
+    std::erase_if(windows, [](const WindowEntry& w) {
+        return w.handle == 0 || Blank(w.title) || w.toolWindow || w.owned || w.cloaked || w.ours || w.shellDesktop ||
+               w.width <= 0 || w.height <= 0;
+    });
     std::stable_sort(windows.begin(), windows.end(), TitleBefore);
     if (windows.size() > kMaxWindowMenuEntries) windows.resize(kMaxWindowMenuEntries);
     return windows;
 }
 
-std::wstring WindowMenuLabel(const std::wstring& title) {
+std::wstring WindowMenuLabel(const std::wstring& title, bool minimized) {
     std::wstring shown = title;
     constexpr size_t kLongest = 60;
     if (shown.size() > kLongest) {
@@ -66,5 +69,6 @@ std::wstring WindowMenuLabel(const std::wstring& title) {
         else if (c == L'\t' || c == L'\r' || c == L'\n') label += L' ';
         else label += c;
     }
+    if (minimized) label += L" (minimized)";
     return label;
 }

@@ -40,16 +40,25 @@ ScreenRect RecordedArea(const ScreenRect& requested, int32_t frameWidth, int32_t
 struct WindowEntry {
     uintptr_t handle = 0;
     std::wstring title;
+    // What the system says of it; none of these can be recorded.
+    bool toolWindow = false;    // a palette or floating bar
+    bool owned = false;         // a dialog or pop-up of another window
+    bool cloaked = false;       // on another virtual desktop, or hidden by the shell
+    bool ours = false;          // this program's own
+    bool shellDesktop = false;  // the desktop behind everything ("Program Manager")
+    bool minimized = false;     // offered, and restored before it is recorded
+    int32_t width = 0, height = 0;  // of its normal place when minimized
 };
 
 constexpr size_t kMaxWindowMenuEntries = 50;
 
 // The windows the "Record a window" submenu offers: those with a title that
-// is not blank, ordered by title (ignoring case; equal titles keep their
-// order), at most kMaxWindowMenuEntries.
+// is not blank and of some size, that can be captured (no tool, owned,
+// cloaked or shell window, none of ours), ordered by title (ignoring case;
+// equal titles keep their order), at most kMaxWindowMenuEntries.
 std::vector<WindowEntry> WindowMenuEntries(std::vector<WindowEntry> windows);
 
 // A title as a menu shows it: "&" doubled so it is not taken for a shortcut
 // letter, tabs and line breaks as spaces, and more than 60 characters cut
-// to 59 and "…".
-std::wstring WindowMenuLabel(const std::wstring& title);
+// to 59 and "…"; " (minimized)" after a minimized window's.
+std::wstring WindowMenuLabel(const std::wstring& title, bool minimized = false);

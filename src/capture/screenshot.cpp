@@ -121,14 +121,18 @@ bool TakeScreenshot(HMONITOR monitor, bool cursor, const std::wstring& path, boo
     }
     const auto* pixels = static_cast<const uint8_t*>(mapped.pData) + static_cast<size_t>(kept.top) * mapped.RowPitch +
                          static_cast<size_t>(kept.left) * 4;
-    width = static_cast<uint32_t>(kept.Width());
-    height = static_cast<uint32_t>(kept.Height());
-    const std::vector<uint8_t> bgr = PackBgr(pixels, width, height, mapped.RowPitch);
-    if (copyToClipboard) CopyBitmapToClipboard(pixels, width, height, mapped.RowPitch);
+    const bool saved = SavePicture(pixels, static_cast<uint32_t>(kept.Width()), static_cast<uint32_t>(kept.Height()),
+                                   mapped.RowPitch, path, copyToClipboard, problem);
     d3d.context->Unmap(staging.Get(), 0);
+    return saved;
+}
 
+bool SavePicture(const uint8_t* pixels, uint32_t width, uint32_t height, uint32_t pitch, const std::wstring& path,
+                 bool copyToClipboard, std::wstring& problem) {
+    const std::vector<uint8_t> bgr = PackBgr(pixels, width, height, pitch);
+    if (copyToClipboard) CopyBitmapToClipboard(pixels, width, height, pitch);
     const std::wstring part = path + L".part";
-    hr = EncodePng(part, bgr, width, height);
+    const HRESULT hr = EncodePng(part, bgr, width, height);
     if (FAILED(hr)) {
         DeleteFileW(part.c_str());
         problem = L"The screenshot could not be saved: " + ErrorText(static_cast<uint32_t>(hr));

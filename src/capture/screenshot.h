@@ -14,6 +14,11 @@
 bool TakeScreenshot(HMONITOR monitor, bool cursor, const std::wstring& path, bool copyToClipboard, std::wstring& problem,
                     const ScreenRect& area = {});
 
+// Saves a B8G8R8A8 picture (top row first, `pitch` bytes per row) as a 24-bit
+// PNG at `path` the same way, copying it to the clipboard first when asked.
+bool SavePicture(const uint8_t* pixels, uint32_t width, uint32_t height, uint32_t pitch, const std::wstring& path,
+                 bool copyToClipboard, std::wstring& problem);
+
 // Puts a B8G8R8A8 picture (top row first, `pitch` bytes per row) on the
 // clipboard as CF_DIB; false when the clipboard did not take it.
 bool CopyBitmapToClipboard(const uint8_t* pixels, uint32_t width, uint32_t height, uint32_t pitch);

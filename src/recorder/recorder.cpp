@@ -84,7 +84,7 @@ std::wstring Recorder::Start(const RecordingOptions& requested) {
     // A part of the monitor is recorded at its own size, unless it is taller than the limit.
     const ScreenRect area = RecordedArea(options.area, sourceWidth, sourceHeight);
     if (!(options.area == ScreenRect{})) {
-        const std::wstring small = RegionProblem(area);
+        const std::wstring small = RecordingRegionProblem(area, options.resolution);
         if (!small.empty()) {
             capturer.Stop();
             return small;

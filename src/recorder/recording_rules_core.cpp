@@ -1,5 +1,6 @@
 #include "recording_rules_core.h"
 
+#include <algorithm>
 #include <thread>
 
 OutputSize ChooseOutputSize(int32_t sourceWidth, int32_t sourceHeight, int32_t resolution) {
@@ -11,6 +12,15 @@ OutputSize ChooseOutputSize(int32_t sourceWidth, int32_t sourceHeight, int32_t r
     size.width &= ~1;
     size.height &= ~1;
     return size;
+}
+
+std::wstring RecordingRegionProblem(const ScreenRect& region, int32_t resolution) {
+    std::wstring problem = RegionProblem(region);
+    if (!problem.empty()) return problem;
+    const OutputSize size = ChooseOutputSize(region.Width() & ~1, region.Height() & ~1, resolution);
+    if (size.width < kMinimumRegionSide || size.height < kMinimumRegionSide)
+        problem = RegionProblem({0, 0, std::min(size.width, size.height), 0});
+    return problem;
 }
 
 uint32_t VideoBitRate(int32_t height, int32_t fps) {

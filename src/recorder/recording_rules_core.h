@@ -3,6 +3,9 @@
 // recording clock and the pacing of frames.
 #include <atomic>
 #include <cstdint>
+#include <string>
+
+#include "capture/region_core.h"
 
 struct OutputSize {
     int32_t width = 0;
@@ -12,6 +15,11 @@ struct OutputSize {
 // Only downscaling: a source taller than the limit is scaled to it, keeping
 // its aspect; both sides even. A limit of 0 keeps the source size.
 OutputSize ChooseOutputSize(int32_t sourceWidth, int32_t sourceHeight, int32_t resolution);
+
+// The sentence that refuses a region for a recording at `resolution`: too
+// small already, or with a side that scaling down would take under 16 pixels
+// (a tall, thin strip); "" when it can be recorded.
+std::wstring RecordingRegionProblem(const ScreenRect& region, int32_t resolution);
 
 // Bits per second by output height and frame rate.
 uint32_t VideoBitRate(int32_t height, int32_t fps);

@@ -1,5 +1,7 @@
 #include "storage/monitors.h"
 
+#include <dwmapi.h>
+
 #include "common/unique_handle.h"
 #include "storage/storage_core.h"
 
@@ -93,11 +95,34 @@ std::vector<WindowEntry> VisibleTitledWindows() {
             if (!IsWindowVisible(window)) return TRUE;
             wchar_t title[512] = {};
             const int length = GetWindowTextW(window, title, 512);
-            if (length > 0)
-                reinterpret_cast<std::vector<WindowEntry>*>(parameter)->push_back(
-                    {reinterpret_cast<uintptr_t>(window), std::wstring(title, static_cast<size_t>(length))});
+            if (length <= 0) return TRUE;
+            WindowEntry entry;
+            entry.handle = reinterpret_cast<uintptr_t>(window);
+            entry.title.assign(title, static_cast<size_t>(length));
+            entry.toolWindow = (GetWindowLongPtrW(window, GWL_EXSTYLE) & WS_EX_TOOLWINDOW) != 0;
+            entry.owned = GetWindow(window, GW_OWNER) != nullptr;
+            DWORD cloaked = 0;
+            entry.cloaked = SUCCEEDED(DwmGetWindowAttribute(window, DWMWA_CLOAKED, &cloaked, sizeof cloaked)) && cloaked != 0;
+            DWORD process = 0;
+            GetWindowThreadProcessId(window, &process);
+            entry.ours = process == GetCurrentProcessId();
+            entry.shellDesktop = window == GetShellWindow();
+            entry.minimized = IsIconic(window) != FALSE;
+            // A minimized window's own rectangle is a stub; its normal place counts.
+            WINDOWPLACEMENT place{};
+            place.length = sizeof place;
+            RECT bounds{};
+            if (entry.minimized && GetWindowPlacement(window, &place)) bounds = place.rcNormalPosition;
+            else GetWindowRect(window, &bounds);
+            entry.width = bounds.right - bounds.left;
+            entry.height = bounds.bottom - bounds.top;
+            reinterpret_cast<std::vector<WindowEntry>*>(parameter)->push_back(std::move(entry));
             return TRUE;
         },
         reinterpret_cast<LPARAM>(&found));
     return found;
+}
+
+void RestoreForCapture(HWND window) {
+    if (window != nullptr && IsIconic(window)) ShowWindow(window, SW_RESTORE);
 }

@@ -36,3 +36,6 @@ void ReleaseCaptureName(const std::wstring& path);
 std::vector<std::wstring> FindCaptureFiles(const std::wstring& folder, const std::wstring& pattern);
 // The partial files of interrupted recordings.
 std::vector<std::wstring> FindPartFiles(const std::wstring& folder);
+
+// A minimized window sends no picture: it is restored before its capture starts.
+void RestoreForCapture(HWND window);

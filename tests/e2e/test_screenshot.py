@@ -219,6 +219,14 @@ def test_a_window_is_recorded_at_its_size_until_it_closes(wine, tmp_path):
         assert missing.returncode == 1
         assert result_lines(clips)[:2] == ["", "There is no open window called \"Ostrel test\"."]
 
+        # A minimized window is offered as such (the desktop behind
+        # everything is not), restored and recorded.
+        assert wine.driver("minimize", "Ostrel test window") == 0
+        listed = tmp_path / "windows.txt"
+        assert wine.run(["--selftest-window-list", winpath(listed)], exe="OstrelWindowsTest.exe").returncode == 0
+        labels = listed.read_bytes().decode("utf-8-sig").splitlines()
+        assert "Ostrel test window (minimized)" in labels and "Program Manager" not in labels, labels
+
         # Asked for a minute; the window closes after about two seconds and the recording ends with it.
         recording = subprocess.Popen(["wine", wine.exe("OstrelWindowsTest.exe"), "--selftest-window-record", "60",
                                       winpath(clips), "Ostrel test window"],

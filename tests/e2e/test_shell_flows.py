@@ -105,23 +105,28 @@ def test_a_cancelled_countdown_records_nothing(wine, data_dir, tmp_path):
 def test_the_session_ending_and_quit_during_a_countdown_and_a_recording(wine, data_dir, tmp_path):
     caps = tmp_path / "caps"
     process = start(wine, data_dir, caps, countdown=5, screenshot_delay=5)
-    # A countdown and a delayed screenshot are cancelled: nothing starts after the session's end.
+    # A session that only thought of ending changes nothing.
+    post(wine, WM_ENDSESSION, 0)
+    time.sleep(1)
+    assert process.poll() is None
+    # A countdown and a delayed screenshot are cancelled: nothing starts after
+    # the session's end, and the program ends rather than stay on refusing.
     post(wine, WM_HOTKEY, 1)
     dismiss_hide_notice(wine, tmp_path)
     post(wine, WM_HOTKEY, 3)
     post(wine, WM_ENDSESSION, 1)
-    time.sleep(8)
+    assert process.wait(timeout=60) == 0
+    time.sleep(6)
     assert list(caps.iterdir()) == []
-    assert wine.close(process) == 0
 
-    # A recording is finished before Windows ends the process.
+    # A recording is finished before the program ends.
     process = start(wine, data_dir, caps, countdown=0, screenshot_delay=5)
     post(wine, WM_HOTKEY, 1)
     dismiss_hide_notice(wine, tmp_path)
     assert growing_part(caps)
     post(wine, WM_ENDSESSION, 1)
+    assert process.wait(timeout=90) == 0
     assert saved(caps, 1)
-    assert wine.close(process) == 0
 
     # The screenshot delay holds the screenshot back; Quit while recording,
     # answered with OK, saves the recording and ends the program.
@@ -265,25 +270,49 @@ def test_a_region_chosen_on_the_frozen_screen_is_captured_and_recorded(wine, dat
     def post_to(window_class, message, wparam, lparam):
         assert wine.driver("post", window_class, message, wparam, lparam) == 0
 
-    # Escape, and a rectangle under 16 x 16, capture nothing.
+    def notices():
+        return [line.split("  Notice: ", 1)[1] for line in read_text(data_dir / "ostrel.log").splitlines()
+                if "  Notice: " in line]
+
+    # Escape cancels without a word; a rectangle under 16 x 16 is refused with the sentence.
+    assert wait_until(lambda: any(n.startswith("NIRA Ostrel is ready: ") for n in notices()), 30)
+    told = len(notices())
     post(wine, WM_COMMAND, ID_SCREENSHOT_REGION)
     assert wine.wait_for_window(overlay)
     post_to(overlay, WM_KEYDOWN, VK_ESCAPE, 0)
     assert wine.driver("gone", overlay, 20) == 0
     post(wine, WM_HOTKEY, 4)  # the region shortcut
     drag(100, 100, 110, 300)
+    too_small = "NIRA Ostrel: That region is too small to capture. Drag a rectangle of at least 16 x 16 pixels."
+    assert wait_until(lambda: too_small in notices(), 10)
+    assert notices()[told:] == [too_small]
 
-    # Dragged from bottom right to top left; the screenshot holds exactly the rectangle.
+    # What the frozen screen showed is what is saved: a tooltip on the screen
+    # when the selection opened, gone before the drag ends, is in the
+    # screenshot; the pointer, elsewhere then, is not, though it ends the drag
+    # inside the rectangle. Dragged from bottom right to top left.
+    assert wine.driver("pointer", 5, 5) == 0
+    tooltip = wine.start(["tooltip", "901", "301", "200", "60", str(0xFF00FF), "3"], exe="OstrelDriver.exe")
+    time.sleep(1.5)
     post(wine, WM_COMMAND, ID_SCREENSHOT_REGION)
+    assert wine.wait_for_window(overlay)
+    assert tooltip.wait(timeout=30) == 0
     drag(1317, 713, 801, 203)
     assert wait_until(lambda: list(caps.glob("Screenshot *.png")) and not list(caps.glob("*.part")), 30)
     shots = list(caps.glob("Screenshot *.png"))
     assert len(shots) == 1
-    shot = Image.open(shots[0])
+    shot = Image.open(shots[0]).convert("RGB")
     assert shot.size == (516, 510)
-    assert mismatches(shot, expected.crop((801, 203, 1317, 713))) < 2000
+    tip = (901 - 801, 301 - 203, 901 - 801 + 200, 301 - 203 + 60)
+    assert all(shot.getpixel((x, y)) == (255, 0, 255) for x in range(tip[0], tip[2], 7) for y in range(tip[1], tip[3], 7))
+    around = expected.crop((801, 203, 1317, 713)).convert("RGB")
+    around.paste((255, 0, 255), tip)
+    assert mismatches(shot, around) < 2000
 
-    # A region recording has the region's size.
+    # A request while the selection is open replaces the first one's purpose:
+    # opened for a screenshot, asked to record, it records.
+    post(wine, WM_COMMAND, ID_SCREENSHOT_REGION)
+    assert wine.wait_for_window(overlay)
     post(wine, WM_COMMAND, ID_RECORD_REGION)
     drag(101, 51, 401, 291)
     dismiss_hide_notice(wine, tmp_path)
@@ -292,4 +321,14 @@ def test_a_region_chosen_on_the_frozen_screen_is_captured_and_recorded(wine, dat
     assert saved(caps, 1)
     video = next(s for s in probe(next(caps.glob("*.mp4")))["streams"] if s["codec_type"] == "video")
     assert (video["width"], video["height"]) == (300, 240)
+    assert len(list(caps.glob("Screenshot *.png"))) == 1
+
+    # Another window coming forward ends the selection: it would stay on top
+    # without its keys.
+    post(wine, WM_COMMAND, ID_SCREENSHOT_REGION)
+    assert wine.wait_for_window(overlay)
+    other = wine.start(["foreground", "100", "100", "300", "200", str(0x00FF00), "4"], exe="OstrelDriver.exe")
+    assert wine.driver("gone", overlay, 10) == 0
+    other.wait(timeout=30)
+    assert len(list(caps.glob("Screenshot *.png"))) == 1
     assert wine.close(process) == 0

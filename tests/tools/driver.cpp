@@ -40,6 +40,8 @@
 #include <windows.h>
 
 #include <cstdio>
+#include <vector>
+#include <algorithm>
 #include <cwchar>
 #include <string>
 
@@ -145,6 +147,97 @@ int ShowPicture(const wchar_t* file, const wchar_t* x = nullptr, const wchar_t* 
     std::fflush(stdout);
     MSG message;
     while (GetMessageW(&message, nullptr, 0, 0) > 0) DispatchMessageW(&message);
+    return 0;
+}
+
+LRESULT CALLBACK PlainProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    if (message == WM_ERASEBKGND) {
+        RECT area{};
+        GetClientRect(window, &area);
+        HBRUSH brush = CreateSolidBrush(static_cast<COLORREF>(GetWindowLongPtrW(window, GWLP_USERDATA)));
+        FillRect(reinterpret_cast<HDC>(wParam), &area, brush);
+        DeleteObject(brush);
+        return 1;
+    }
+    return DefWindowProcW(window, message, wParam, lParam);
+}
+
+// A window of one colour that lives for `seconds`: a tooltip-like one (on
+// top, never active) or an ordinary one that takes the foreground.
+int ShowPlain(bool tooltip, int x, int y, int width, int height, COLORREF colour, double seconds) {
+    WNDCLASSW windowClass{};
+    windowClass.lpfnWndProc = PlainProc;
+    windowClass.hInstance = GetModuleHandleW(nullptr);
+    windowClass.lpszClassName = L"OstrelDriverPlain";
+    RegisterClassW(&windowClass);
+    const DWORD extended = tooltip ? WS_EX_TOPMOST | WS_EX_TOOLWINDOW | WS_EX_NOACTIVATE : WS_EX_TOPMOST;
+    HWND window = CreateWindowExW(extended, L"OstrelDriverPlain", tooltip ? L"" : L"Ostrel driver window", WS_POPUP, x, y,
+                                  width, height, nullptr, nullptr, windowClass.hInstance, nullptr);
+    if (window == nullptr) return 1;
+    SetWindowLongPtrW(window, GWLP_USERDATA, static_cast<LONG_PTR>(colour));
+    ShowWindow(window, tooltip ? SW_SHOWNOACTIVATE : SW_SHOW);
+    if (!tooltip) SetForegroundWindow(window);
+    UpdateWindow(window);
+    GdiFlush();
+    std::puts("showing");
+    std::fflush(stdout);
+    const ULONGLONG deadline = GetTickCount64() + static_cast<ULONGLONG>(seconds * 1000.0);
+    for (ULONGLONG now = GetTickCount64(); now < deadline; now = GetTickCount64()) {
+        MsgWaitForMultipleObjects(0, nullptr, FALSE, static_cast<DWORD>(deadline - now), QS_ALLINPUT);
+        MSG message;
+        while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&message);
+    }
+    DestroyWindow(window);
+    return 0;
+}
+
+// Milliseconds from posting `message` to the main window until a visible
+// window of `overlayClass` has painted, then `moves` drags across it and the
+// milliseconds from each WM_MOUSEMOVE to the end of its paint: median and worst.
+double Milliseconds(const LARGE_INTEGER& from, const LARGE_INTEGER& to) {
+    LARGE_INTEGER frequency;
+    QueryPerformanceFrequency(&frequency);
+    return static_cast<double>(to.QuadPart - from.QuadPart) * 1000.0 / static_cast<double>(frequency.QuadPart);
+}
+
+int OverlayTiming(const wchar_t* mainClass, UINT message, WPARAM wParam, const wchar_t* overlayClass, int moves) {
+    HWND main = FindWindowW(mainClass, nullptr);
+    if (main == nullptr) return 1;
+    LARGE_INTEGER start, shown;
+    QueryPerformanceCounter(&start);
+    PostMessageW(main, message, wParam, 0);
+    HWND overlay = nullptr;
+    for (;;) {
+        overlay = FindWindowW(overlayClass, nullptr);
+        if (overlay != nullptr && IsWindowVisible(overlay)) break;
+        QueryPerformanceCounter(&shown);
+        if (Milliseconds(start, shown) > 10000) return 1;
+        Sleep(0);
+    }
+    UpdateWindow(overlay);  // returns once its first paint is done
+    QueryPerformanceCounter(&shown);
+    std::printf("shown after %.1f ms\n", Milliseconds(start, shown));
+    if (moves > 0) {
+        RECT area{};
+        GetClientRect(overlay, &area);
+        SendMessageW(overlay, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(area.right / 8, area.bottom / 8));
+        UpdateWindow(overlay);
+        std::vector<double> times;
+        for (int i = 0; i < moves; ++i) {
+            const int x = area.right / 8 + (area.right * 3 / 4) * (i + 1) / moves;
+            const int y = area.bottom / 8 + (area.bottom * 3 / 4) * (i + 1) / moves;
+            LARGE_INTEGER before, after;
+            QueryPerformanceCounter(&before);
+            SendMessageW(overlay, WM_MOUSEMOVE, MK_LBUTTON, MAKELPARAM(x, y));
+            UpdateWindow(overlay);
+            QueryPerformanceCounter(&after);
+            times.push_back(Milliseconds(before, after));
+        }
+        std::sort(times.begin(), times.end());
+        std::printf("move painted: median %.2f ms, worst %.2f ms over %d moves\n", times[times.size() / 2],
+                    times.back(), moves);
+    }
+    PostMessageW(overlay, WM_KEYDOWN, VK_ESCAPE, 0);
     return 0;
 }
 
@@ -273,6 +366,19 @@ int wmain(int argc, wchar_t** argv) {
                           std::wcstod(argv[4], nullptr));
     if (command == L"hold-file" && argc >= 4) return HoldFile(argv[2], std::wcstod(argv[3], nullptr));
     if (command == L"hold-mutex" && argc >= 4) return HoldMutex(argv[2], std::wcstod(argv[3], nullptr));
+    if ((command == L"tooltip" || command == L"foreground") && argc >= 8)
+        return ShowPlain(command == L"tooltip", static_cast<int>(Number(argv[2])), static_cast<int>(Number(argv[3])),
+                         static_cast<int>(Number(argv[4])), static_cast<int>(Number(argv[5])),
+                         static_cast<COLORREF>(Number(argv[6])), std::wcstod(argv[7], nullptr));
+    if (command == L"pointer" && argc >= 4)
+        return SetCursorPos(static_cast<int>(Number(argv[2])), static_cast<int>(Number(argv[3]))) ? 0 : 1;
+    if (command == L"minimize") {
+        HWND window = FindWindowW(nullptr, argv[2]);
+        return window != nullptr && ShowWindow(window, SW_MINIMIZE) >= 0 && IsIconic(window) ? 0 : 1;
+    }
+    if (command == L"overlay-timing" && argc >= 7)
+        return OverlayTiming(argv[2], static_cast<UINT>(Number(argv[3])), static_cast<WPARAM>(Number(argv[4])), argv[5],
+                             static_cast<int>(Number(argv[6])));
     const wchar_t* windowClass = argv[2];
     if (command == L"find") {
         HWND window = Find(windowClass);

@@ -4,6 +4,7 @@
 
 #include "capture/picture_core.h"
 #include "capture/region_core.h"
+#include "recorder/recording_rules_core.h"
 #include "storage/capture_names_core.h"
 
 TEST_CASE("monitor labels") {
@@ -77,6 +78,10 @@ TEST_CASE("a dragged region: either direction, kept on its monitor, refused when
     CHECK(RegionProblem(ScreenRect{}) == L"That region is too small to capture. Drag a rectangle of at least 16 x 16 pixels.");
     CHECK(RegionProblem({0, 0, 16, 15}) != L"");
     CHECK(RegionProblem({0, 0, 16, 16}) == L"");
+    // A recording also refuses a strip that scaling down to 720 would make thinner than 16.
+    CHECK(RecordingRegionProblem({0, 0, 20, 1000}, 720) == RegionProblem(ScreenRect{}));
+    CHECK(RecordingRegionProblem({0, 0, 20, 1000}, 0) == L"");
+    CHECK(RecordingRegionProblem({0, 0, 24, 1000}, 720) == L"");
     CHECK(EvenRegion({-1001, 201, -100, 500}) == ScreenRect{-1001, 201, -101, 499});
     CHECK(EvenRegion({0, 0, 16, 16}) == ScreenRect{0, 0, 16, 16});
     // What a recording reads from each frame: the whole frame, or the area kept inside a frame that shrank.
@@ -85,9 +90,26 @@ TEST_CASE("a dragged region: either direction, kept on its monitor, refused when
     CHECK(RecordedArea({900, 50, 1000, 651}, 800, 600) == ScreenRect{});
 }
 
-TEST_CASE("the window submenu: titled windows by title, at most fifty, labels a menu shows as written") {
-    std::vector<WindowEntry> windows{{1, L"beta"}, {2, L""}, {3, L"  \t"}, {4, L"Alpha"}, {0, L"gone"}, {5, L"alpha"}};
-    for (uintptr_t n = 0; n < 60; ++n) windows.push_back({100 + n, L"zz " + std::to_wstring(n)});
+TEST_CASE("the window submenu: titled windows that can be captured, by title, at most fifty, labels as written") {
+    const auto window = [](uintptr_t handle, std::wstring title) {
+        WindowEntry entry;
+        entry.handle = handle;
+        entry.title = std::move(title);
+        entry.width = 640;
+        entry.height = 480;
+        return entry;
+    };
+    std::vector<WindowEntry> windows{window(1, L"beta"), window(2, L""),     window(3, L"  \t"),
+                                     window(4, L"Alpha"), window(0, L"gone"), window(5, L"alpha")};
+    // None of these can be captured, so none is offered.
+    for (const auto mark : {&WindowEntry::toolWindow, &WindowEntry::owned, &WindowEntry::cloaked, &WindowEntry::ours,
+                            &WindowEntry::shellDesktop}) {
+        windows.push_back(window(50, L"aaa"));
+        windows.back().*mark = true;
+    }
+    windows.push_back(window(51, L"aaa"));
+    windows.back().height = 0;
+    for (uintptr_t n = 0; n < 60; ++n) windows.push_back(window(100 + n, L"zz " + std::to_wstring(n)));
     const std::vector<WindowEntry> shown = WindowMenuEntries(windows);
     REQUIRE(shown.size() == kMaxWindowMenuEntries);
     CHECK(shown[0].handle == 4);
@@ -96,6 +118,7 @@ TEST_CASE("the window submenu: titled windows by title, at most fifty, labels a 
     CHECK(shown[3].title == L"zz 0");
 
     CHECK(WindowMenuLabel(L"Q&A\tnotes\r\n") == L"Q&&A notes  ");
+    CHECK(WindowMenuLabel(L"Notes", true) == L"Notes (minimized)");
     const std::wstring longTitle(58, L'a');
     CHECK(WindowMenuLabel(longTitle + L"bc") == longTitle + L"bc");
     CHECK(WindowMenuLabel(longTitle + L"\xD83D\xDE00" + L"d") == longTitle + L"…");  // never half a character

@@ -55,6 +55,8 @@ TEST_CASE("self-test switches need their arguments and match exactly") {
         CHECK(save.captureFile == L"a.mp4");
         CHECK(save.resultFile == L"r.txt");
         CHECK(ParseSelfTest({exe, L"--selftest-signout"}).kind == SelfTestKind::SignOut);
+        CHECK(ParseSelfTest({exe, L"--selftest-window-list"}).kind == SelfTestKind::None);
+        CHECK(ParseSelfTest({exe, L"--selftest-window-list", L"w.txt"}).resultFile == L"w.txt");
         CHECK(ParseSelfTest({exe, L"--selftest-region-screenshot", L"C:\\s", L"1", L"2", L"3"}).kind == SelfTestKind::None);
         const auto shot = ParseSelfTest({exe, L"--selftest-region-screenshot", L"C:\\s", L"-1920", L"10", L"300", L"200"});
         CHECK(shot.kind == SelfTestKind::RegionScreenshot);

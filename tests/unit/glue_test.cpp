@@ -540,6 +540,14 @@ TEST_CASE("every sentence a recording can end with, and the file it keeps") {
                  f.capture.keepSending = false;
              },
              [](const Outcome&) { return std::wstring(L"The screen did not send a picture in time. Try again."); }},
+            {"a window Windows will not capture", [](fake::FakePlatform& f, Setup& s) {
+                 s.window = GetDesktopWindow();
+                 f.capture.createForWindow = E_INVALIDARG;
+             },
+             [&](const Outcome&) {
+                 return L"That window can't be recorded: Windows refused to capture it (" + text(E_INVALIDARG) +
+                        L"). Record a region around it instead.";
+             }},
             {"file", [](fake::FakePlatform& f, Setup&) { f.media.createFile = E_ACCESSDENIED; },
              [&](const Outcome& o) {
                  return L"The recording file could not be created in " + o.folder + L": " + text(E_ACCESSDENIED);

@@ -451,6 +451,7 @@ class ItemInterop final : public FakeUnknown<wgc::IGraphicsCaptureItemInterop, w
 public:
     HRESULT STDMETHODCALLTYPE CreateForWindow(HWND window, REFIID iid, void** result) override {
         if (window == nullptr) return E_INVALIDARG;
+        if (FAILED(current->capture.createForWindow)) return current->capture.createForWindow;
         return Made(iid, result);
     }
     HRESULT STDMETHODCALLTYPE CreateForMonitor(HMONITOR, REFIID iid, void** result) override {

@@ -41,6 +41,7 @@ struct CaptureScript {
     bool supported = true;
     HRESULT wrapDevice = S_OK;        // what CreateDirect3D11DeviceFromDXGIDevice answers
     HRESULT createForMonitor = S_OK;  // what CreateForMonitor answers
+    HRESULT createForWindow = S_OK;   // what CreateForWindow answers
     ostrel::wgc::SizeInt32 itemSize{66, 48};
     // Content sizes of the first frames the capture sends after it starts,
     // in order; empty means frames of the item's size. A frame of size 0
