@@ -44,7 +44,10 @@ def main(mp4, log, begin=None, end=None):
         white = next((t for t, b in zip(times, brightness) if t >= click - 0.2 and b > 128), None)
         if white is not None:
             picture.append(white - click)
-    print(f"{len(sound)} bursts: sound largest {max(sound) * 1000:.2f} ms, median {statistics.median(sound) * 1000:.2f} ms")
+    pauses = len(re.findall(r"sync pause at_us=", open(log, encoding="utf-8-sig").read()))
+    print(f"{pauses} pauses logged")
+    print(f"{len(sound)} bursts: sound largest {max(sound) * 1000:.2f} ms, median {statistics.median(sound) * 1000:.2f} ms; "
+          f"the last three {', '.join(f'{s * 1000:.2f}' for s in sound[-3:])} ms")
     print(f"white frames after the click: largest {max(picture) * 1000:.2f} ms, median {statistics.median(picture) * 1000:.2f} ms")
 
 

@@ -176,3 +176,9 @@ add_executable(d3d_thread_memory bench/d3d_thread_memory.cpp)
 target_compile_options(d3d_thread_memory PRIVATE ${OSTREL_WARNINGS} -municode -O2)
 target_link_options(d3d_thread_memory PRIVATE -municode ${OSTREL_STATIC_RUNTIME})
 target_link_libraries(d3d_thread_memory PRIVATE d3d11)
+
+# The PNG encoder's filter choices on a screenshot (bench/png_encode.sh runs it).
+add_executable(png_encode_bench bench/png_encode_bench.cpp)
+target_compile_options(png_encode_bench PRIVATE ${OSTREL_WARNINGS} -municode -O2)
+target_link_options(png_encode_bench PRIVATE -municode ${OSTREL_STATIC_RUNTIME})
+target_link_libraries(png_encode_bench PRIVATE ole32 windowscodecs uuid)

@@ -2,10 +2,14 @@
 
 #include <objbase.h>
 
+#include <condition_variable>
+#include <deque>
 #include <memory>
+#include <mutex>
 #include <vector>
 
 #include "common/posted.h"
+#include "common/steady_clock.h"
 #include "app/shell.h"
 #include "app/region_overlay.h"
 #include "app/shell_core.h"
@@ -14,6 +18,7 @@
 #include "capture/screenshot.h"
 #include "recorder/recorder.h"
 #include "storage/folders.h"
+#include "storage/log.h"
 #include "storage/monitors.h"
 #include "storage/settings.h"
 #include "storage/storage_core.h"
@@ -32,6 +37,8 @@ bool SessionEnded = false;
 ScreenRect PendingRecordArea;
 HWND PendingRecordWindow = nullptr;
 ScreenRect PendingScreenshotArea;
+// When the pending screenshot was asked for, for its step trace.
+int64_t ScreenshotRequested = 0;
 // The screenshot timer opens the region selection instead of capturing.
 bool PendingRegionChoice = false;
 // A region to record once the selection is off the screen.
@@ -68,7 +75,73 @@ std::wstring ErrorSentence(const wchar_t* start, DWORD error) {
     return start + ErrorText(HResultFromWin32(error));
 }
 
+// Screenshots are taken one after another on one thread that lasts as long
+// as the program: no thread is made per screenshot, and the graphics device
+// is used from one thread only (under Wine each short-lived thread that uses
+// another thread's device keeps about 2 MB for good).
+class ScreenshotQueue {
+public:
+    bool Post(const ScreenshotJob& job, DWORD& error) {
+        std::lock_guard<std::mutex> hold(lock_);
+        if (!started_) {
+            if (!StartDetachedThread([this] { Run(); }, error)) return false;
+            started_ = true;
+        }
+        jobs_.push_back(job);
+        ready_.notify_one();
+        return true;
+    }
+    // The thread takes what is waiting, then ends.
+    void Stop() {
+        std::lock_guard<std::mutex> hold(lock_);
+        stopping_ = true;
+        ready_.notify_one();
+    }
+
+private:
+    void Run() {
+        const HRESULT joined = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+        for (;;) {
+            ScreenshotJob job;
+            {
+                std::unique_lock<std::mutex> hold(lock_);
+                ready_.wait(hold, [this] { return stopping_ || !jobs_.empty(); });
+                if (jobs_.empty()) break;
+                job = std::move(jobs_.front());
+                jobs_.pop_front();
+            }
+            if (FAILED(joined)) {
+                PostText(job.reportTo, WM_SCREENSHOT_DONE, 0,
+                         L"!The screenshot could not be taken: " + ErrorText(static_cast<uint32_t>(joined)));
+                continue;
+            }
+            ScreenshotWorker(job);
+        }
+        if (SUCCEEDED(joined)) CoUninitialize();
+    }
+
+    std::mutex lock_;
+    std::condition_variable ready_;
+    std::deque<ScreenshotJob> jobs_;
+    bool started_ = false;
+    bool stopping_ = false;
+};
+
+ScreenshotQueue& Screenshots() {
+    static ScreenshotQueue* const queue = new ScreenshotQueue;  // used until the process ends
+    return *queue;
+}
+
+void PostScreenshot(const ScreenshotJob& job) {
+    DWORD error = ERROR_SUCCESS;
+    if (!Screenshots().Post(job, error))
+        MessageBoxW(MainWindow, ErrorSentence(L"The screenshot could not be started: ", error).c_str(),
+                    L"NIRA Ostrel: screenshot", MB_ICONWARNING);
+}
+
 }  // namespace
+
+void StopScreenshots() { Screenshots().Stop(); }
 
 bool StartDetachedThread(std::function<void()> work, DWORD& error) {
     ForgetEndedWorkers();
@@ -127,12 +200,8 @@ void RegionChosen(const RegionResult& result) {
         return;
     }
     if (!result.picture) return;
-    ScreenshotJob job{MainWindow, result.monitor, CurrentSettings.folder, CurrentSettings.cursor, result.area,
-                      result.picture};
-    DWORD error = ERROR_SUCCESS;
-    if (!StartDetachedThread([job] { ScreenshotWorker(job); }, error))
-        MessageBoxW(MainWindow, ErrorSentence(L"The screenshot could not be started: ", error).c_str(),
-                    L"NIRA Ostrel: screenshot", MB_ICONWARNING);
+    PostScreenshot({MainWindow, result.monitor, CurrentSettings.folder, CurrentSettings.cursor, result.area,
+                    result.picture, SteadyTicks()});
 }
 
 void RegionTimerFired() {
@@ -270,6 +339,7 @@ void TogglePause() {
 }
 
 void RequestScreenshot(HMONITOR monitor, const ScreenRect& area) {
+    ScreenshotRequested = SteadyTicks();
     // The recorded monitor, or the primary one (also while a window is recorded).
     if (monitor == nullptr && TheRecorder.State() != Idle) monitor = TheRecorder.options.monitor;
     if (monitor == nullptr) monitor = PrimaryMonitor();
@@ -294,21 +364,16 @@ void ScreenshotTimerFired() {
         ChooseRegion(RegionUse::Screenshot);
         return;
     }
-    ScreenshotJob job{MainWindow, PendingScreenshotMonitor, CurrentSettings.folder, CurrentSettings.cursor,
-                      PendingScreenshotArea, nullptr};
-    DWORD error = ERROR_SUCCESS;
-    if (!StartDetachedThread([job] { ScreenshotWorker(job); }, error))
-        MessageBoxW(MainWindow, ErrorSentence(L"The screenshot could not be started: ", error).c_str(),
-                    L"NIRA Ostrel: screenshot", MB_ICONWARNING);
+    PostScreenshot({MainWindow, PendingScreenshotMonitor, CurrentSettings.folder, CurrentSettings.cursor,
+                    PendingScreenshotArea, nullptr, ScreenshotRequested});
 }
 
 void ScreenshotWorker(const ScreenshotJob& job) {
     std::wstring path;
     std::wstring problem;
-    const HRESULT joined = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
-    if (FAILED(joined)) {
-        problem = L"The screenshot could not be taken: " + ErrorText(static_cast<uint32_t>(joined));
-    } else if (EnsureFolder(job.folder)) {
+    StepTrace trace(job.requested != 0 ? job.requested : SteadyTicks(), SteadyFrequency());
+    trace.Step(L"start", SteadyTicks());
+    if (EnsureFolder(job.folder)) {
         // The name is chosen and its partial file made in one step, so two
         // screenshots in the same second never share a name.
         DWORD error = ERROR_SUCCESS;
@@ -316,14 +381,14 @@ void ScreenshotWorker(const ScreenshotJob& job) {
         if (path.empty()) {
             problem = ErrorSentence(L"The screenshot could not be saved: ", error);
         } else if (job.picture ? !SavePicture(job.picture->pixels.data(), job.picture->width, job.picture->height,
-                                              job.picture->width * 4, path, true, problem)
-                               : !TakeScreenshot(job.monitor, job.cursor, path, true, problem, job.area)) {
+                                              job.picture->width * 4, path, true, problem, &trace)
+                               : !TakeScreenshot(job.monitor, job.cursor, path, true, problem, job.area, &trace)) {
             ReleaseCaptureName(path);
             path.clear();
         }
     } else {
         problem = L"The captures folder could not be created: " + job.folder;
     }
-    if (SUCCEEDED(joined)) CoUninitialize();
+    Log(L"%s", trace.Line(job.picture ? L"Region screenshot" : L"Screenshot").c_str());
     PostText(job.reportTo, WM_SCREENSHOT_DONE, 0, path.empty() ? L"!" + problem : path);
 }

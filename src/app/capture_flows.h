@@ -43,9 +43,13 @@ struct ScreenshotJob {
     ScreenRect area;  // of the monitor; all zero for the whole
     // Saved as it is instead of a new picture of the screen.
     std::shared_ptr<const StillPicture> picture;
+    int64_t requested = 0;  // steady ticks when the user asked for it
 };
-// Body of a screenshot thread; reports with WM_SCREENSHOT_DONE.
+// Takes one screenshot on the screenshot thread (in a COM apartment); reports
+// with WM_SCREENSHOT_DONE.
 void ScreenshotWorker(const ScreenshotJob& job);
+// Lets the screenshot thread end once it has taken what is waiting.
+void StopScreenshots();
 
 // Runs `work` on a new thread that nobody joins. False when no thread could
 // be made; `error` then holds the Windows error code.

@@ -56,6 +56,7 @@ SelfTestRequest ParseSelfTest(const std::vector<std::wstring>& args) {
         r.seconds = CommandLineNumber(args[2]);
         r.folder = args[3];
         r.syncTest = true;
+        r.pauses = n >= 5 ? std::max(0, CommandLineNumber(args[4])) : 1;
     } else if (sw == L"--selftest-screenshot" && n >= 3) {
         r.kind = SelfTestKind::Screenshot;
         r.folder = args[2];
@@ -87,4 +88,13 @@ SelfTestRequest ParseSelfTest(const std::vector<std::wstring>& args) {
         r.kind = SelfTestKind::SignOut;
     }
     return r;
+}
+
+PausePlan PlanPauses(int32_t seconds, int32_t pauses) {
+    PausePlan plan;
+    const int64_t total = seconds > 0 ? int64_t{seconds} * 1000 : 0;
+    plan.pauses = static_cast<int32_t>(std::clamp<int64_t>(pauses, 0, seconds > 0 ? int64_t{seconds} * 10 : 0));
+    plan.stretchMs = total / (plan.pauses + 1);
+    plan.pauseMs = plan.pauses == 0 ? 0 : std::clamp<int64_t>(10000 / plan.pauses, 200, 1000);
+    return plan;
 }

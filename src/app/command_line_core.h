@@ -16,6 +16,7 @@ struct SelfTestRequest {
     int32_t resolution = 720;
     int32_t fps = 30;
     bool syncTest = false;
+    int32_t pauses = 1;  // pause and resume cycles spread over a record or sync self-test
     std::wstring captureFile;  // save
     std::wstring resultFile;   // sign-in, save, window list
     ScreenRect region;         // region screenshot and recording, virtual-screen pixels
@@ -30,3 +31,14 @@ int32_t CommandLineNumber(std::wstring_view text);
 // Argument 0 is the program path. A switch counts only when it matches
 // exactly and enough arguments follow it; otherwise the kind is None.
 SelfTestRequest ParseSelfTest(const std::vector<std::wstring>& args);
+
+// How a record or sync self-test of `seconds` seconds of recording pauses:
+// `pauses` times, each after an equal stretch, so the recording is cut into
+// pauses + 1 equal parts. A pause lasts a second, or less when there are
+// many (a fifth of one at least); at most ten pauses a second of recording.
+struct PausePlan {
+    int32_t pauses = 0;
+    int64_t stretchMs = 0;  // recording before each pause, and after the last
+    int64_t pauseMs = 0;
+};
+PausePlan PlanPauses(int32_t seconds, int32_t pauses);

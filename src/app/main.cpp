@@ -156,6 +156,7 @@ int RunTrayProgram(UniqueHandle& instanceMutex) {
     // is resumed next time, and a cut screenshot's partial file is removed
     // at the next start.
     if (SignInWindow != nullptr) DestroyWindow(SignInWindow);
+    StopScreenshots();
     if (!WaitForWorkers(kWorkerWaitMilliseconds)) {
         Log(L"NIRA Ostrel ended; work still running was cut off");
         TerminateProcess(GetCurrentProcess(), 0);

@@ -11,6 +11,7 @@
 #include "recorder/recorder.h"
 #include "common/unique_handle.h"
 #include "storage/folders.h"
+#include "storage/log.h"
 #include "storage/monitors.h"
 #include "storage/storage_core.h"
 
@@ -114,7 +115,7 @@ void WaitWhileSourceLasts(int64_t milliseconds) {
 }
 
 int SelfTestRecord(int32_t seconds, const std::wstring& folder, int32_t resolution, int32_t fps, bool syncTest,
-                   const ScreenRect* region = nullptr, const std::wstring* title = nullptr) {
+                   const ScreenRect* region = nullptr, const std::wstring* title = nullptr, int32_t pauses = 1) {
     const auto refuse = [&](const std::wstring& sentence) {
         EnsureFolder(folder);
         WriteResultFile(folder + L"\\result.txt", L"\n" + sentence + L"\n0x0\n");
@@ -142,13 +143,15 @@ int SelfTestRecord(int32_t seconds, const std::wstring& folder, int32_t resoluti
     std::wstring message = TheRecorder.Start(options);
     std::wstring path;
     if (message.empty()) {
-        // A negative number of seconds waits nothing rather than wrapping round.
-        const int64_t half = seconds > 0 ? int64_t{seconds} * 500 : 0;
-        WaitWhileSourceLasts(half);
-        TheRecorder.Pause();
-        WaitWhileSourceLasts(1000);
-        TheRecorder.Resume();
-        WaitWhileSourceLasts(half);
+        const PausePlan plan = PlanPauses(seconds, pauses);
+        for (int32_t n = 0; n < plan.pauses; ++n) {
+            WaitWhileSourceLasts(plan.stretchMs);
+            TheRecorder.Pause();
+            if (syncTest) Log(L"sync pause at_us=%lld", static_cast<long long>(TheRecorder.RecordingTime() / 10));
+            WaitWhileSourceLasts(plan.pauseMs);
+            TheRecorder.Resume();
+        }
+        WaitWhileSourceLasts(plan.stretchMs);
         const bool closed = TheRecorder.capturer.SourceClosed();
         path = TheRecorder.Stop(&message);
         if (closed && message.empty()) message = kWindowClosedText;
@@ -191,7 +194,8 @@ std::optional<int> RunSelfTest(const SelfTestRequest& request) {
     switch (request.kind) {
         case SelfTestKind::Record:
         case SelfTestKind::Sync:
-            return SelfTestRecord(request.seconds, request.folder, request.resolution, request.fps, request.syncTest);
+            return SelfTestRecord(request.seconds, request.folder, request.resolution, request.fps, request.syncTest,
+                                  nullptr, nullptr, request.pauses);
         case SelfTestKind::Screenshot:
             return SelfTestScreenshot(request.folder, nullptr);
         case SelfTestKind::RegionScreenshot:

@@ -2,6 +2,8 @@
 
 #include <d3d10.h>
 
+#include <mutex>
+
 #include "storage/folders.h"
 
 bool D3D::Create(std::wstring& problem) {
@@ -20,4 +22,18 @@ bool D3D::Create(std::wstring& problem) {
     Microsoft::WRL::ComPtr<ID3D10Multithread> multithread;
     if (SUCCEEDED(context.As(&multithread))) multithread->SetMultithreadProtected(TRUE);
     return PrepareDeviceForCapture(*this, problem);
+}
+
+bool SharedD3D(D3D& d3d, std::wstring& problem) {
+    // Never freed: released at exit, it could outlive the graphics driver.
+    static std::mutex* const lock = new std::mutex;
+    static D3D* const shared = new D3D;
+    std::lock_guard<std::mutex> hold(*lock);
+    if (!shared->device || FAILED(shared->device->GetDeviceRemovedReason())) {
+        D3D made;
+        if (!made.Create(problem)) return false;
+        *shared = made;
+    }
+    d3d = *shared;
+    return true;
 }

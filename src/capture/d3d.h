@@ -19,6 +19,12 @@ struct D3D {
     bool Create(std::wstring& problem);
 };
 
+// The process's one device, made on first use (about a fifth of a second,
+// most of a screenshot's time when made each time) and made again once
+// Windows has removed it (a driver update, a graphics chip unplugged). Any
+// thread; the context is thread-safe. Fills problem on failure.
+bool SharedD3D(D3D& d3d, std::wstring& problem);
+
 // Provided by the frame source: whatever the device needs before a capture
 // can use it. Fills problem on failure.
 bool PrepareDeviceForCapture(D3D& d3d, std::wstring& problem);

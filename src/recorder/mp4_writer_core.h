@@ -8,6 +8,8 @@
 #include <functional>
 #include <vector>
 
+#include "recorder/h264_pcm_core.h"
+
 struct Mp4Config {
     uint32_t width = 0;   // even, 2..16384
     uint32_t height = 0;  // even, 2..16384
@@ -25,36 +27,6 @@ constexpr uint32_t kVideoTimescale = 10'000'000;  // 100-ns units: recording tim
 constexpr uint32_t kAudioRate = 48'000;
 constexpr uint32_t kVideoTrackId = 1;
 constexpr uint32_t kAudioTrackId = 2;
-
-// Most significant bit first, with exp-Golomb codes, for parameter sets and slice headers.
-class BitWriter {
-public:
-    explicit BitWriter(std::vector<uint8_t>& out) : out_(out) {}
-    void Bits(uint64_t value, int count);  // the low `count` bits of value, count <= 64
-    void Ue(uint32_t value);
-    void Se(int32_t value);
-    void AlignZero();  // zero bits up to the next byte boundary
-    void Trailing();   // a one bit, then AlignZero
-    bool Aligned() const { return used_ == 0; }
-
-private:
-    std::vector<uint8_t>& out_;
-    uint32_t pending_ = 0;  // bits not yet forming a whole byte
-    int used_ = 0;
-};
-
-// Inserts 0x03 into buf[begin, end) wherever two zero bytes are followed by a byte
-// <= 3 (and after a final zero byte), so the payload cannot imitate a start code.
-// `spots` is scratch space kept by the caller to avoid allocating. buf may grow;
-// returns the new end.
-size_t EscapeInPlace(std::vector<uint8_t>& buf, size_t begin, size_t end, std::vector<size_t>& spots);
-
-// The smallest level_idc whose frame size and macroblock rate limits fit.
-uint8_t LevelFor(uint32_t width, uint32_t height, uint32_t fps);
-
-// Escaped NAL units including their one-byte header, without length prefix.
-std::vector<uint8_t> SequenceParameterSet(const Mp4Config& config);
-std::vector<uint8_t> PictureParameterSet();
 
 }  // namespace mp4
 

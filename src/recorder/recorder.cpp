@@ -2,7 +2,9 @@
 
 #include <system_error>
 
+#include "common/steady_clock.h"
 #include "recorder/recording_rules_core.h"
+#include "storage/step_trace_core.h"
 #include "storage/folders.h"
 #include "storage/log.h"
 #include "storage/monitors.h"
@@ -51,6 +53,8 @@ std::wstring Recorder::Start(const RecordingOptions& requested) {
     failureText.clear();
     stopRequested = false;
 
+    StepTrace trace(SteadyTicks(), SteadyFrequency());
+    const auto step = [&trace](const wchar_t* name) { trace.Step(name, SteadyTicks()); };
     if (!EnsureFolder(options.folder)) return L"The captures folder could not be created: " + options.folder;
     if (FreeBytes(options.folder) < kMinimumFreeBytes)
         return L"There is less than 80 MB free where captures are saved. Free some space first.";
@@ -59,16 +63,20 @@ std::wstring Recorder::Start(const RecordingOptions& requested) {
     const std::wstring unavailable = SampleWriterUnavailable();
     if (!unavailable.empty()) return unavailable;
 
+    step(L"checks");
     std::wstring problem;
     d3d = D3D{};
-    if (!d3d.Create(problem)) return problem;
+    if (!SharedD3D(d3d, problem)) return problem;
+    step(L"device");
     if (!(options.window != nullptr ? capturer.StartWindow(d3d, options.window, options.cursor, problem)
                                     : capturer.Start(d3d, options.monitor, options.cursor, problem)))
         return problem;
+    step(L"capture start");
     if (!capturer.WaitForFirstFrame(kFirstFrameWaitMs)) {
         capturer.Stop();
         return L"The screen did not send a picture in time. Try again.";
     }
+    step(L"first frame");
     int32_t sourceWidth = 0;
     int32_t sourceHeight = 0;
     bool copied = false;
@@ -81,6 +89,7 @@ std::wstring Recorder::Start(const RecordingOptions& requested) {
         capturer.Stop();
         return L"The screen did not send a picture in time. Try again.";
     }
+    step(L"copy");
     // A part of the monitor is recorded at its own size, unless it is taller than the limit.
     const ScreenRect area = RecordedArea(options.area, sourceWidth, sourceHeight);
     if (!(options.area == ScreenRect{})) {
@@ -113,6 +122,7 @@ std::wstring Recorder::Start(const RecordingOptions& requested) {
         }
         encoderName = L"software";
     }
+    step(L"writer");
 
     LARGE_INTEGER frequency{};
     QueryPerformanceFrequency(&frequency);
@@ -140,8 +150,10 @@ std::wstring Recorder::Start(const RecordingOptions& requested) {
         return L"The recording could not start because Windows could not create its worker thread. Please try again.";
     }
 
+    step(L"threads");
     Log(L"Recording started: %dx%d %d fps, sound %d mic %d, encoder %s", width, height, options.fps,
         options.systemAudio ? 1 : 0, options.microphone ? 1 : 0, encoderName.c_str());
+    Log(L"%s", trace.Line(L"Recording start").c_str());
     return {};
 }
 

@@ -113,10 +113,16 @@ def test_without_a_sound_server_the_recording_has_a_silent_track_of_full_length(
             time.sleep(0.5)
 
 
-def test_sync_bursts_and_white_frames_line_up(wine, tmp_path):
+@pytest.mark.parametrize("seconds,pauses", [(6, 1), (12, 10)])
+def test_sync_bursts_and_white_frames_line_up(wine, tmp_path, seconds, pauses):
+    """Paused once, or ten times: every burst is at its click, the last ones
+    included, and every white frame is at its click or less than a frame after."""
     folder = tmp_path / "caps"
-    done = record(wine, folder, 6, switch="--selftest-sync")
+    done = wine.run(["--selftest-sync", str(seconds), winpath(folder), str(pauses)], exe="OstrelWindowsTest.exe",
+                    timeout=300)
     assert done.returncode == 0, result_lines(folder)
+    log = read_text(wine.data_dir / "ostrel.log")
+    assert len(re.findall(r"sync pause at_us=\d+", log)) == pauses
     mp4 = next(folder.glob("*.mp4"))
     info = probe(mp4)
     video = next(s for s in info["streams"] if s["codec_type"] == "video")

@@ -241,6 +241,61 @@ int OverlayTiming(const wchar_t* mainClass, UINT message, WPARAM wParam, const w
     return 0;
 }
 
+// Files in `folder` whose names begin with `lead` and end with `tail`.
+int CountFiles(const std::wstring& folder, const std::wstring& lead, const std::wstring& tail) {
+    WIN32_FIND_DATAW found{};
+    const HANDLE search = FindFirstFileW((folder + L"\\" + lead + L"*").c_str(), &found);
+    if (search == INVALID_HANDLE_VALUE) return 0;
+    int count = 0;
+    do {
+        const std::wstring name = found.cFileName;
+        count += name.size() >= tail.size() && name.compare(name.size() - tail.size(), tail.size(), tail) == 0 ? 1 : 0;
+    } while (FindNextFileW(search, &found));
+    FindClose(search);
+    return count;
+}
+
+// What a user waits for after a shortcut, in milliseconds from posting it to
+// the main window: for "screenshot" (WM_HOTKEY 3) until the clipboard changes
+// and until a new PNG is in `folder`; for "record" (WM_HOTKEY 1, with no
+// countdown) until the recording's file is there, then it is stopped and
+// saved.
+int Latency(const std::wstring& kind, const std::wstring& folder) {
+    HWND main = FindWindowW(L"NIRAOstrelWindowsMain", nullptr);
+    if (main == nullptr) return 1;
+    const bool screenshot = kind == L"screenshot";
+    const int pngs = CountFiles(folder, L"Screenshot ", L".png");
+    const int recordings = CountFiles(folder, L"Recording ", L".mp4");
+    const DWORD sequence = GetClipboardSequenceNumber();
+    LARGE_INTEGER start, now;
+    QueryPerformanceCounter(&start);
+    PostMessageW(main, WM_HOTKEY, screenshot ? 3 : 1, 0);
+    double clipboard = -1, file = -1;
+    for (;;) {
+        QueryPerformanceCounter(&now);
+        const double elapsed = Milliseconds(start, now);
+        if (elapsed > 30000) return 1;
+        if (screenshot) {
+            if (clipboard < 0 && GetClipboardSequenceNumber() != sequence) clipboard = elapsed;
+            if (file < 0 && CountFiles(folder, L"Screenshot ", L".png") > pngs) file = elapsed;
+            if (clipboard >= 0 && file >= 0) break;
+        } else if (CountFiles(folder, L"Recording ", L".mp4.part") > 0) {
+            file = elapsed;
+            break;
+        }
+        Sleep(1);
+    }
+    if (screenshot) {
+        std::printf("clipboard %.1f ms, png %.1f ms\n", clipboard, file);
+        return 0;
+    }
+    std::printf("recording file %.1f ms\n", file);
+    Sleep(1000);
+    PostMessageW(main, WM_HOTKEY, 1, 0);
+    for (int waited = 0; waited < 3000 && CountFiles(folder, L"Recording ", L".mp4") <= recordings; ++waited) Sleep(10);
+    return 0;
+}
+
 // A message box is a top-level dialog with the caption; its text is the static with id 0xFFFF.
 HWND FindBox(const wchar_t* caption) {
     HWND box = FindWindowW(L"#32770", caption);
@@ -376,6 +431,7 @@ int wmain(int argc, wchar_t** argv) {
         HWND window = FindWindowW(nullptr, argv[2]);
         return window != nullptr && ShowWindow(window, SW_MINIMIZE) >= 0 && IsIconic(window) ? 0 : 1;
     }
+    if (command == L"latency" && argc >= 4) return Latency(argv[2], argv[3]);
     if (command == L"overlay-timing" && argc >= 7)
         return OverlayTiming(argv[2], static_cast<UINT>(Number(argv[3])), static_cast<WPARAM>(Number(argv[4])), argv[5],
                              static_cast<int>(Number(argv[6])));

@@ -37,12 +37,17 @@ TEST_CASE("self-test switches need their arguments and match exactly") {
         CHECK(r.resolution == 1080);
         CHECK(r.fps == 60);
     }
-    SUBCASE("sync always records 720 at 30") {
-        const auto r = ParseSelfTest({exe, L"--selftest-sync", L"6", L"C:\\out", L"1080", L"60"});
+    SUBCASE("sync always records 720 at 30, pausing once or as often as asked") {
+        auto r = ParseSelfTest({exe, L"--selftest-sync", L"6", L"C:\\out"});
         CHECK(r.kind == SelfTestKind::Sync);
         CHECK(r.syncTest);
         CHECK(r.resolution == 720);
         CHECK(r.fps == 30);
+        CHECK(r.pauses == 1);
+        r = ParseSelfTest({exe, L"--selftest-sync", L"60", L"C:\\out", L"50"});
+        CHECK(r.pauses == 50);
+        CHECK(r.resolution == 720);
+        CHECK(ParseSelfTest({exe, L"--selftest-sync", L"6", L"C:\\out", L"-3"}).pauses == 0);
     }
     SUBCASE("the other switches and their argument counts") {
         CHECK(ParseSelfTest({exe, L"--selftest-screenshot"}).kind == SelfTestKind::None);
@@ -77,4 +82,14 @@ TEST_CASE("self-test switches need their arguments and match exactly") {
         CHECK(ParseSelfTest({exe}).kind == SelfTestKind::None);
         CHECK(ParseSelfTest({}).kind == SelfTestKind::None);
     }
+}
+
+TEST_CASE("a self-test's pauses: spread evenly, shorter when many") {
+    const PausePlan once = PlanPauses(6, 1);  // as it always was: three seconds, a one-second pause, three seconds
+    CHECK((once.pauses == 1 && once.stretchMs == 3000 && once.pauseMs == 1000));
+    const PausePlan many = PlanPauses(60, 50);
+    CHECK((many.pauses == 50 && many.stretchMs == 1176 && many.pauseMs == 200));
+    CHECK(PlanPauses(2, 1000).pauses == 20);
+    const PausePlan none = PlanPauses(-5, 3);
+    CHECK((none.pauses == 0 && none.stretchMs == 0 && none.pauseMs == 0));
 }

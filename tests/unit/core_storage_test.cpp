@@ -1,5 +1,6 @@
 #include <doctest.h>
 
+#include "storage/step_trace_core.h"
 #include "storage/storage_core.h"
 
 TEST_CASE("the data folder: override, roaming folder, and over-long values") {
@@ -51,4 +52,13 @@ TEST_CASE("log lines: stamp, two spaces, message, CR LF, byte-order mark only fi
     CHECK(LogFileBytes(L"S", L"hello", false) == "S  hello\r\n");
     CHECK(LogFileBytes(L"S", L"a\nb", false) == "S  a\r\nb\r\n");
     CHECK(LogFileBytes(L"S", L"Zo\u00eb", false) == "S  Zo\xC3\xAB\r\n");
+}
+
+TEST_CASE("a capture's steps, timed on a steady counter, make one line") {
+    StepTrace trace(1000, 10000);  // 10 000 ticks a second
+    trace.Step(L"device", 1125);
+    trace.Step(L"first frame", 1129);  // under a millisecond
+    trace.Step(L"encode", 1729);
+    CHECK(trace.Line(L"Screenshot") == L"Screenshot steps: device 12 ms, first frame 0 ms, encode 60 ms, total 72 ms");
+    CHECK(StepTrace(5, 0).Line(L"Recording") == L"Recording steps: total 0 ms");
 }
