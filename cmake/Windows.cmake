@@ -38,6 +38,8 @@ add_library(ostrel_glue STATIC
   src/cloud/capture_facts.cpp
   src/cloud/uploads_file.cpp
   src/common/wide_format.cpp
+  src/editor/editor_picture.cpp
+  src/editor/editor_window.cpp
   src/storage/folders.cpp
   src/storage/log.cpp
   src/storage/monitors.cpp
@@ -46,7 +48,7 @@ add_library(ostrel_glue STATIC
 )
 target_include_directories(ostrel_glue PUBLIC src)
 target_compile_options(ostrel_glue PRIVATE ${OSTREL_WARNINGS} -municode)
-target_link_libraries(ostrel_glue PUBLIC ostrel_core shell32 ole32 user32 gdi32 comctl32 d3d11 dxgi windowscodecs mfuuid uuid winmm winhttp crypt32 bcrypt propsys dwmapi)
+target_link_libraries(ostrel_glue PUBLIC ostrel_core shell32 ole32 user32 gdi32 comctl32 d3d11 dxgi windowscodecs mfuuid uuid winmm winhttp crypt32 bcrypt propsys dwmapi gdiplus comdlg32)
 
 # The icon, drawn by our own script.
 set(OSTREL_ICON ${CMAKE_BINARY_DIR}/resources/ostrel.ico)

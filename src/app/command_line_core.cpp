@@ -90,6 +90,11 @@ SelfTestRequest ParseSelfTest(const std::vector<std::wstring>& args) {
     return r;
 }
 
+std::wstring EditRequest(const std::vector<std::wstring>& args) {
+    if (args.size() != 3 || args[1] != L"--edit") return {};
+    return args[2];
+}
+
 PausePlan PlanPauses(int32_t seconds, int32_t pauses) {
     PausePlan plan;
     const int64_t total = seconds > 0 ? int64_t{seconds} * 1000 : 0;

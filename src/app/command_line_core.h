@@ -32,6 +32,10 @@ int32_t CommandLineNumber(std::wstring_view text);
 // exactly and enough arguments follow it; otherwise the kind is None.
 SelfTestRequest ParseSelfTest(const std::vector<std::wstring>& args);
 
+// "--edit PATH": the picture to open in the editor; empty when the command
+// line asks for something else (or for a blank path).
+std::wstring EditRequest(const std::vector<std::wstring>& args);
+
 // How a record or sync self-test of `seconds` seconds of recording pauses:
 // `pauses` times, each after an equal stretch, so the recording is cut into
 // pauses + 1 equal parts. A pause lasts a second, or less when there are

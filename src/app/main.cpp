@@ -15,6 +15,7 @@
 #include "app/hotkeys.h"
 #include "app/recovery.h"
 #include "app/region_overlay.h"
+#include "editor/editor_window.h"
 #include "app/self_tests.h"
 #include "app/shell_core.h"
 #include "app/settings_window.h"
@@ -75,6 +76,7 @@ void RegisterWindowClasses() {
         {kSettingsClass, SettingsWindowProc, reinterpret_cast<HBRUSH>(COLOR_WINDOW + 1)},
         {kSignInClass, SignInWindowProc, reinterpret_cast<HBRUSH>(COLOR_WINDOW + 1)},
         {kRegionClass, RegionOverlayProc, nullptr},
+        {kEditorClass, EditorWindowProc, nullptr},
     };
     for (const ClassRow& row : rows) {
         WNDCLASSEXW windowClass{};
@@ -108,13 +110,22 @@ int RunMessageLoop() {
     return 0;
 }
 
-// The mutex is the caller's, so that it is held until after Media Foundation is shut down.
-int RunTrayProgram(UniqueHandle& instanceMutex) {
+// The mutex is the caller's, so that it is held until after Media Foundation
+// is shut down. `edit`: a picture to open in the editor, here or in the copy
+// that runs already.
+int RunTrayProgram(UniqueHandle& instanceMutex, const std::wstring& edit) {
     HANDLE mutex = CreateMutexW(nullptr, TRUE, kInstanceMutexName);
     const DWORD mutexError = GetLastError();
     instanceMutex.Reset(mutex);
     if (AnotherCopyRuns(mutex != nullptr, mutexError)) {
-        if (HWND running = FindWindowW(kMainWindowClass, nullptr)) PostMessageW(running, WM_ANOTHER_INSTANCE, 0, 0);
+        HWND running = FindWindowW(kMainWindowClass, nullptr);
+        if (running != nullptr && !edit.empty()) {
+            if (!SendEditRequest(running, edit))
+                MessageBoxW(nullptr, L"Ostrel is running but did not answer. Try again in a moment.",
+                            L"NIRA Ostrel: editor", MB_ICONWARNING);
+        } else if (running != nullptr) {
+            PostMessageW(running, WM_ANOTHER_INSTANCE, 0, 0);
+        }
         return 0;
     }
 
@@ -139,6 +150,7 @@ int RunTrayProgram(UniqueHandle& instanceMutex) {
     EnsureFolder(CurrentSettings.folder);
     OfferRecoveries();
 
+    if (!edit.empty()) OpenEditorOrSay(edit);
     ShowBalloon(L"NIRA Ostrel is ready",
                 L"Record with " +
                     HotkeyText(CurrentSettings.hotkey_record_mod, static_cast<uint32_t>(CurrentSettings.hotkey_record_key)) +
@@ -185,8 +197,15 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
         return *exitCode;
     }
 
+    // "Open with": the picture's full path, as this process sees it.
+    std::wstring edit = EditRequest(CommandLineArguments());
+    if (!edit.empty()) {
+        wchar_t full[32768] = {};
+        const DWORD length = GetFullPathNameW(edit.c_str(), 32768, full, nullptr);
+        if (length > 0 && length < 32768) edit = full;
+    }
     UniqueHandle instanceMutex;
-    const int exitCode = RunTrayProgram(instanceMutex);
+    const int exitCode = RunTrayProgram(instanceMutex, edit);
     endMedia();
     instanceMutex.Reset();
     return exitCode;

@@ -14,6 +14,7 @@
 #include "app/shell_core.h"
 #include "app/toolbar.h"
 #include "app/tray.h"
+#include "editor/editor_window.h"
 #include "recorder/recorder.h"
 #include "storage/folders.h"
 #include "storage/monitors.h"
@@ -124,6 +125,9 @@ void OnCommand(WORD id) {
         case ID_SCREENSHOT_REGION:
             RequestRegionScreenshot();
             return;
+        case ID_EDIT_LAST_SCREENSHOT:
+            if (!LastScreenshot.empty()) OpenEditorOrSay(LastScreenshot);
+            return;
         case ID_RECORD_REGION:
             if (!RefusedWhileRecording()) ChooseRegion(RegionUse::Recording);
             return;
@@ -206,7 +210,9 @@ void OnScreenshotDone(LPARAM lParam) {
         return;
     }
     LastCapture = *text;
-    ShowBalloon(L"Screenshot saved and copied", *text, BALLOON_INFO);
+    LastScreenshot = *text;
+    ShowBalloon(L"Screenshot saved and copied", *text, BALLOON_INFO, {NoticeAction::Kind::Edit, *text});
+    if (CurrentSettings.editor_after_screenshot) OpenEditorOrSay(*text);
 }
 
 void OnCloudEvent(WPARAM code, LPARAM lParam) {
@@ -299,6 +305,14 @@ LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
             ShowToolbarWithoutFocus();
             ShowBalloon(L"NIRA Ostrel", L"Ostrel is already running. Use the tray icon or the toolbar.", BALLOON_INFO);
             return 0;
+        case WM_COPYDATA: {
+            // Another start of the program asks for a picture to be edited here.
+            const auto* data = reinterpret_cast<const COPYDATASTRUCT*>(lParam);
+            std::wstring path;
+            if (!EditRequestFromCopy(data, path)) return FALSE;
+            OpenEditorOrSay(path);
+            return TRUE;
+        }
         case WM_REGION_DONE:
             if (const std::unique_ptr<RegionResult> result = TakePosted<RegionResult>(lParam)) RegionChosen(*result);
             return 0;

@@ -37,6 +37,7 @@ enum : WORD {
     IDC_SAVE = 513,
     IDC_CANCEL = 514,
     IDC_HOTKEY_REGION = 515,
+    IDC_EDITOR_AFTER = 516,
 };
 
 constexpr DWORD kWindowStyle = WS_CAPTION | WS_SYSMENU;
@@ -132,6 +133,7 @@ void SaveFromSettingsWindow(HWND window) {
     working.system_audio = Checked(window, IDC_SYSTEM_AUDIO);
     working.microphone = Checked(window, IDC_MICROPHONE);
     working.cursor = Checked(window, IDC_CURSOR);
+    working.editor_after_screenshot = Checked(window, IDC_EDITOR_AFTER);
     std::vector<std::wstring> ids;
     for (const MicrophoneEntry& entry : MicrophoneChoices) ids.push_back(entry.id);
     working.microphone_id = MicrophoneIdForRow(ids, Selected(window, IDC_MICROPHONE_ID));
@@ -200,6 +202,8 @@ void CreateControls(HWND window) {
     AddList(window, IDC_MICROPHONE_ID, names, MicrophoneRow(ids, s.microphone_id), y);
     y += 34;
     AddCheck(window, IDC_CURSOR, L"Show the mouse p&ointer", s.cursor, y);
+    y += 30;
+    AddCheck(window, IDC_EDITOR_AFTER, L"Open the edi&tor after each screenshot", s.editor_after_screenshot, y);
     y += 30;
     AddLabel(window, L"Save captures &in", y);
     AddControl(window, WS_EX_CLIENTEDGE, L"EDIT", s.folder.c_str(), WS_TABSTOP | ES_AUTOHSCROLL, 220, y, 190, 26,

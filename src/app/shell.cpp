@@ -11,6 +11,7 @@ HICON BigIcon = nullptr;
 HICON SmallIcon = nullptr;
 NOTIFYICONDATAW TrayIcon{};
 std::wstring LastCapture;
+std::wstring LastScreenshot;
 int32_t CountdownRemaining = 0;
 HMONITOR PendingRecordMonitor = nullptr;
 HMONITOR PendingScreenshotMonitor = nullptr;

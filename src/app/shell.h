@@ -41,6 +41,7 @@ constexpr WORD ID_SAVE_TO_LIBRARY = 122;
 constexpr WORD ID_SAVE_LAST_CAPTURE = 123;
 constexpr WORD ID_RECORD_REGION = 110;
 constexpr WORD ID_SCREENSHOT_REGION = 111;
+constexpr WORD ID_EDIT_LAST_SCREENSHOT = 112;
 constexpr WORD ID_RECORD_MONITOR = 200;
 constexpr WORD ID_SCREENSHOT_MONITOR = 300;
 constexpr WORD ID_RECORD_WINDOW = 400;  // to 449: the entries of "Record a window"
@@ -66,6 +67,7 @@ constexpr wchar_t kToolbarClass[] = L"NIRAOstrelToolbar";
 constexpr wchar_t kSettingsClass[] = L"NIRAOstrelSettings";
 constexpr wchar_t kSignInClass[] = L"NIRAOstrelSignIn";
 constexpr wchar_t kRegionClass[] = L"NIRAOstrelRegion";
+constexpr wchar_t kEditorClass[] = L"NIRAOstrelEditor";
 
 constexpr wchar_t kInstanceMutexName[] = L"Local\\NIRAOstrelWindows";
 constexpr wchar_t kTrayTip[] = L"NIRA Ostrel: screen recorder and capture";
@@ -82,6 +84,7 @@ extern HICON BigIcon;
 extern HICON SmallIcon;
 extern NOTIFYICONDATAW TrayIcon;
 extern std::wstring LastCapture;
+extern std::wstring LastScreenshot;
 extern int32_t CountdownRemaining;
 extern HMONITOR PendingRecordMonitor;
 extern HMONITOR PendingScreenshotMonitor;

@@ -5,7 +5,7 @@ namespace {
 constexpr uint32_t kRecord = 100, kPause = 101, kStop = 102, kScreenshot = 103, kOpenFolder = 104,
                    kOpenWebApp = 105, kSettings = 106, kQuit = 107, kShowToolbar = 108, kSignIn = 120,
                    kSignOut = 121, kSaveToLibrary = 122, kSaveLastCapture = 123, kRecordRegion = 110,
-                   kScreenshotRegion = 111;
+                   kScreenshotRegion = 111, kEditLastScreenshot = 112;
 
 TrayMenuItem Command(std::wstring text, uint32_t id, bool grayed = false) {
     return {TrayMenuItemKind::Command, std::move(text), id, grayed};
@@ -39,6 +39,7 @@ std::vector<TrayMenuItem> TrayMenuItems(const TrayMenuState& s) {
     items.push_back(Command(L"Screenshot\t" + s.screenshotShortcut, kScreenshot));
     items.push_back({TrayMenuItemKind::ScreenshotMonitorMenu, L"Screenshot of a monitor", 0, false});
     items.push_back(Command(L"Screenshot of a region\u2026\t" + s.regionShortcut, kScreenshotRegion));
+    items.push_back(Command(L"Edit last screenshot\u2026", kEditLastScreenshot, s.lastScreenshot.empty()));
     items.push_back(Separator());
     if (s.signedIn) {
         items.push_back(Command(L"Save to library\u2026", kSaveToLibrary, s.uploadInProgress));
@@ -81,8 +82,16 @@ CountdownStep CountdownTick(int32_t remaining) {
 
 TrayEventAction TrayEventActionFor(uint32_t event, bool version4) {
     constexpr uint32_t kContextMenu = 0x007B, kLeftUp = 0x0202, kRightUp = 0x0205, kSelect = 0x0400,
-                       kKeySelect = 0x0401;
+                       kKeySelect = 0x0401, kBalloonShow = 0x0402, kBalloonHide = 0x0403, kBalloonTimeout = 0x0404,
+                       kBalloonClick = 0x0405;
     switch (event) {
+        case kBalloonShow:
+            return TrayEventAction::NoticeShown;
+        case kBalloonHide:
+        case kBalloonTimeout:
+            return TrayEventAction::NoticeGone;
+        case kBalloonClick:
+            return TrayEventAction::NoticeClicked;
         case kKeySelect:
             return TrayEventAction::ShowMenu;
         case kContextMenu:

@@ -17,6 +17,7 @@ struct TrayMenuState {
     std::wstring email;
     bool uploadInProgress = false;
     std::wstring lastCapture;  // full path, empty when nothing was saved in this run
+    std::wstring lastScreenshot;  // the same for screenshots
     std::wstring recordShortcut, pauseShortcut, screenshotShortcut, regionShortcut;  // texts of the shortcuts
 };
 
@@ -54,8 +55,32 @@ CountdownStep CountdownTick(int32_t remaining);
 // WM_RBUTTONUP and WM_CONTEXTMENU for one right click; only one of each pair
 // counts: the version 4 one when the shell took that version, else the plain
 // mouse message.
-enum class TrayEventAction { Nothing, ShowMenu, ShowToolbar };
+enum class TrayEventAction { Nothing, ShowMenu, ShowToolbar, NoticeShown, NoticeGone, NoticeClicked };
 TrayEventAction TrayEventActionFor(uint32_t event, bool version4);
+
+// Which notification a click belongs to. The shell tells only that "the"
+// notification was clicked; a click counts for the latest one, once the shell
+// has shown it and until it has gone, so a click on an older notification
+// that arrives late opens nothing.
+class NoticeClicks {
+public:
+    void Posted() {  // a new notification was handed to the shell
+        ++posted_;
+        shown_ = false;
+    }
+    void Shown() { shown_ = posted_ != 0; }  // the shell shows the latest one
+    void Gone() { shown_ = false; }          // it timed out or was closed
+    // A click arrived: true when it is on the latest notification (once).
+    bool Clicked() {
+        const bool counts = shown_;
+        shown_ = false;
+        return counts;
+    }
+
+private:
+    uint64_t posted_ = 0;
+    bool shown_ = false;
+};
 
 // Whether the single-instance mutex says another copy runs: it existed
 // already, or it belongs to a copy with more rights than this one (running

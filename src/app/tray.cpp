@@ -1,22 +1,38 @@
 #include "app/tray.h"
 
-#include <algorithm>
-
-#include "storage/log.h"
-
 #include <dwmapi.h>
 #include <shellapi.h>
+
+#include <algorithm>
 
 #include "app/cloud_calls.h"
 #include "app/hotkeys.h"
 #include "app/shell.h"
 #include "app/shell_core.h"
 #include "capture/region_core.h"
+#include "editor/editor_window.h"
 #include "recorder/recorder.h"
+#include "storage/folders.h"
+#include "storage/log.h"
 #include "storage/monitors.h"
 #include "storage/settings.h"
 
 namespace {
+
+// The latest notification's action, and whether a click may still do it.
+NoticeAction LatestAction;
+NoticeClicks Clicks;
+
+void DoNoticeAction(const NoticeAction& action) {
+    switch (action.kind) {
+        case NoticeAction::Kind::Edit:
+            Log(L"Notice clicked: opening the editor for %s", action.target.c_str());
+            OpenEditorOrSay(action.target);
+            break;
+        case NoticeAction::Kind::None:
+            break;
+    }
+}
 
 template <size_t N>
 void CopyCut(wchar_t (&target)[N], const std::wstring& text) {
@@ -59,6 +75,15 @@ void AddTrayIconAgain() {
 
 void OnTrayIconEvent(LPARAM lParam) {
     switch (TrayEventActionFor(LOWORD(lParam), Version4)) {
+        case TrayEventAction::NoticeShown:
+            Clicks.Shown();
+            break;
+        case TrayEventAction::NoticeGone:
+            Clicks.Gone();
+            break;
+        case TrayEventAction::NoticeClicked:
+            if (Clicks.Clicked()) DoNoticeAction(LatestAction);
+            break;
         case TrayEventAction::ShowMenu:
             ShowTrayMenu();
             break;
@@ -70,7 +95,9 @@ void OnTrayIconEvent(LPARAM lParam) {
     }
 }
 
-BOOL ShowBalloon(const std::wstring& title, const std::wstring& text, DWORD level) {
+BOOL ShowBalloon(const std::wstring& title, const std::wstring& text, DWORD level, const NoticeAction& action) {
+    LatestAction = action;
+    Clicks.Posted();
     // Every notice is in the log too: a notification is gone once dismissed.
     std::wstring line = title + L": " + text;
     std::replace_if(line.begin(), line.end(), [](wchar_t c) { return c == L'\r' || c == L'\n'; }, L' ');
@@ -127,6 +154,7 @@ void ShowTrayMenu() {
     if (state.signedIn) state.email = SignedInEmail();
     state.uploadInProgress = UploadInProgress.load();
     state.lastCapture = LastCapture;
+    state.lastScreenshot = LastScreenshot;
     state.recordShortcut = HotkeyText(CurrentSettings.hotkey_record_mod, static_cast<uint32_t>(CurrentSettings.hotkey_record_key));
     state.pauseShortcut = HotkeyText(CurrentSettings.hotkey_pause_mod, static_cast<uint32_t>(CurrentSettings.hotkey_pause_key));
     state.screenshotShortcut =

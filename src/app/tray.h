@@ -15,8 +15,16 @@ void AddTrayIconAgain();
 // WM_TRAYICON: shows the menu or the toolbar for one click, however many
 // messages the shell sends for it.
 void OnTrayIconEvent(LPARAM lParam);
-// Shows a silent notification from the tray icon; long titles and texts are cut.
-BOOL ShowBalloon(const std::wstring& title, const std::wstring& text, DWORD level);
+// What a click on a notification does: nothing, or open what it announces.
+struct NoticeAction {
+    enum class Kind { None, Edit } kind = Kind::None;
+    std::wstring target;  // the file
+};
+
+// Shows a silent notification from the tray icon; long titles and texts are
+// cut. A click on it while it shows does `action`; a click on an older one
+// does nothing.
+BOOL ShowBalloon(const std::wstring& title, const std::wstring& text, DWORD level, const NoticeAction& action = {});
 // Builds the tray menu for the state of this moment and shows it at the
 // pointer; the chosen command arrives afterwards as WM_COMMAND.
 void ShowTrayMenu();

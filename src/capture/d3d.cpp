@@ -24,11 +24,31 @@ bool D3D::Create(std::wstring& problem) {
     return PrepareDeviceForCapture(*this, problem);
 }
 
+namespace {
+
+struct Shared {
+    std::mutex lock;
+    D3D d3d;
+};
+
+// Never freed: released at exit, it could outlive the graphics driver.
+Shared& TheShared() {
+    static Shared* const shared = new Shared;
+    return *shared;
+}
+
+}  // namespace
+
+void ReleaseSharedD3D() {
+    Shared& shared = TheShared();
+    std::lock_guard<std::mutex> hold(shared.lock);
+    shared.d3d = D3D{};
+}
+
 bool SharedD3D(D3D& d3d, std::wstring& problem) {
-    // Never freed: released at exit, it could outlive the graphics driver.
-    static std::mutex* const lock = new std::mutex;
-    static D3D* const shared = new D3D;
-    std::lock_guard<std::mutex> hold(*lock);
+    Shared& owner = TheShared();
+    std::lock_guard<std::mutex> hold(owner.lock);
+    D3D* const shared = &owner.d3d;
     if (!shared->device || FAILED(shared->device->GetDeviceRemovedReason())) {
         D3D made;
         if (!made.Create(problem)) return false;

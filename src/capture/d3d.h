@@ -24,6 +24,9 @@ struct D3D {
 // Windows has removed it (a driver update, a graphics chip unplugged). Any
 // thread; the context is thread-safe. Fills problem on failure.
 bool SharedD3D(D3D& d3d, std::wstring& problem);
+// Lets go of the shared device; the next SharedD3D makes a new one. For a
+// fresh start where the platform underneath changes: the glue tests' fakes.
+void ReleaseSharedD3D();
 
 // Provided by the frame source: whatever the device needs before a capture
 // can use it. Fills problem on failure.

@@ -167,7 +167,7 @@ bool TakeScreenshot(HMONITOR monitor, bool cursor, const std::wstring& path, boo
 }
 
 bool SavePicture(const uint8_t* pixels, uint32_t width, uint32_t height, uint32_t pitch, const std::wstring& path,
-                 bool copyToClipboard, std::wstring& problem, StepTrace* trace) {
+                 bool copyToClipboard, std::wstring& problem, StepTrace* trace, bool replace) {
     const auto step = [trace](const wchar_t* name) {
         if (trace != nullptr) trace->Step(name, SteadyTicks());
     };
@@ -183,7 +183,8 @@ bool SavePicture(const uint8_t* pixels, uint32_t width, uint32_t height, uint32_
         problem = L"The screenshot could not be saved: " + ErrorText(static_cast<uint32_t>(hr));
         return false;
     }
-    if (!MoveFileExW(part.c_str(), path.c_str(), MOVEFILE_WRITE_THROUGH)) {
+    if (!MoveFileExW(part.c_str(), path.c_str(), MOVEFILE_WRITE_THROUGH | (replace ? MOVEFILE_REPLACE_EXISTING : 0))) {
+        DeleteFileW(part.c_str());
         problem = L"The screenshot could not be saved: " + ErrorText(static_cast<uint32_t>(HRESULT_FROM_WIN32(GetLastError())));
         return false;
     }

@@ -18,8 +18,9 @@ bool TakeScreenshot(HMONITOR monitor, bool cursor, const std::wstring& path, boo
 
 // Saves a B8G8R8A8 picture (top row first, `pitch` bytes per row) as a 24-bit
 // PNG at `path` the same way, copying it to the clipboard first when asked.
+// With `replace`, a file of that name is replaced (once the new one is complete).
 bool SavePicture(const uint8_t* pixels, uint32_t width, uint32_t height, uint32_t pitch, const std::wstring& path,
-                 bool copyToClipboard, std::wstring& problem, StepTrace* trace = nullptr);
+                 bool copyToClipboard, std::wstring& problem, StepTrace* trace = nullptr, bool replace = false);
 
 // Puts a B8G8R8A8 picture (top row first, `pitch` bytes per row) on the
 // clipboard as CF_DIB; false when the clipboard did not take it.

@@ -48,6 +48,7 @@ Settings SettingsFromReader(const ReadIntFn& readInt, const ReadTextFn& readText
     s.hotkey_screenshot_key = readInt(L"hotkey_screenshot_key", d.hotkey_screenshot_key);
     s.hotkey_region_mod = readInt(L"hotkey_region_mod", d.hotkey_region_mod);
     s.hotkey_region_key = readInt(L"hotkey_region_key", d.hotkey_region_key);
+    s.editor_after_screenshot = readInt(L"editor_after_screenshot", 0) != 0;
     return s;
 }
 
@@ -72,5 +73,6 @@ std::vector<std::pair<std::wstring, std::wstring>> SettingsFileEntries(const Set
         // Added later; a version that does not know them ignores them.
         {L"hotkey_region_mod", DecimalText(s.hotkey_region_mod)},
         {L"hotkey_region_key", DecimalText(s.hotkey_region_key)},
+        {L"editor_after_screenshot", flag(s.editor_after_screenshot)},
     };
 }

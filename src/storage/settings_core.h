@@ -27,6 +27,7 @@ struct Settings {
     int32_t hotkey_screenshot_key = 0x53;
     int32_t hotkey_region_mod = 5;
     int32_t hotkey_region_key = 0x41;
+    bool editor_after_screenshot = false;  // open each new screenshot in the editor
 
     bool operator==(const Settings&) const = default;
 };

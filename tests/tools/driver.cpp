@@ -241,6 +241,53 @@ int OverlayTiming(const wchar_t* mainClass, UINT message, WPARAM wParam, const w
     return 0;
 }
 
+// Milliseconds from asking the running program to edit `file` (as a second
+// start with --edit does) until its editor has painted; then, with the
+// rectangle tool, `moves` drag steps, each from WM_MOUSEMOVE to the end of its
+// paint: median and worst.
+int EditorTiming(const wchar_t* file, int moves) {
+    HWND main = FindWindowW(L"NIRAOstrelWindowsMain", nullptr);
+    if (main == nullptr) return 1;
+    const std::wstring path = file;
+    COPYDATASTRUCT data{};
+    data.dwData = 0x4F53454Eu;  // the program's tag for an edit request
+    data.cbData = static_cast<DWORD>(path.size() * sizeof(wchar_t));
+    data.lpData = const_cast<wchar_t*>(path.data());
+    LARGE_INTEGER start, shown;
+    QueryPerformanceCounter(&start);
+    if (SendMessageW(main, WM_COPYDATA, 0, reinterpret_cast<LPARAM>(&data)) != TRUE) return 1;
+    HWND editor = FindWindowW(L"NIRAOstrelEditor", nullptr);
+    if (editor == nullptr) return 1;
+    UpdateWindow(editor);
+    QueryPerformanceCounter(&shown);
+    std::printf("opened and painted after %.1f ms\n", Milliseconds(start, shown));
+    RECT area{};
+    GetClientRect(editor, &area);
+    SendMessageW(editor, WM_KEYDOWN, 'R', 0);
+    SendMessageW(editor, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(area.right / 8, area.bottom / 4));
+    UpdateWindow(editor);
+    std::vector<double> times;
+    for (int i = 0; i < moves; ++i) {
+        const int x = area.right / 8 + (area.right * 3 / 4) * (i + 1) / moves;
+        const int y = area.bottom / 4 + (area.bottom / 2) * (i + 1) / moves;
+        LARGE_INTEGER before, after;
+        QueryPerformanceCounter(&before);
+        SendMessageW(editor, WM_MOUSEMOVE, MK_LBUTTON, MAKELPARAM(x, y));
+        UpdateWindow(editor);
+        QueryPerformanceCounter(&after);
+        times.push_back(Milliseconds(before, after));
+    }
+    if (!times.empty()) {
+        std::sort(times.begin(), times.end());
+        std::printf("drag step painted: median %.2f ms, worst %.2f ms over %d steps\n", times[times.size() / 2],
+                    times.back(), moves);
+    }
+    // The drag is dropped, so the editor closes without asking.
+    SendMessageW(editor, WM_KEYDOWN, VK_ESCAPE, 0);
+    PostMessageW(editor, WM_CLOSE, 0, 0);
+    return 0;
+}
+
 // Files in `folder` whose names begin with `lead` and end with `tail`.
 int CountFiles(const std::wstring& folder, const std::wstring& lead, const std::wstring& tail) {
     WIN32_FIND_DATAW found{};
@@ -432,6 +479,7 @@ int wmain(int argc, wchar_t** argv) {
         return window != nullptr && ShowWindow(window, SW_MINIMIZE) >= 0 && IsIconic(window) ? 0 : 1;
     }
     if (command == L"latency" && argc >= 4) return Latency(argv[2], argv[3]);
+    if (command == L"editor-timing" && argc >= 4) return EditorTiming(argv[2], static_cast<int>(Number(argv[3])));
     if (command == L"overlay-timing" && argc >= 7)
         return OverlayTiming(argv[2], static_cast<UINT>(Number(argv[3])), static_cast<WPARAM>(Number(argv[4])), argv[5],
                              static_cast<int>(Number(argv[6])));

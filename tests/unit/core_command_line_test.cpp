@@ -93,3 +93,12 @@ TEST_CASE("a self-test's pauses: spread evenly, shorter when many") {
     const PausePlan none = PlanPauses(-5, 3);
     CHECK((none.pauses == 0 && none.stretchMs == 0 && none.pauseMs == 0));
 }
+
+TEST_CASE("the picture to edit, and nothing else") {
+    const std::wstring exe = L"C:\\Ostrel\\OstrelWindows.exe";
+    CHECK(EditRequest({exe, L"--edit", L"D:\\shots\\a b.png"}) == L"D:\\shots\\a b.png");
+    CHECK(EditRequest({exe, L"--edit"}).empty());
+    CHECK(EditRequest({exe, L"--edit", L"a.png", L"b.png"}).empty());
+    CHECK(EditRequest({exe, L"--EDIT", L"a.png"}).empty());
+    CHECK(EditRequest({exe}).empty());
+}

@@ -47,6 +47,7 @@ TEST_CASE("tray menu when idle and signed out") {
         L"Screenshot\tAlt+Shift+S #103",
         L"Screenshot of a monitor #0 >",
         L"Screenshot of a region\u2026\tAlt+Shift+A #111",
+        L"Edit last screenshot\u2026 #112 -",
         L"----",
         L"Sign in with NIRA (to save to your library)\u2026 #120",
         L"----",
@@ -58,6 +59,9 @@ TEST_CASE("tray menu when idle and signed out") {
         L"Quit #107",
     };
     CHECK(Lines(Base()) == expected);
+    TrayMenuState edited = Base();
+    edited.lastScreenshot = L"C:\\caps\\Screenshot 2026-01-02 03-04-05.png";
+    CHECK(Lines(edited)[10] == L"Edit last screenshot\u2026 #112");
 }
 
 TEST_CASE("tray menu while busy: countdown, recording, paused") {
@@ -99,21 +103,21 @@ TEST_CASE("tray menu when signed in, with and without a last capture and during 
     s.signedIn = true;
     s.email = L"ana@example.com";
     auto lines = Lines(s);
-    REQUIRE(lines.size() == 21);
-    CHECK(lines[11] == L"Save to library\u2026 #122");
-    CHECK(lines[12] == L"Signed in as ana@example.com #0 -");
-    CHECK(lines[13] == L"Sign out of NIRA #121");
-    CHECK(lines[14] == L"----");
+    REQUIRE(lines.size() == 22);
+    CHECK(lines[12] == L"Save to library\u2026 #122");
+    CHECK(lines[13] == L"Signed in as ana@example.com #0 -");
+    CHECK(lines[14] == L"Sign out of NIRA #121");
+    CHECK(lines[15] == L"----");
 
     s.lastCapture = L"C:\\Users\\u\\Videos\\Ostrel\\Screenshot 2025-03-07 09-05-41.png";
     lines = Lines(s);
-    CHECK(lines[12] == L"Save last capture to library (Screenshot 2025-03-07 09-05-41.png) #123");
+    CHECK(lines[13] == L"Save last capture to library (Screenshot 2025-03-07 09-05-41.png) #123");
 
     s.uploadInProgress = true;
     lines = Lines(s);
-    CHECK(lines[11] == L"Save to library\u2026 #122 -");
-    CHECK(lines[12].back() == L'-');
-    CHECK(lines[14] == L"Sign out of NIRA #121");
+    CHECK(lines[12] == L"Save to library\u2026 #122 -");
+    CHECK(lines[13].back() == L'-');
+    CHECK(lines[15] == L"Sign out of NIRA #121");
 }
 
 TEST_CASE("record command and record shortcut") {
@@ -136,6 +140,30 @@ TEST_CASE("one tray click acts once, by the messages of the version the shell to
         CHECK(TrayEventActionFor(events[i], true) == version4[i]);
         CHECK(TrayEventActionFor(events[i], false) == older[i]);
     }
+}
+
+TEST_CASE("a notification click opens only the latest notification's action, once, while it shows") {
+    // NIN_BALLOONSHOW, NIN_BALLOONHIDE, NIN_BALLOONTIMEOUT, NIN_BALLOONUSERCLICK, in either version.
+    for (const bool version4 : {true, false}) {
+        CHECK(TrayEventActionFor(0x0402, version4) == TrayEventAction::NoticeShown);
+        CHECK(TrayEventActionFor(0x0403, version4) == TrayEventAction::NoticeGone);
+        CHECK(TrayEventActionFor(0x0404, version4) == TrayEventAction::NoticeGone);
+        CHECK(TrayEventActionFor(0x0405, version4) == TrayEventAction::NoticeClicked);
+    }
+    NoticeClicks clicks;
+    CHECK_FALSE(clicks.Clicked());  // nothing shown yet
+    clicks.Posted();
+    clicks.Shown();
+    CHECK(clicks.Clicked());
+    CHECK_FALSE(clicks.Clicked());  // once
+    // A click on the older one that arrives after a newer was handed over, before it shows.
+    clicks.Posted();
+    clicks.Shown();
+    clicks.Posted();
+    CHECK_FALSE(clicks.Clicked());
+    clicks.Shown();
+    clicks.Gone();
+    CHECK_FALSE(clicks.Clicked());  // it timed out
 }
 
 TEST_CASE("another copy runs when the mutex existed, or when it could not be opened") {

@@ -336,7 +336,7 @@ TEST_CASE("a recording through the system's objects, faked") {
             {"told two calls after its fourth picture", {1, "WriteSample:0", 4, E_FAIL, 2}},
         };
         for (const Row& row : rows) {
-            INFO(row.name);
+            INFO(std::string(row.name));
             fake::FakePlatform fresh;
             fresh.media.failures = {row.failure};
             const Outcome outcome = Record(fresh, UntilPictures(10));
@@ -574,7 +574,7 @@ TEST_CASE("every sentence a recording can end with, and the file it keeps") {
             Setup setup;
             row.arrange(fresh, setup);
             const Outcome outcome = Record(fresh, setup);
-            INFO(row.name);
+            INFO(std::string(row.name));
             CHECK(outcome.started == row.sentence(outcome));
             CHECK(outcome.path.empty());
             CHECK_FALSE(outcome.partLeft);

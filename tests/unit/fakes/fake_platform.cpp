@@ -16,6 +16,7 @@
 
 #include "audio/audio_source.h"
 #include "capture/capture_platform.h"
+#include "capture/d3d.h"
 #include "common/com_adopt.h"
 #include "fakes/com_fake.h"
 #include "fakes/platform_stubs.h"
@@ -1305,8 +1306,10 @@ int BorderlessRequests() { return borderlessRequests.load(); }
 
 int FakePlatform::FrameCallsRunning() const { return frameCallsRunning.load(); }
 
-// What an earlier platform's fakes still hold goes before this one counts.
+// What an earlier platform's fakes still hold goes before this one counts,
+// and so does the process's shared device, wrapped by an earlier fake.
 int LetGoOfKept() {
+    ReleaseSharedD3D();
     std::lock_guard<std::mutex> lock(itemsLock);
     lastPool.Reset();
     lastItem.Reset();
@@ -1342,11 +1345,7 @@ FakePlatform::FakePlatform() : previous_(new Previous), aliveBefore_(LetGoOfKept
 FakePlatform::~FakePlatform() {
     Quiesce();
     // A stop waits for nothing the fakes still run; what they hold is theirs.
-    {
-        std::lock_guard<std::mutex> lock(itemsLock);
-        lastPool.Reset();
-        lastItem.Reset();
-    }
+    LetGoOfKept();
     {
         std::lock_guard<std::mutex> lock(keptLock);
         keptFiles.clear();
