@@ -16,6 +16,7 @@
 #include "app/toolbar.h"
 #include "app/tray.h"
 #include "capture/screenshot.h"
+#include "cloud/save_flow.h"
 #include "recorder/recorder.h"
 #include "storage/folders.h"
 #include "storage/log.h"
@@ -308,7 +309,9 @@ void StopOrCancel() {
     const std::wstring path = TheRecorder.Stop(&problem);
     if (!path.empty()) {
         LastCapture = path;
-        ShowBalloon(L"Recording saved", SavedRecordingText(path, problem), BALLOON_INFO);
+        ShowBalloon(L"Recording saved", SavedRecordingText(path, problem), BALLOON_INFO,
+                    {NoticeAction::Kind::ShowInFolder, path});
+        SaveNewCapture(path);
     } else if (!problem.empty()) {
         MessageBoxW(MainWindow, problem.c_str(), L"NIRA Ostrel", MB_ICONWARNING);
     }
@@ -317,6 +320,7 @@ void StopOrCancel() {
 
 void CancelForSessionEnd() {
     SessionEnded = true;
+    StopSavingNewCaptures();
     CancelRegion();
     RegionWaiting = false;
     PendingRegionChoice = false;

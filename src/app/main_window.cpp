@@ -101,6 +101,8 @@ void OnCommand(WORD id) {
                 MessageBoxW(MainWindow, L"A recording is running. Stop and save it, then quit?", L"NIRA Ostrel",
                             MB_OKCANCEL | MB_ICONQUESTION) != IDOK)
                 return;
+            // A recording saved on the way out is not sent: the program ends now.
+            StopSavingNewCaptures();
             StopOrCancel();
             DestroyWindow(MainWindow);
             return;
@@ -114,6 +116,7 @@ void OnCommand(WORD id) {
             ShowSignInWindow();
             return;
         case ID_SIGN_OUT:
+            ForgetWaitingSaves();
             StartSignOut();
             return;
         case ID_SAVE_TO_LIBRARY:
@@ -124,6 +127,9 @@ void OnCommand(WORD id) {
             return;
         case ID_SCREENSHOT_REGION:
             RequestRegionScreenshot();
+            return;
+        case ID_COPY_LINK:
+            CopyLastSavedLink();
             return;
         case ID_EDIT_LAST_SCREENSHOT:
             if (!LastScreenshot.empty()) OpenEditorOrSay(LastScreenshot);
@@ -188,7 +194,10 @@ void OnTimer(WPARAM id) {
 std::unique_ptr<std::wstring> TakeText(LPARAM lParam) { return TakePosted<std::wstring>(lParam); }
 
 void OnRecorderNotify(WPARAM code, LPARAM lParam) {
+    // A report without a text handed over by the recorder is forged or
+    // stale: it stops nothing and shows no empty notice.
     const std::unique_ptr<std::wstring> text = TakeText(lParam);
+    if (!text) return;
     // The picture stopped for good: the recording is saved, and "Recording
     // saved" (or the message of a recording with nothing in it) says why.
     if (code == NotifyStopped) {
@@ -198,7 +207,7 @@ void OnRecorderNotify(WPARAM code, LPARAM lParam) {
     // Out of space or the recorded window or monitor gone: the recording is
     // saved first, then the notice replaces "Recording saved".
     if (code == NotifyOutOfSpace || code == NotifyWindowClosed) StopOrCancel();
-    ShowBalloon(L"NIRA Ostrel", text ? *text : std::wstring(),
+    ShowBalloon(L"NIRA Ostrel", *text,
                 code == NotifyDeviceProblem || code == NotifyWindowClosed ? BALLOON_INFO : BALLOON_WARNING);
 }
 
@@ -211,8 +220,9 @@ void OnScreenshotDone(LPARAM lParam) {
     }
     LastCapture = *text;
     LastScreenshot = *text;
-    ShowBalloon(L"Screenshot saved and copied", *text, BALLOON_INFO, {NoticeAction::Kind::Edit, *text});
+    ShowBalloon(L"Screenshot saved and copied", *text, BALLOON_INFO, {NoticeAction::Kind::ShowInFolder, *text});
     if (CurrentSettings.editor_after_screenshot) OpenEditorOrSay(*text);
+    SaveNewCapture(*text);
 }
 
 void OnCloudEvent(WPARAM code, LPARAM lParam) {
@@ -237,20 +247,14 @@ void OnCloudEvent(WPARAM code, LPARAM lParam) {
             ShowUploadProgressTip(static_cast<int>(lParam));
             break;
         case CLOUD_UPLOAD_SAVED:
-        case CLOUD_UPLOAD_FAILED: {
-            const std::unique_ptr<std::wstring> text = TakeText(lParam);
-            if (!text) break;
-            UploadInProgress.exchange(false);
-            RestoreTrayTip();
-            const bool saved = code == CLOUD_UPLOAD_SAVED;
-            ShowBalloon(saved ? L"Saved to library" : L"Not saved to the library", *text,
-                        saved ? BALLOON_INFO : BALLOON_WARNING);
+        case CLOUD_UPLOAD_FAILED:
+            SaveEnded(code, lParam);
             break;
-        }
         case CLOUD_SIGNIN_CODE:
             HandleSignInCodeEvent(lParam);
             break;
         case CLOUD_SIGNED_OUT:
+            ForgetWaitingSaves();
             ShowBalloon(L"Signed out of NIRA", L"Captures on this computer and in the library are not affected.",
                         BALLOON_INFO);
             break;

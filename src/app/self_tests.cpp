@@ -181,9 +181,9 @@ int SelfTestSignIn(const std::wstring& resultFile) {
 }
 
 int SelfTestSave(const std::wstring& captureFile, const std::wstring& resultFile) {
-    std::wstring state, message;
-    const bool ok = UploadCapture(captureFile, nullptr, state, message);
-    AppendResultLine(resultFile, ok ? L"saved state=" + state
+    std::wstring state, message, link;
+    const bool ok = UploadCapture(captureFile, nullptr, state, message, &link);
+    AppendResultLine(resultFile, ok ? L"saved state=" + state + (link.empty() ? L"" : L" link=" + link)
                                     : L"error=" + message + L" signed_in=" + (IsSignedIn() ? L"yes" : L"no"));
     return ok ? 0 : 1;
 }

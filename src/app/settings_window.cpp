@@ -14,6 +14,7 @@
 #include "app/shell.h"
 #include "app/toolbar.h"
 #include "audio/audio_source.h"
+#include "cloud/save_flow.h"
 #include "storage/folders.h"
 #include "storage/settings.h"
 #include "storage/storage_core.h"
@@ -38,6 +39,7 @@ enum : WORD {
     IDC_CANCEL = 514,
     IDC_HOTKEY_REGION = 515,
     IDC_EDITOR_AFTER = 516,
+    IDC_SAVE_NEW = 517,
 };
 
 constexpr DWORD kWindowStyle = WS_CAPTION | WS_SYSMENU;
@@ -134,6 +136,7 @@ void SaveFromSettingsWindow(HWND window) {
     working.microphone = Checked(window, IDC_MICROPHONE);
     working.cursor = Checked(window, IDC_CURSOR);
     working.editor_after_screenshot = Checked(window, IDC_EDITOR_AFTER);
+    working.save_new_to_library = Checked(window, IDC_SAVE_NEW);
     std::vector<std::wstring> ids;
     for (const MicrophoneEntry& entry : MicrophoneChoices) ids.push_back(entry.id);
     working.microphone_id = MicrophoneIdForRow(ids, Selected(window, IDC_MICROPHONE_ID));
@@ -167,6 +170,7 @@ void SaveFromSettingsWindow(HWND window) {
 
     CurrentSettings = working;
     SaveSettings(CurrentSettings);
+    if (!CurrentSettings.save_new_to_library) ForgetWaitingSaves();
     RegisterShortcuts(true);
     DestroyWindow(window);
 }
@@ -204,6 +208,8 @@ void CreateControls(HWND window) {
     AddCheck(window, IDC_CURSOR, L"Show the mouse p&ointer", s.cursor, y);
     y += 30;
     AddCheck(window, IDC_EDITOR_AFTER, L"Open the edi&tor after each screenshot", s.editor_after_screenshot, y);
+    y += 30;
+    AddCheck(window, IDC_SAVE_NEW, L"Save every new capture to the &library (when signed in)", s.save_new_to_library, y);
     y += 30;
     AddLabel(window, L"Save captures &in", y);
     AddControl(window, WS_EX_CLIENTEDGE, L"EDIT", s.folder.c_str(), WS_TABSTOP | ES_AUTOHSCROLL, 220, y, 190, 26,

@@ -4,7 +4,7 @@ namespace {
 
 constexpr uint32_t kRecord = 100, kPause = 101, kStop = 102, kScreenshot = 103, kOpenFolder = 104,
                    kOpenWebApp = 105, kSettings = 106, kQuit = 107, kShowToolbar = 108, kSignIn = 120,
-                   kSignOut = 121, kSaveToLibrary = 122, kSaveLastCapture = 123, kRecordRegion = 110,
+                   kSignOut = 121, kSaveToLibrary = 122, kSaveLastCapture = 123, kCopyLink = 124, kRecordRegion = 110,
                    kScreenshotRegion = 111, kEditLastScreenshot = 112;
 
 TrayMenuItem Command(std::wstring text, uint32_t id, bool grayed = false) {
@@ -46,6 +46,7 @@ std::vector<TrayMenuItem> TrayMenuItems(const TrayMenuState& s) {
         if (!s.lastCapture.empty())
             items.push_back(Command(L"Save last capture to library (" + std::wstring(PathFileName(s.lastCapture)) + L")",
                                     kSaveLastCapture, s.uploadInProgress));
+        items.push_back(Command(L"Copy link to last saved capture", kCopyLink, !s.haveLink));
         items.push_back(Command(L"Signed in as " + s.email, 0, true));
         items.push_back(Command(L"Sign out of NIRA", kSignOut));
     } else {

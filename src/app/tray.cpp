@@ -2,6 +2,7 @@
 
 #include <dwmapi.h>
 #include <shellapi.h>
+#include <shlobj.h>
 
 #include <algorithm>
 
@@ -23,11 +24,37 @@ namespace {
 NoticeAction LatestAction;
 NoticeClicks Clicks;
 
+// Explorer with the file selected; the folder alone when the file has gone
+// (or cannot be selected), the captures folder when that has gone too.
+void ShowInFolder(const std::wstring& file) {
+    if (GetFileAttributesW(file.c_str()) != INVALID_FILE_ATTRIBUTES) {
+        if (PIDLIST_ABSOLUTE item = ILCreateFromPathW(file.c_str())) {
+            const HRESULT shown = SHOpenFolderAndSelectItems(item, 0, nullptr, 0);
+            ILFree(item);
+            if (SUCCEEDED(shown)) {
+                Log(L"Notice clicked: showing %s in its folder", file.c_str());
+                return;
+            }
+            Log(L"Notice clicked: %s could not be selected (%s)", file.c_str(),
+                ErrorText(static_cast<uint32_t>(shown)).c_str());
+        }
+    }
+    std::wstring folder = file.substr(0, file.size() - PathFileName(file).size());
+    if (folder.size() > 3 && (folder.back() == L'\\' || folder.back() == L'/')) folder.pop_back();
+    if (folder.empty() || GetFileAttributesW(folder.c_str()) == INVALID_FILE_ATTRIBUTES) folder = CurrentSettings.folder;
+    Log(L"Notice clicked: opening the folder %s", folder.c_str());
+    ShellExecuteW(nullptr, L"open", folder.c_str(), nullptr, nullptr, SW_SHOWNORMAL);
+}
+
 void DoNoticeAction(const NoticeAction& action) {
     switch (action.kind) {
-        case NoticeAction::Kind::Edit:
-            Log(L"Notice clicked: opening the editor for %s", action.target.c_str());
-            OpenEditorOrSay(action.target);
+        case NoticeAction::Kind::ShowInFolder:
+            ShowInFolder(action.target);
+            break;
+        case NoticeAction::Kind::OpenLink:
+            // Only a link the library gave for its own page ever gets here.
+            Log(L"Notice clicked: opening %s", action.target.c_str());
+            ShellExecuteW(nullptr, L"open", action.target.c_str(), nullptr, nullptr, SW_SHOWNORMAL);
             break;
         case NoticeAction::Kind::None:
             break;
@@ -155,6 +182,7 @@ void ShowTrayMenu() {
     state.uploadInProgress = UploadInProgress.load();
     state.lastCapture = LastCapture;
     state.lastScreenshot = LastScreenshot;
+    state.haveLink = !LastSavedLink().empty();
     state.recordShortcut = HotkeyText(CurrentSettings.hotkey_record_mod, static_cast<uint32_t>(CurrentSettings.hotkey_record_key));
     state.pauseShortcut = HotkeyText(CurrentSettings.hotkey_pause_mod, static_cast<uint32_t>(CurrentSettings.hotkey_pause_key));
     state.screenshotShortcut =

@@ -17,8 +17,8 @@ void AddTrayIconAgain();
 void OnTrayIconEvent(LPARAM lParam);
 // What a click on a notification does: nothing, or open what it announces.
 struct NoticeAction {
-    enum class Kind { None, Edit } kind = Kind::None;
-    std::wstring target;  // the file
+    enum class Kind { None, ShowInFolder, OpenLink } kind = Kind::None;
+    std::wstring target;  // the file shown in Explorer, or the library's link
 };
 
 // Shows a silent notification from the tray icon; long titles and texts are

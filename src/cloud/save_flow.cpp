@@ -5,21 +5,64 @@
 #include <shobjidl.h>
 #include <wrl/client.h>
 
+#include <cstring>
+#include <memory>
+
 #include "app/capture_flows.h"
 #include "app/shell.h"
 #include "app/shell_core.h"
 #include "app/signin_window.h"
 #include "app/tray.h"
 #include "cloud/account.h"
+#include "common/posted.h"
 #include "cloud/upload.h"
 #include "cloud/upload_core.h"
 #include "cloud/utf8_core.h"
 #include "storage/folders.h"
+#include "storage/log.h"
 #include "storage/settings.h"
 
 using Microsoft::WRL::ComPtr;
 
 namespace {
+
+// What a finished save hands to the user-interface thread.
+struct SavedCapture {
+    std::string state;
+    std::wstring link;  // accepted already; empty when the service named none
+};
+
+AutoSaveQueue Waiting;
+bool Ending = false;
+std::wstring LastLink;
+
+// The clipboard may be held by another program for a moment.
+bool CopyTextToClipboard(const std::wstring& text) {
+    const SIZE_T bytes = (text.size() + 1) * sizeof(wchar_t);
+    HGLOBAL block = GlobalAlloc(GMEM_MOVEABLE, bytes);
+    if (block == nullptr) return false;
+    if (void* target = GlobalLock(block)) {
+        memcpy(target, text.c_str(), bytes);
+        GlobalUnlock(block);
+    } else {
+        GlobalFree(block);
+        return false;
+    }
+    for (int attempt = 0; attempt < 5; ++attempt) {
+        if (OpenClipboard(MainWindow)) {
+            EmptyClipboard();
+            const bool taken = SetClipboardData(CF_UNICODETEXT, block) != nullptr;
+            CloseClipboard();
+            if (!taken) GlobalFree(block);
+            return taken;
+        }
+        Sleep(20);
+    }
+    GlobalFree(block);
+    return false;
+}
+
+bool WantsNewCapturesSaved() { return !Ending && CurrentSettings.save_new_to_library && IsSignedIn(); }
 
 void SaveWorker(HWND reportTo, const std::wstring& path) {
     const HRESULT joined = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
@@ -28,18 +71,27 @@ void SaveWorker(HWND reportTo, const std::wstring& path) {
         if (const std::optional<int> percent = reporter.Update(done, total))
             PostMessageW(reportTo, WM_CLOUD_EVENT, CLOUD_UPLOAD_PROGRESS, static_cast<LPARAM>(*percent));
     };
-    std::wstring state, message;
-    const bool saved = UploadCapture(path, progress, state, message);
+    std::wstring state, message, link;
+    const bool saved = UploadCapture(path, progress, state, message, &link);
     if (SUCCEEDED(joined)) CoUninitialize();
-    if (saved)
-        PostText(reportTo, WM_CLOUD_EVENT, CLOUD_UPLOAD_SAVED, SavedToLibraryText(WideToUtf8(state)));
-    else
+    if (!saved) {
         PostText(reportTo, WM_CLOUD_EVENT, CLOUD_UPLOAD_FAILED, message);
+        return;
+    }
+    try {
+        auto result = std::make_unique<SavedCapture>();
+        result->state = WideToUtf8(state);
+        result->link = link;
+        PostObject(reportTo, WM_CLOUD_EVENT, CLOUD_UPLOAD_SAVED, std::move(result));
+    } catch (...) {
+        // Out of memory: the report is lost, like any posted text.
+    }
 }
 
-}  // namespace
-
-void SaveToLibrary(const std::wstring& path) {
+// A save asked for by the user is announced; one that starts by itself is
+// seen in the tray tool tip and its end only, so that it does not cover the
+// notice of the capture it saves.
+void StartSave(const std::wstring& path, bool announce) {
     if (!IsSignedIn()) {
         ShowSignInWindow();
         return;
@@ -48,7 +100,7 @@ void SaveToLibrary(const std::wstring& path) {
         ShowBalloon(L"NIRA Ostrel", L"A capture is already being saved to the library.", BALLOON_INFO);
         return;
     }
-    ShowBalloon(L"Saving to your library", std::wstring(PathFileName(path)), BALLOON_INFO);
+    if (announce) ShowBalloon(L"Saving to your library", std::wstring(PathFileName(path)), BALLOON_INFO);
     const HWND window = MainWindow;
     DWORD error = ERROR_SUCCESS;
     if (!StartDetachedThread([window, path] { SaveWorker(window, path); }, error)) {
@@ -59,6 +111,19 @@ void SaveToLibrary(const std::wstring& path) {
                     BALLOON_WARNING);
     }
 }
+
+void StartNextWaitingSave() {
+    if (!WantsNewCapturesSaved()) {
+        Waiting.Clear();
+        return;
+    }
+    if (UploadInProgress.load()) return;
+    if (const std::optional<std::wstring> next = Waiting.Next()) StartSave(*next, false);
+}
+
+}  // namespace
+
+void SaveToLibrary(const std::wstring& path) { StartSave(path, true); }
 
 void SaveWithPicker() {
     ComPtr<IFileOpenDialog> dialog;
@@ -77,4 +142,62 @@ void SaveWithPicker() {
     const std::wstring chosen = path;
     CoTaskMemFree(path);
     SaveToLibrary(chosen);
+}
+
+void SaveNewCapture(const std::wstring& path) {
+    if (!WantsNewCapturesSaved()) return;
+    if (!UploadInProgress.load() && Waiting.Size() == 0) {
+        StartSave(path, false);
+        return;
+    }
+    // Behind the captures before it, in the order they were written.
+    if (Waiting.Add(path) == AutoSaveQueue::Offer::Full)
+        ShowBalloon(L"NIRA Ostrel",
+                    L"Twenty captures are already waiting to be saved to the library, so newer ones are not saved "
+                    L"by themselves. Use Save to library for them.",
+                    BALLOON_WARNING);
+    StartNextWaitingSave();
+}
+
+void ForgetWaitingSaves() { Waiting.Clear(); }
+
+void StopSavingNewCaptures() {
+    Ending = true;
+    Waiting.Clear();
+}
+
+void SaveEnded(WPARAM code, LPARAM lParam) {
+    // A report without an object handed over by our worker is forged or
+    // stale: it must not end the "saving" state of a save still running.
+    if (code == CLOUD_UPLOAD_SAVED) {
+        const std::unique_ptr<SavedCapture> result = TakePosted<SavedCapture>(lParam);
+        if (!result) return;
+        UploadInProgress.exchange(false);
+        RestoreTrayTip();
+        NoticeAction action;
+        bool copied = false;
+        if (!result->link.empty()) {
+            LastLink = result->link;
+            copied = CopyTextToClipboard(LastLink);
+            if (!copied) Log(L"cloud: the link could not be put on the clipboard");
+            action = {NoticeAction::Kind::OpenLink, LastLink};
+        }
+        ShowBalloon(L"Saved to library", SavedToLibraryText(result->state, copied), BALLOON_INFO, action);
+    } else {
+        const std::unique_ptr<std::wstring> text = TakePosted<std::wstring>(lParam);
+        if (!text) return;
+        UploadInProgress.exchange(false);
+        RestoreTrayTip();
+        ShowBalloon(L"Not saved to the library", *text, BALLOON_WARNING);
+    }
+    StartNextWaitingSave();
+}
+
+const std::wstring& LastSavedLink() { return LastLink; }
+
+void CopyLastSavedLink() {
+    if (LastLink.empty()) return;
+    if (!CopyTextToClipboard(LastLink))
+        ShowBalloon(L"NIRA Ostrel", L"The link could not be put on the clipboard. Please try again.",
+                    BALLOON_WARNING);
 }

@@ -87,7 +87,7 @@ bool SendPart(const std::string& id, uint64_t number, const uint8_t* bytes, uint
 }  // namespace
 
 bool UploadCapture(const std::wstring& path, const UploadProgress& progress, std::wstring& state,
-                   std::wstring& message) {
+                   std::wstring& message, std::wstring* link) {
     const std::wstring fileName(PathFileName(path));
     const std::optional<CaptureKind> kind = CaptureKindFor(fileName);
     if (!kind) {
@@ -178,5 +178,14 @@ bool UploadCapture(const std::wstring& path, const UploadProgress& progress, std
     state = JsonText(JsonMember(response.json, "state"));
     Log(L"cloud: saved %s (%llu bytes, %s)", Utf8ToWide(id).c_str(), static_cast<unsigned long long>(size),
         state.c_str());
+    const JsonValue& url = JsonMember(response.json, "url");
+    if (url.kind == JsonKind::String) {
+        // Only a page of the library itself is ever copied or opened.
+        if (IsLibraryLink(url.text, ServiceBaseUrl())) {
+            if (link != nullptr) *link = Utf8ToWide(url.text);
+        } else {
+            Log(L"cloud: refused the link given for %s: it is not a page of the library", Utf8ToWide(id).c_str());
+        }
+    }
     return true;
 }

@@ -85,9 +85,94 @@ std::string UtcTimeStampText(int year, int month, int day, int hour, int minute,
     return text;
 }
 
-std::wstring SavedToLibraryText(std::string_view state) {
-    if (state == "ready") return L"Saved to your workspace library.";
-    return L"Saved. It's being safety-checked and will show in the library in a moment.";
+std::wstring SavedToLibraryText(std::string_view state, bool linkCopied) {
+    std::wstring text = state == "ready"
+                            ? L"Saved to your workspace library."
+                            : L"Saved. It's being safety-checked and will show in the library in a moment.";
+    if (linkCopied) text += L" The link is on the clipboard.";
+    return text;
+}
+
+namespace {
+
+struct Origin {
+    std::string scheme, host;
+    uint32_t port = 0;
+};
+
+char Lower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
+
+// scheme "://" host [":" port], then the end or one of "/?#". Schemes other
+// than http and https have no origin here.
+std::optional<Origin> OriginOf(std::string_view address) {
+    const size_t colon = address.find("://");
+    if (colon == std::string_view::npos) return std::nullopt;
+    Origin origin;
+    for (const char c : address.substr(0, colon)) origin.scheme += Lower(c);
+    if (origin.scheme != "http" && origin.scheme != "https") return std::nullopt;
+    std::string_view authority = address.substr(colon + 3);
+    authority = authority.substr(0, authority.find_first_of("/?#"));
+    if (authority.find('@') != std::string_view::npos) return std::nullopt;
+    origin.port = origin.scheme == "https" ? 443 : 80;
+    const size_t portAt = authority.rfind(':');
+    if (portAt != std::string_view::npos) {
+        const std::string_view digits = authority.substr(portAt + 1);
+        if (digits.empty() || digits.size() > 5) return std::nullopt;
+        uint32_t port = 0;
+        for (const char c : digits) {
+            if (c < '0' || c > '9') return std::nullopt;
+            port = port * 10 + static_cast<uint32_t>(c - '0');
+        }
+        if (port == 0 || port > 65535) return std::nullopt;
+        origin.port = port;
+        authority = authority.substr(0, portAt);
+    }
+    if (authority.empty()) return std::nullopt;
+    for (const char c : authority) origin.host += Lower(c);
+    return origin;
+}
+
+}  // namespace
+
+bool IsLibraryLink(std::string_view link, std::wstring_view baseUrl) {
+    if (link.empty() || link.size() > kLibraryLinkLimit) return false;
+    for (const char c : link) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (byte <= 0x20 || byte >= 0x7F || byte == '\\') return false;
+    }
+    std::string base;
+    for (const wchar_t c : baseUrl) {
+        if (c <= 0x20 || c >= 0x7F) return false;
+        base += static_cast<char>(c);
+    }
+    const std::optional<Origin> linkOrigin = OriginOf(link), baseOrigin = OriginOf(base);
+    return linkOrigin && baseOrigin && linkOrigin->scheme == baseOrigin->scheme &&
+           linkOrigin->host == baseOrigin->host && linkOrigin->port == baseOrigin->port;
+}
+
+AutoSaveQueue::Offer AutoSaveQueue::Add(const std::wstring& path) {
+    if (waiting_.size() < kAutoSaveQueueLimit) {
+        waiting_.push_back(path);
+        return Offer::Queued;
+    }
+    if (told_) return Offer::FullAgain;
+    told_ = true;
+    return Offer::Full;
+}
+
+std::optional<std::wstring> AutoSaveQueue::Next() {
+    if (waiting_.empty()) {
+        told_ = false;
+        return std::nullopt;
+    }
+    std::wstring next = std::move(waiting_.front());
+    waiting_.erase(waiting_.begin());
+    return next;
+}
+
+void AutoSaveQueue::Clear() {
+    waiting_.clear();
+    told_ = false;
 }
 
 std::string UploadKey(std::string_view pathUtf8, uint64_t size) {

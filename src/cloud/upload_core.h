@@ -50,8 +50,37 @@ private:
 // "2025-03-07T09:05:41.123Z"
 std::string UtcTimeStampText(int year, int month, int day, int hour, int minute, int second, int millisecond);
 
-// The text shown after the service completed a capture in `state`.
-std::wstring SavedToLibraryText(std::string_view state);
+// The text shown after the service completed a capture in `state`, saying
+// so when the capture's link was put on the clipboard.
+std::wstring SavedToLibraryText(std::string_view state, bool linkCopied = false);
+
+// Whether the link the service gave for a completed capture may be copied and
+// opened: printable ASCII (no control character, space or backslash), at most
+// kLibraryLinkLimit characters, absolute, without user-info, and on the same
+// origin (scheme, host and port) as `baseUrl`, the address every request goes
+// to. Anything else is refused: another host or scheme, a host with a
+// trailing dot or in another script, `javascript:` and the like.
+constexpr size_t kLibraryLinkLimit = 2048;
+bool IsLibraryLink(std::string_view link, std::wstring_view baseUrl);
+
+// The captures waiting to be saved by themselves while another save runs,
+// oldest first, at most kAutoSaveQueueLimit of them.
+constexpr size_t kAutoSaveQueueLimit = 20;
+class AutoSaveQueue {
+public:
+    enum class Offer { Queued, Full, FullAgain };
+    // A new capture while a save runs. Full: not kept, and the user is told
+    // once; FullAgain: not kept either, already told.
+    Offer Add(const std::wstring& path);
+    // The next capture to save, when there is one.
+    std::optional<std::wstring> Next();
+    void Clear();
+    size_t Size() const { return waiting_.size(); }
+
+private:
+    std::vector<std::wstring> waiting_;
+    bool told_ = false;
+};
 
 // uploads.txt: one "key|id" line per unfinished upload, oldest first.
 std::string UploadKey(std::string_view pathUtf8, uint64_t size);

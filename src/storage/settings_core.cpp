@@ -49,6 +49,7 @@ Settings SettingsFromReader(const ReadIntFn& readInt, const ReadTextFn& readText
     s.hotkey_region_mod = readInt(L"hotkey_region_mod", d.hotkey_region_mod);
     s.hotkey_region_key = readInt(L"hotkey_region_key", d.hotkey_region_key);
     s.editor_after_screenshot = readInt(L"editor_after_screenshot", 0) != 0;
+    s.save_new_to_library = readInt(L"save_new_to_library", 0) != 0;
     return s;
 }
 
@@ -74,5 +75,6 @@ std::vector<std::pair<std::wstring, std::wstring>> SettingsFileEntries(const Set
         {L"hotkey_region_mod", DecimalText(s.hotkey_region_mod)},
         {L"hotkey_region_key", DecimalText(s.hotkey_region_key)},
         {L"editor_after_screenshot", flag(s.editor_after_screenshot)},
+        {L"save_new_to_library", flag(s.save_new_to_library)},
     };
 }

@@ -28,6 +28,7 @@ struct Settings {
     int32_t hotkey_region_mod = 5;
     int32_t hotkey_region_key = 0x41;
     bool editor_after_screenshot = false;  // open each new screenshot in the editor
+    bool save_new_to_library = false;      // save each new capture to the library by itself
 
     bool operator==(const Settings&) const = default;
 };

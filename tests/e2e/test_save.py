@@ -1,6 +1,7 @@
 """Saving captures to the library through "--selftest-save", against the
 library test server: whole uploads, resumed ones, retries and refusals."""
 import hashlib
+import json
 import os
 import time
 
@@ -18,6 +19,30 @@ def save(wine, library, capture, result, timeout=300):
     raw = result.read_bytes()
     assert raw.startswith(b"\xef\xbb\xbf") and raw.count(b"\xef\xbb\xbf") == 1
     return code, raw[3:].decode("utf-8").split("\r\n")[:-1]
+
+
+def tray(wine, library, caps, **settings):
+    """The tray program against the test server, and a way to send it commands."""
+    from conftest import MAIN_CLASS
+    from test_shell_flows import WM_COMMAND
+
+    wine.data_dir.mkdir()
+    lines = [f"folder={winpath(caps)}"] + [f"{k}={v}" for k, v in settings.items()]
+    (wine.data_dir / "settings.ini").write_text("[ostrel]\r\n" + "\r\n".join(lines) + "\r\n", encoding="utf-8")
+    process = wine.start_tray(exe=EXE, env=dict(wine.env, OSTREL_TEST_SERVER=library.url))
+
+    def command(id):
+        assert wine.driver("post", MAIN_CLASS, WM_COMMAND, id, 0) == 0
+
+    return process, command
+
+
+def clipboard_text(wine, tmp_path):
+    out = tmp_path / "clipboard.txt"
+    out.unlink(missing_ok=True)
+    if wine.driver("clipboard-text", winpath(out)) != 0:
+        return None
+    return out.read_bytes().decode("utf-16-le").split("\0")[0]
 
 
 def uploads_lines(wine):
@@ -91,6 +116,24 @@ def test_whole_upload_then_resume_after_a_refused_part(wine, library, tmp_path):
         assert part["header"]["content-type"] == "application/octet-stream"
 
 
+def test_a_link_is_taken_only_on_the_library_own_origin(wine, library, tmp_path):
+    signed_in(wine, library, tmp_path)
+    links = ["{base}/app/captures/{id}", "https://ostrel.nira.app/app/captures/{id}", "javascript:alert(1)//{base}",
+             "{base}/app/captures/{id}\n", "{base}@evil.example/{id}"]
+    if library.other_url:
+        links.append(library.other_url + "/app/captures/{id}")
+    for n, link in enumerate(links):
+        library.settings(url=link)
+        capture = tmp_path / f"clip {n}.mp4"
+        capture.write_bytes(os.urandom(1000))
+        code, lines = save(wine, library, capture, tmp_path / "result.txt")
+        capture_id, = [i for i, c in library.state()["captures"].items() if c["meta"]["filename"] == capture.stem]
+        kept = link.replace("{base}", library.url).replace("{id}", capture_id) if n == 0 else None
+        assert (code, lines[-1]) == (0, "saved state=ready" + (f" link={kept}" if kept else ""))
+    log = read_text(wine.data_dir / "ostrel.log")
+    assert log.count("cloud: refused the link given for") == len(links) - 1
+
+
 def test_a_redirect_to_another_origin_is_not_followed_and_keeps_the_signin(wine, library, tmp_path):
     signed_in(wine, library, tmp_path)
     capture = tmp_path / "short.mp4"
@@ -142,18 +185,13 @@ def test_a_part_refused_four_times_ends_the_upload_after_the_back_off(wine, libr
 
 
 def test_tray_signs_in_saves_the_last_capture_and_signs_out(wine, library, tmp_path):
-    from conftest import MAIN_CLASS, wait_until
-    from test_shell_flows import ID_SCREENSHOT, WM_COMMAND
+    from conftest import wait_until
+    from test_shell_flows import ID_SCREENSHOT
 
     caps = tmp_path / "caps"
-    wine.data_dir.mkdir()
-    (wine.data_dir / "settings.ini").write_text(f"[ostrel]\r\nfolder={winpath(caps)}\r\n", encoding="utf-8")
-    env = dict(wine.env, OSTREL_TEST_SERVER=library.url)
-    process = wine.start_tray(exe=EXE, env=env)
+    process, command = tray(wine, library, caps)
     account = wine.data_dir / "account.dat"
-
-    def command(id):
-        assert wine.driver("post", MAIN_CLASS, WM_COMMAND, id, 0) == 0
+    library.settings(url="{base}/app/captures/{id}")
 
     command(120)  # Sign in: with a test server the window stays hidden and the code is approved at once
     assert wait_until(account.exists, 60)
@@ -164,12 +202,54 @@ def test_tray_signs_in_saves_the_last_capture_and_signs_out(wine, library, tmp_p
     assert library.state()["captures"] == {}
     command(123)
     assert wait_until(lambda: any(c["sha256"] for c in library.state()["captures"].values()), 60)
-    (entry,) = library.state()["captures"].values()
+    ((capture_id, entry),) = library.state()["captures"].items()
     shot = next(caps.glob("Screenshot *.png"))
     assert entry["meta"]["filename"] == shot.stem
     assert entry["sha256"] == hashlib.sha256(shot.read_bytes()).hexdigest()
 
+    # The capture's link is on the clipboard, and the notice says so; "Copy
+    # link to last saved capture" puts it back after another copy.
+    link = f"{library.url}/app/captures/{capture_id}"
+    log = wine.data_dir / "ostrel.log"
+    assert wait_until(lambda: "Notice: Saved to library: Saved to your workspace library. The link is on the clipboard."
+                      in read_text(log), 20)
+    assert clipboard_text(wine, tmp_path) == link
+    command(ID_SCREENSHOT)
+    assert wait_until(lambda: len(list(caps.glob("Screenshot *.png"))) == 2, 30)
+    assert wait_until(lambda: clipboard_text(wine, tmp_path) is None, 10)
+    command(124)
+    assert wait_until(lambda: clipboard_text(wine, tmp_path) == link, 10)
+
     command(121)  # Sign out
     assert wait_until(lambda: not account.exists(), 30)
     assert [e["method"] for e in library.journal("/api/devices/self")] == ["DELETE"]
+    assert wine.close(process) == 0
+
+
+def test_new_captures_are_saved_by_themselves_in_order_each_once(wine, library, tmp_path):
+    from conftest import wait_until
+    from test_shell_flows import WM_HOTKEY, post
+
+    caps = tmp_path / "caps"
+    process, command = tray(wine, library, caps, save_new_to_library=1)
+    command(120)
+    assert wait_until((wine.data_dir / "account.dat").exists, 60)
+    # The first save is held up at its end, so the next two wait their turn.
+    library.faults({"method": "POST", "path": "/complete$", "delay": 3})
+    for _ in range(3):
+        post(wine, WM_HOTKEY, 3)
+        time.sleep(0.3)
+    assert wait_until(lambda: len(list(caps.glob("Screenshot *.png"))) == 3, 30)
+    assert wait_until(lambda: len([c for c in library.state()["captures"].values() if c["sha256"]]) == 3, 90)
+    time.sleep(2)
+    shots = sorted(caps.glob("Screenshot *.png"), key=lambda p: p.stat().st_mtime_ns)
+    creations = library.journal("/api/captures/uploads")
+    assert [json.loads(c["body"])["filename"] for c in creations] == [p.stem for p in shots]
+    completes = [e for e in library.journal() if e["path"].endswith("/complete")]
+    assert len(completes) == 3
+    # One save at a time: each starts after the one before has been answered.
+    assert creations[1]["time"] >= completes[0]["time"] + 2.5
+    assert creations[2]["time"] > completes[1]["time"]
+    for path, (capture_id, entry) in zip(shots, library.state()["captures"].items()):
+        assert entry["sha256"] == hashlib.sha256(path.read_bytes()).hexdigest()
     assert wine.close(process) == 0

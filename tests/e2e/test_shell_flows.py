@@ -10,7 +10,8 @@ from test_record import probe, video_times
 
 TEST_EXE = "OstrelWindowsTest.exe"
 WM_ENDSESSION, WM_COMMAND, WM_TIMER, WM_HOTKEY = 0x0016, 0x0111, 0x0113, 0x0312
-WM_RECORDER_NOTIFY, WM_SCREENSHOT_DONE, WM_CLOUD_EVENT = 0x8003, 0x8004, 0x8005
+WM_TRAYICON, WM_RECORDER_NOTIFY, WM_SCREENSHOT_DONE, WM_CLOUD_EVENT = 0x8001, 0x8003, 0x8004, 0x8005
+NIN_BALLOONSHOW, NIN_BALLOONUSERCLICK = 0x0402, 0x0405
 ID_SCREENSHOT, ID_RECORD, ID_QUIT, ID_RECORD_REGION, ID_SCREENSHOT_REGION = 103, 100, 107, 110, 111
 WM_KEYDOWN, WM_MOUSEMOVE, WM_LBUTTONDOWN, WM_LBUTTONUP, VK_ESCAPE = 0x0100, 0x0200, 0x0201, 0x0202, 0x1B
 OK, CANCEL, YES, NO = 1, 2, 6, 7
@@ -157,11 +158,26 @@ def test_screenshot_command_and_bad_input(wine, data_dir, tmp_path):
     for message, wparam, lparam in [(WM_COMMAND, 249, 0), (WM_COMMAND, 349, 0), (WM_COMMAND, 999, 0),
                                     (WM_TIMER, 77, 0), (WM_HOTKEY, 9, 0), (WM_SCREENSHOT_DONE, 0, 0x1234),
                                     (WM_RECORDER_NOTIFY, 2, 0x5678), (WM_CLOUD_EVENT, 1, 0x9ABC),
-                                    (WM_CLOUD_EVENT, 4, 0x9ABC), (WM_CLOUD_EVENT, 5, 0), (WM_CLOUD_EVENT, 2, 50)]:
+                                    (WM_CLOUD_EVENT, 3, 0x9ABC), (WM_CLOUD_EVENT, 4, 0x9ABC), (WM_CLOUD_EVENT, 5, 0),
+                                    (WM_CLOUD_EVENT, 2, 50)]:
         post(wine, message, wparam, lparam)
     time.sleep(2)
     assert process.poll() is None
-    assert len(list(caps.glob("Screenshot *.png"))) == 1
+    shot, = caps.glob("Screenshot *.png")
+
+    # A click on "Screenshot saved", delivered as the shell delivers it, shows
+    # the file in its folder; a click that comes after the notice has gone
+    # does nothing; once the file is gone, the click opens its folder.
+    log = data_dir / "ostrel.log"
+    post(wine, WM_TRAYICON, 0, NIN_BALLOONSHOW)
+    post(wine, WM_TRAYICON, 0, NIN_BALLOONUSERCLICK)
+    assert wait_until(lambda: f"Notice clicked: showing {winpath(shot)} in its folder" in read_text(log), 20)
+    post(wine, WM_TRAYICON, 0, NIN_BALLOONUSERCLICK)
+    shot.unlink()
+    post(wine, WM_TRAYICON, 0, NIN_BALLOONSHOW)
+    post(wine, WM_TRAYICON, 0, NIN_BALLOONUSERCLICK)
+    assert wait_until(lambda: f"Notice clicked: opening the folder {winpath(caps)}" in read_text(log), 20)
+    assert read_text(log).count("Notice clicked") == 2
     assert wine.close(process) == 0
 
     # A captures folder that cannot be made is a warning box, not a notification.

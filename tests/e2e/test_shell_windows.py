@@ -7,7 +7,7 @@ from test_shell_flows import (ID_RECORD, ID_SCREENSHOT, OK, TEST_EXE, WM_COMMAND
 
 TOOLBAR, SETTINGS = "NIRAOstrelToolbar", "NIRAOstrelSettings"
 ID_SETTINGS, IDC_RESOLUTION, IDC_COUNTDOWN, IDC_FOLDER, IDC_SAVE = 106, 500, 502, 508, 513
-IDC_SYSTEM_AUDIO, IDC_MICROPHONE, IDC_CURSOR = 504, 505, 507
+IDC_SYSTEM_AUDIO, IDC_MICROPHONE, IDC_CURSOR, IDC_SAVE_NEW = 504, 505, 507, 517
 IDC_HOTKEY_RECORD, IDC_HOTKEY_PAUSE, IDC_HOTKEY_SCREENSHOT = 510, 511, 512
 CB_GETCURSEL, CB_SETCURSEL, HKM_SETHOTKEY, HKM_GETHOTKEY = 0x0147, 0x014E, 0x0401, 0x0402
 WM_KEYDOWN, WM_SYSCHAR, BM_GETCHECK, VK_RETURN, VK_ESCAPE = 0x0100, 0x0106, 0x00F0, 0x0D, 0x1B
@@ -86,7 +86,7 @@ def test_settings_window_checks_and_saves(wine, data_dir, tmp_path):
     time.sleep(1)
     assert wine.driver_output("count", SETTINGS) == "1"
     client = wine.driver_output("client", SETTINGS)
-    assert client == "506 502"
+    assert client == "506 562"
     assert wine.driver_output("send", SETTINGS, IDC_COUNTDOWN, CB_GETCURSEL, 0, 0) == "1"  # 3 seconds
     assert wine.driver_output("send", SETTINGS, IDC_HOTKEY_RECORD, HKM_GETHOTKEY, 0, 0) == str(0x0552)
     before = (data_dir / "settings.ini").read_bytes() if (data_dir / "settings.ini").exists() else None
@@ -107,6 +107,7 @@ def test_settings_window_checks_and_saves(wine, data_dir, tmp_path):
     wine.driver("send", SETTINGS, IDC_HOTKEY_RECORD, HKM_SETHOTKEY, 0x0378, 0)
     wine.driver("send", SETTINGS, IDC_HOTKEY_PAUSE, HKM_SETHOTKEY, 0, 0)
     wine.driver("send", SETTINGS, IDC_COUNTDOWN, CB_SETCURSEL, 0, 0)
+    wine.driver("send", SETTINGS, IDC_SAVE_NEW, 0x00F1, 1, 0)  # BM_SETCHECK: save new captures by themselves
     wine.driver("post", SETTINGS, WM_COMMAND, IDC_SAVE, 0)
     assert wine.driver("gone", SETTINGS, 20) == 0
     assert chosen.is_dir()
@@ -114,10 +115,12 @@ def test_settings_window_checks_and_saves(wine, data_dir, tmp_path):
     assert list(values) == [
         "resolution", "fps", "system_audio", "microphone", "microphone_id", "cursor", "countdown",
         "screenshot_delay", "folder", "hotkey_record_mod", "hotkey_record_key", "hotkey_pause_mod",
-        "hotkey_pause_key", "hotkey_screenshot_mod", "hotkey_screenshot_key", "hotkey_region_mod", "hotkey_region_key"]
+        "hotkey_pause_key", "hotkey_screenshot_mod", "hotkey_screenshot_key", "hotkey_region_mod", "hotkey_region_key",
+        "editor_after_screenshot", "save_new_to_library"]
     assert values["folder"] == winpath(chosen)
     assert (values["countdown"], values["hotkey_record_mod"], values["hotkey_record_key"]) == ("0", "6", "120")
     assert (values["hotkey_pause_mod"], values["hotkey_pause_key"]) == ("5", "80")
+    assert (values["editor_after_screenshot"], values["save_new_to_library"]) == ("0", "1")
 
     # The new record shortcut is ours now, as is the region shortcut Alt+Shift+A; the old one is free again.
     assert (values["hotkey_region_mod"], values["hotkey_region_key"]) == ("5", "65")

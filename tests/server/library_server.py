@@ -53,6 +53,8 @@ DEFAULTS = {
     "token": None,              # the token to hand out; None makes a fresh one
     "part_size": 8 * 1024 * 1024,
     "complete_state": "ready",
+    "url": None,                # the capture's page in the completion answer: None leaves it out, else
+                                # a text in which {base} stands for the base URL and {id} for the capture id
 }
 
 JOURNAL_BODY_LIMIT = 64 * 1024  # bodies up to this size are journalled whole; larger ones by size and hash
@@ -231,7 +233,7 @@ class Library:
             if capture is None:
                 return 404, error_body("not_found", "This capture is not in the library.")
             if capture["state"] != "uploading":
-                return 200, {"capture_id": capture_id, "state": capture["state"]}
+                return 200, self.completed(capture_id, capture)
             count = -(-capture["meta"]["size_bytes"] // capture["part_size"])
             missing = [n for n in range(1, count + 1) if n not in capture["parts"]]
             if missing:
@@ -244,7 +246,13 @@ class Library:
                     digest.update(data)
                     out.write(data)
             capture.update(state=self.settings["complete_state"], file=str(target), sha256=digest.hexdigest())
-            return 200, {"capture_id": capture_id, "state": capture["state"]}
+            return 200, self.completed(capture_id, capture)
+
+    def completed(self, capture_id, capture):
+        answer = {"capture_id": capture_id, "state": capture["state"]}
+        if self.settings["url"] is not None:
+            answer["url"] = self.settings["url"].replace("{base}", self.base_url).replace("{id}", capture_id)
+        return answer
 
     def state(self):
         with self.lock:

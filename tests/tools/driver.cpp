@@ -7,6 +7,7 @@
 //   OstrelDriver post CLASS MESSAGE WPARAM LPARAM  post a message (numbers in decimal or 0x hex)
 //   OstrelDriver close CLASS                     post WM_CLOSE
 //   OstrelDriver clipboard-dib FILE              write the clipboard's CF_DIB block to FILE
+//   OstrelDriver clipboard-text FILE             write the clipboard's CF_UNICODETEXT block to FILE
 //   OstrelDriver hold-clipboard SECONDS          keep the clipboard open (busy) that long
 //   OstrelDriver hold-file FILE SECONDS          keep FILE open without delete sharing that long;
 //                                                prints "holding" once open
@@ -60,11 +61,11 @@ bool WaitFor(const wchar_t* windowClass, double seconds, bool present) {
     }
 }
 
-// One attempt at reading the clipboard's CF_DIB block into FILE.
-int SaveClipboardDibOnce(const wchar_t* file) {
+// One attempt at reading one of the clipboard's blocks into FILE.
+int SaveClipboardOnce(UINT format, const wchar_t* file) {
     if (!OpenClipboard(nullptr)) return 1;
     int result = 1;
-    if (HANDLE data = GetClipboardData(CF_DIB)) {
+    if (HANDLE data = GetClipboardData(format)) {
         const SIZE_T size = GlobalSize(data);
         if (const void* bytes = GlobalLock(data)) {
             if (FILE* out = _wfopen(file, L"wb")) {
@@ -80,9 +81,9 @@ int SaveClipboardDibOnce(const wchar_t* file) {
 
 // The clipboard may be busy for a moment (another program, or Wine taking
 // over the content of a program that has ended): tries for up to 5 seconds.
-int SaveClipboardDib(const wchar_t* file) {
+int SaveClipboard(UINT format, const wchar_t* file) {
     for (int attempt = 0; attempt < 50; ++attempt) {
-        if (SaveClipboardDibOnce(file) == 0) return 0;
+        if (SaveClipboardOnce(format, file) == 0) return 0;
         Sleep(100);
     }
     return 1;
@@ -457,7 +458,8 @@ int Usage() {
 int wmain(int argc, wchar_t** argv) {
     if (argc < 3) return Usage();
     const std::wstring command = argv[1];
-    if (command == L"clipboard-dib") return SaveClipboardDib(argv[2]);
+    if (command == L"clipboard-dib") return SaveClipboard(CF_DIB, argv[2]);
+    if (command == L"clipboard-text") return SaveClipboard(CF_UNICODETEXT, argv[2]);
     if (command == L"hold-clipboard") return HoldClipboard(std::wcstod(argv[2], nullptr));
     if (command == L"show-picture" && argc >= 6) return ShowPicture(argv[2], argv[3], argv[4], argv[5]);
     if (command == L"show-picture") return ShowPicture(argv[2]);

@@ -94,7 +94,7 @@ TEST_CASE("an empty folder key gives the default captures folder; a missing fold
     CHECK(FakeFile{}.Load(L"").folder.empty());
 }
 
-TEST_CASE("the file entries hold all eighteen keys in order, booleans as 0 or 1") {
+TEST_CASE("the file entries hold every key in order, booleans as 0 or 1") {
     Settings s;
     s.system_audio = false;
     s.microphone = true;
@@ -109,9 +109,9 @@ TEST_CASE("the file entries hold all eighteen keys in order, booleans as 0 or 1"
                              L"hotkey_record_key", L"hotkey_pause_mod",
                              L"hotkey_pause_key",  L"hotkey_screenshot_mod",
                              L"hotkey_screenshot_key", L"hotkey_region_mod", L"hotkey_region_key",
-                             L"editor_after_screenshot"};
-    REQUIRE(entries.size() == 18);
-    for (size_t i = 0; i < 18; ++i) CHECK(entries[i].first == keys[i]);
+                             L"editor_after_screenshot", L"save_new_to_library"};
+    REQUIRE(entries.size() == 19);
+    for (size_t i = 0; i < 19; ++i) CHECK(entries[i].first == keys[i]);
     CHECK(entries[0].second == L"720");
     CHECK(entries[2].second == L"0");
     CHECK(entries[3].second == L"1");
@@ -120,6 +120,7 @@ TEST_CASE("the file entries hold all eighteen keys in order, booleans as 0 or 1"
     CHECK(entries[10].second == L"82");
     CHECK(entries[12].second == L"-7");
     CHECK(entries[17].second == L"0");  // the editor opens only when asked
+    CHECK(entries[18].second == L"0");  // nothing is uploaded unless asked
 }
 
 TEST_CASE("decimal text") {

@@ -103,21 +103,25 @@ TEST_CASE("tray menu when signed in, with and without a last capture and during 
     s.signedIn = true;
     s.email = L"ana@example.com";
     auto lines = Lines(s);
-    REQUIRE(lines.size() == 22);
+    REQUIRE(lines.size() == 23);
     CHECK(lines[12] == L"Save to library\u2026 #122");
-    CHECK(lines[13] == L"Signed in as ana@example.com #0 -");
-    CHECK(lines[14] == L"Sign out of NIRA #121");
-    CHECK(lines[15] == L"----");
+    CHECK(lines[13] == L"Copy link to last saved capture #124 -");
+    CHECK(lines[14] == L"Signed in as ana@example.com #0 -");
+    CHECK(lines[15] == L"Sign out of NIRA #121");
+    CHECK(lines[16] == L"----");
 
     s.lastCapture = L"C:\\Users\\u\\Videos\\Ostrel\\Screenshot 2025-03-07 09-05-41.png";
+    s.haveLink = true;
     lines = Lines(s);
     CHECK(lines[13] == L"Save last capture to library (Screenshot 2025-03-07 09-05-41.png) #123");
+    CHECK(lines[14] == L"Copy link to last saved capture #124");
 
     s.uploadInProgress = true;
     lines = Lines(s);
     CHECK(lines[12] == L"Save to library\u2026 #122 -");
     CHECK(lines[13].back() == L'-');
-    CHECK(lines[15] == L"Sign out of NIRA #121");
+    CHECK(lines[14] == L"Copy link to last saved capture #124");
+    CHECK(lines[16] == L"Sign out of NIRA #121");
 }
 
 TEST_CASE("record command and record shortcut") {

@@ -69,6 +69,61 @@ TEST_CASE("texts of the upload") {
     CHECK(SavedToLibraryText("ready") == L"Saved to your workspace library.");
     CHECK(SavedToLibraryText("") == L"Saved. It's being safety-checked and will show in the library in a moment.");
     CHECK(SavedToLibraryText("Ready") == SavedToLibraryText("processing"));
+    CHECK(SavedToLibraryText("ready", true) == L"Saved to your workspace library. The link is on the clipboard.");
+    CHECK(SavedToLibraryText("processing", true) ==
+          L"Saved. It's being safety-checked and will show in the library in a moment. The link is on the clipboard.");
+}
+
+TEST_CASE("a capture's link is taken only on the service's own origin") {
+    const std::wstring service = L"https://ostrel.nira.app", local = L"http://127.0.0.1:8123/base";
+    const std::string page = "https://ostrel.nira.app/app/captures/c1?x=1#top";
+    std::string longest = "https://ostrel.nira.app/";
+    longest.resize(kLibraryLinkLimit, 'a');
+    for (const std::string& good : {page, std::string("HTTPS://Ostrel.NIRA.app/app/c1"),
+                                    std::string("https://ostrel.nira.app:443/app/c1"),
+                                    std::string("https://ostrel.nira.app"), longest})
+        CHECK_MESSAGE(IsLibraryLink(good, service), good);
+    CHECK(IsLibraryLink("http://127.0.0.1:8123/app/captures/c1", local));
+    CHECK(IsLibraryLink("http://127.0.0.1:8123", local));
+    const std::string tooLong = longest + "a";
+    const std::string withNul("https://ostrel.nira.app/a\0b", 27);
+    for (const std::string& bad :
+         {tooLong, withNul, std::string(), std::string("javascript:alert(1)"), std::string("JavaScript://ostrel.nira.app/%0aalert(1)"),
+          std::string("http://ostrel.nira.app/app/c1"), std::string("https://ostrel.nira.app:8443/app/c1"),
+          std::string("https://ostrel.nira.app:/app"), std::string("https://ostrel.nira.app:99999/app"),
+          std::string("https://ostrel.nira.app./app/c1"), std::string("https://evil.example/app/c1"),
+          std::string("https://ostrel.nira.app.evil.example/"), std::string("https://ostrel.nira.app@evil.example/"),
+          std::string("https://user:pw@ostrel.nira.app/app/c1"), std::string("https://evil.example\\@ostrel.nira.app/"),
+          std::string("https://xn--ostrl-3ve.nira.app/app"), std::string("https://ostr\xd0\xb5l.nira.app/app"),
+          std::string("https://ostrel.nira.app/a b"), std::string("https://ostrel.nira.app/\ta"),
+          std::string("https://ostrel.nira.app/\x7f"), std::string("//ostrel.nira.app/app"), std::string("/app/c1"),
+          std::string("https:ostrel.nira.app/app"), std::string("file:///C:/Windows/notepad.exe")})
+        CHECK_FALSE_MESSAGE(IsLibraryLink(bad, service), bad);
+    // The test server's links are on its own origin: its scheme, address and port.
+    for (const char* bad : {"http://127.0.0.1:8124/app", "https://127.0.0.1:8123/app", "http://127.0.0.2:8123/app",
+                            "http://localhost:8123/app", "https://ostrel.nira.app/app"})
+        CHECK_FALSE_MESSAGE(IsLibraryLink(bad, local), bad);
+}
+
+TEST_CASE("captures wait to be saved in order, at most twenty, with one notice beyond") {
+    AutoSaveQueue queue;
+    CHECK_FALSE(queue.Next());
+    for (int n = 0; n < 20; ++n) CHECK(queue.Add(L"c" + std::to_wstring(n)) == AutoSaveQueue::Offer::Queued);
+    CHECK(queue.Add(L"c20") == AutoSaveQueue::Offer::Full);
+    CHECK(queue.Add(L"c21") == AutoSaveQueue::Offer::FullAgain);
+    CHECK(queue.Next() == std::wstring(L"c0"));
+    // Room again, but the user was told already until the queue has run dry.
+    CHECK(queue.Add(L"c22") == AutoSaveQueue::Offer::Queued);
+    CHECK(queue.Add(L"c23") == AutoSaveQueue::Offer::FullAgain);
+    for (int n = 1; n < 20; ++n) CHECK(queue.Next() == L"c" + std::to_wstring(n));
+    CHECK(queue.Next() == std::wstring(L"c22"));
+    CHECK_FALSE(queue.Next());
+    for (int n = 0; n < 20; ++n) queue.Add(L"d");
+    CHECK(queue.Add(L"d") == AutoSaveQueue::Offer::Full);
+    queue.Clear();
+    CHECK(queue.Size() == 0);
+    for (int n = 0; n < 20; ++n) queue.Add(L"e");
+    CHECK(queue.Add(L"e") == AutoSaveQueue::Offer::Full);
 }
 
 TEST_CASE("uploads.txt bookkeeping") {

@@ -43,7 +43,7 @@ TEST_CASE("no settings file gives the defaults with the Videos captures folder")
     CHECK(s.folder.substr(s.folder.size() - 7) == L"\\Ostrel");
 }
 
-TEST_CASE("saving writes all seventeen keys in order and loads back the same record") {
+TEST_CASE("saving writes every key in order and loads back the same record") {
     ScratchFolder scratch;
     DataDirOverride env(scratch.Path().c_str());
     Settings s;
@@ -58,6 +58,8 @@ TEST_CASE("saving writes all seventeen keys in order and loads back the same rec
     s.folder = L"C:\\Users\\Zo\u00eb\\\u0412\u0438\u0434\u0435\u043e \u5f55\u50cf";
     s.hotkey_record_mod = 6;
     s.hotkey_record_key = 0x70;
+    s.editor_after_screenshot = true;
+    s.save_new_to_library = true;
     SaveSettings(s);
     CHECK(LoadSettings() == s);
 
@@ -67,7 +69,8 @@ TEST_CASE("saving writes all seventeen keys in order and loads back the same rec
         L"resolution",       L"fps",           L"system_audio",      L"microphone",       L"microphone_id",
         L"cursor",           L"countdown",     L"screenshot_delay",  L"folder",           L"hotkey_record_mod",
         L"hotkey_record_key", L"hotkey_pause_mod", L"hotkey_pause_key", L"hotkey_screenshot_mod",
-        L"hotkey_screenshot_key", L"hotkey_region_mod", L"hotkey_region_key"};
+        L"hotkey_screenshot_key", L"hotkey_region_mod", L"hotkey_region_key", L"editor_after_screenshot",
+        L"save_new_to_library"};
     CHECK(order == expected);
     wchar_t value[16] = {};
     GetPrivateProfileStringW(L"ostrel", L"microphone", L"", value, 16, file.c_str());
@@ -90,7 +93,7 @@ TEST_CASE("saving into an existing file keeps other sections, foreign keys and l
     GetPrivateProfileStringW(L"ostrel", L"mine", L"", value, 16, file.c_str());
     CHECK(std::wstring(value) == L"yes");
     const auto order = KeyOrder(file);
-    REQUIRE(order.size() == 18);
+    REQUIRE(order.size() == 20);
     CHECK(order[0] == L"fps");
     CHECK(order[1] == L"mine");
     CHECK(LoadSettings() == s);
