@@ -19,8 +19,6 @@ ostrel_prepare_wine
 OSTREL_WORK=$(mktemp -d)
 OSTREL_DATA_DIR=$(winepath -w "$OSTREL_WORK/data")
 export OSTREL_DATA_DIR
-mkdir -p "$OSTREL_WORK/data"
-printf '[ostrel]\r\nfolder=%s\r\n' "$(winepath -w "$OSTREL_WORK")" >"$OSTREL_WORK/data/settings.ini"
 if [ -n "${3:-}" ]; then
   convert "$3" -resize 3840x2160! -alpha off PNG24:"$OSTREL_WORK/big.png"
 else
@@ -28,12 +26,8 @@ else
 fi
 picture=$(winepath -w "$OSTREL_WORK/big.png")
 driver() { wine "$windows/OstrelDriver.exe" "$@" </dev/null 2>/dev/null; }
-wine "$windows/OstrelWindowsTest.exe" </dev/null >/dev/null 2>&1 &
-tray=$!
-for _ in $(seq 1 100); do
-  driver find NIRAOstrelWindowsMain >/dev/null && break
-  sleep 0.2
-done
+ostrel_start_bench_tray "$OSTREL_WORK/caps"
+tray=$OSTREL_TRAY
 sleep 2
 opened=()
 for _ in $(seq 1 "$tries"); do

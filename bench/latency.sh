@@ -14,15 +14,9 @@ windows="$OSTREL_BUILD/windows"
 ostrel_start_bench_session
 ostrel_start_pulseaudio >/dev/null
 trap 'rm -rf "$OSTREL_WORK"; ostrel_stop_services' EXIT
-mkdir -p "$OSTREL_WORK/data" "$OSTREL_WORK/caps"
+ostrel_start_bench_tray "$OSTREL_WORK/caps" countdown=0
+tray=$OSTREL_TRAY
 caps=$(winepath -w "$OSTREL_WORK/caps")
-printf '[ostrel]\r\nfolder=%s\r\ncountdown=0\r\n' "$caps" >"$OSTREL_WORK/data/settings.ini"
-wine "$windows/OstrelWindowsTest.exe" </dev/null >/dev/null 2>&1 &
-tray=$!
-for _ in $(seq 1 100); do
-  wine "$windows/OstrelDriver.exe" find NIRAOstrelWindowsMain </dev/null >/dev/null 2>&1 && break
-  sleep 0.2
-done
 sleep 3
 driver() { wine "$windows/OstrelDriver.exe" "$@" </dev/null 2>/dev/null; }
 # The first recording of a run shows the one-time notice about the toolbar;

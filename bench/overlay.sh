@@ -19,14 +19,8 @@ for size in 1920x1080 3840x2160; do
   OSTREL_WORK=$(mktemp -d)
   OSTREL_DATA_DIR=$(winepath -w "$OSTREL_WORK/data")
   export OSTREL_DATA_DIR
-  mkdir -p "$OSTREL_WORK/data"
-  printf '[ostrel]\r\nfolder=%s\r\n' "$(winepath -w "$OSTREL_WORK/caps")" >"$OSTREL_WORK/data/settings.ini"
-  wine "$windows/OstrelWindowsTest.exe" </dev/null >/dev/null 2>&1 &
-  tray=$!
-  for _ in $(seq 1 100); do
-    wine "$windows/OstrelDriver.exe" find NIRAOstrelWindowsMain </dev/null >/dev/null 2>&1 && break
-    sleep 0.2
-  done
+  ostrel_start_bench_tray "$OSTREL_WORK/caps"
+  tray=$OSTREL_TRAY
   sleep 2
   shown=()
   for _ in $(seq 1 "$tries"); do

@@ -39,6 +39,7 @@ add_library(ostrel_glue STATIC
   src/cloud/uploads_file.cpp
   src/common/wide_format.cpp
   src/editor/editor_picture.cpp
+  src/editor/editor_view.cpp
   src/editor/editor_window.cpp
   src/storage/folders.cpp
   src/storage/log.cpp

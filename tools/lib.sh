@@ -136,3 +136,19 @@ ostrel_start_bench_session() {
   OSTREL_DATA_DIR=$(winepath -w "$OSTREL_WORK/data")
   export OSTREL_DATA_DIR
 }
+
+# Benchmarks: the test build's tray program in the background (its process
+# in OSTREL_TRAY), saving captures in the folder given (a Linux path), with
+# any further settings lines given; returns once its main window exists.
+ostrel_start_bench_tray() {
+  local caps=$1
+  shift
+  mkdir -p "$OSTREL_WORK/data" "$caps"
+  { printf '[ostrel]\r\nfolder=%s\r\n' "$(winepath -w "$caps")"; [ $# -eq 0 ] || printf '%s\r\n' "$@"; } >"$OSTREL_WORK/data/settings.ini"
+  wine "$OSTREL_BUILD/windows/OstrelWindowsTest.exe" </dev/null >/dev/null 2>&1 &
+  OSTREL_TRAY=$!
+  for _ in $(seq 1 100); do
+    wine "$OSTREL_BUILD/windows/OstrelDriver.exe" find NIRAOstrelWindowsMain </dev/null >/dev/null 2>&1 && break
+    sleep 0.2
+  done
+}

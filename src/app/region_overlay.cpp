@@ -9,6 +9,7 @@
 
 #include "app/shell.h"
 #include "app/tray.h"
+#include "common/paint_parts.h"
 #include "common/posted.h"
 #include "recorder/recording_rules_core.h"
 #include "storage/settings.h"
@@ -389,27 +390,11 @@ LRESULT CALLBACK RegionOverlayProc(HWND window, UINT message, WPARAM wParam, LPA
             return TRUE;
         case WM_ERASEBKGND:
             return 1;
-        case WM_PAINT: {
-            // Each rectangle of what needs painting, not their bounding box.
-            HRGN update = CreateRectRgn(0, 0, 0, 0);
-            const bool parts = update != nullptr && GetUpdateRgn(window, update, FALSE) == COMPLEXREGION;
-            PAINTSTRUCT paint;
-            HDC dc = BeginPaint(window, &paint);
-            if (s != nullptr) {
-                const DWORD bytes = parts ? GetRegionData(update, 0, nullptr) : 0;
-                std::vector<uint8_t> data(bytes);
-                auto* region = reinterpret_cast<RGNDATA*>(data.data());
-                if (bytes != 0 && GetRegionData(update, bytes, region) == bytes) {
-                    const auto* rects = reinterpret_cast<const RECT*>(region->Buffer);
-                    for (DWORD i = 0; i < region->rdh.nCount; ++i) Paint(*s, dc, rects[i]);
-                } else {
-                    Paint(*s, dc, paint.rcPaint);
-                }
-            }
-            EndPaint(window, &paint);
-            if (update != nullptr) DeleteObject(update);
+        case WM_PAINT:
+            PaintUpdatedParts(window, [s](HDC dc, const RECT& rect) {
+                if (s != nullptr) Paint(*s, dc, rect);
+            });
             return 0;
-        }
         case WM_LBUTTONDOWN:
             if (s == nullptr) return 0;
             SetCapture(window);

@@ -192,15 +192,35 @@ int ShowPlain(bool tooltip, int x, int y, int width, int height, COLORREF colour
     return 0;
 }
 
-// Milliseconds from posting `message` to the main window until a visible
-// window of `overlayClass` has painted, then `moves` drags across it and the
-// milliseconds from each WM_MOUSEMOVE to the end of its paint: median and worst.
 double Milliseconds(const LARGE_INTEGER& from, const LARGE_INTEGER& to) {
     LARGE_INTEGER frequency;
     QueryPerformanceFrequency(&frequency);
     return static_cast<double>(to.QuadPart - from.QuadPart) * 1000.0 / static_cast<double>(frequency.QuadPart);
 }
 
+// A drag across `window` from `from` over `span` in `moves` steps: the
+// milliseconds from each WM_MOUSEMOVE to the end of its paint, sorted.
+std::vector<double> TimedDrag(HWND window, POINT from, POINT span, int moves) {
+    SendMessageW(window, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(from.x, from.y));
+    UpdateWindow(window);
+    std::vector<double> times;
+    for (int i = 0; i < moves; ++i) {
+        const int x = from.x + span.x * (i + 1) / moves;
+        const int y = from.y + span.y * (i + 1) / moves;
+        LARGE_INTEGER before, after;
+        QueryPerformanceCounter(&before);
+        SendMessageW(window, WM_MOUSEMOVE, MK_LBUTTON, MAKELPARAM(x, y));
+        UpdateWindow(window);
+        QueryPerformanceCounter(&after);
+        times.push_back(Milliseconds(before, after));
+    }
+    std::sort(times.begin(), times.end());
+    return times;
+}
+
+// Milliseconds from posting `message` to the main window until a visible
+// window of `overlayClass` has painted, then `moves` drags across it and the
+// milliseconds from each WM_MOUSEMOVE to the end of its paint: median and worst.
 int OverlayTiming(const wchar_t* mainClass, UINT message, WPARAM wParam, const wchar_t* overlayClass, int moves) {
     HWND main = FindWindowW(mainClass, nullptr);
     if (main == nullptr) return 1;
@@ -221,20 +241,8 @@ int OverlayTiming(const wchar_t* mainClass, UINT message, WPARAM wParam, const w
     if (moves > 0) {
         RECT area{};
         GetClientRect(overlay, &area);
-        SendMessageW(overlay, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(area.right / 8, area.bottom / 8));
-        UpdateWindow(overlay);
-        std::vector<double> times;
-        for (int i = 0; i < moves; ++i) {
-            const int x = area.right / 8 + (area.right * 3 / 4) * (i + 1) / moves;
-            const int y = area.bottom / 8 + (area.bottom * 3 / 4) * (i + 1) / moves;
-            LARGE_INTEGER before, after;
-            QueryPerformanceCounter(&before);
-            SendMessageW(overlay, WM_MOUSEMOVE, MK_LBUTTON, MAKELPARAM(x, y));
-            UpdateWindow(overlay);
-            QueryPerformanceCounter(&after);
-            times.push_back(Milliseconds(before, after));
-        }
-        std::sort(times.begin(), times.end());
+        const std::vector<double> times = TimedDrag(overlay, {area.right / 8, area.bottom / 8},
+                                                    {area.right * 3 / 4, area.bottom * 3 / 4}, moves);
         std::printf("move painted: median %.2f ms, worst %.2f ms over %d moves\n", times[times.size() / 2],
                     times.back(), moves);
     }
@@ -265,21 +273,9 @@ int EditorTiming(const wchar_t* file, int moves) {
     RECT area{};
     GetClientRect(editor, &area);
     SendMessageW(editor, WM_KEYDOWN, 'R', 0);
-    SendMessageW(editor, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(area.right / 8, area.bottom / 4));
-    UpdateWindow(editor);
-    std::vector<double> times;
-    for (int i = 0; i < moves; ++i) {
-        const int x = area.right / 8 + (area.right * 3 / 4) * (i + 1) / moves;
-        const int y = area.bottom / 4 + (area.bottom / 2) * (i + 1) / moves;
-        LARGE_INTEGER before, after;
-        QueryPerformanceCounter(&before);
-        SendMessageW(editor, WM_MOUSEMOVE, MK_LBUTTON, MAKELPARAM(x, y));
-        UpdateWindow(editor);
-        QueryPerformanceCounter(&after);
-        times.push_back(Milliseconds(before, after));
-    }
+    const std::vector<double> times =
+        TimedDrag(editor, {area.right / 8, area.bottom / 4}, {area.right * 3 / 4, area.bottom / 2}, moves);
     if (!times.empty()) {
-        std::sort(times.begin(), times.end());
         std::printf("drag step painted: median %.2f ms, worst %.2f ms over %d steps\n", times[times.size() / 2],
                     times.back(), moves);
     }
