@@ -59,14 +59,14 @@ class Wine:
         return str(path)
 
     def start(self, args=(), exe="OstrelWindows.exe", env=None):
-        # Wine's own messages (a crash report, say) go to a file beside the
-        # data folder, so that a failing test can show them.
+        # What Wine prints (a crash report, the debugger's backtrace) goes to a file
+        # beside the data folder, so that a failing test can show it.
         errors = tempfile.NamedTemporaryFile(prefix="wine-", suffix=".err", dir=self.data_dir.parent, delete=False)
         process = subprocess.Popen(
             ["wine", self.exe(exe), *args],
             env=env or self.env,
             stdin=subprocess.DEVNULL,
-            stdout=subprocess.DEVNULL,
+            stdout=errors,
             stderr=errors,
         )
         errors.close()
@@ -121,9 +121,15 @@ class Wine:
     def close(self, process, window_class=MAIN_CLASS, timeout=30):
         """Asks the program to end the way the installer does; returns its exit code."""
         assert self.driver("close", window_class) == 0
+        return self.ended(process, timeout)
+
+    def ended(self, process, timeout=60):
+        """Waits for a started program to end; returns its exit code, and
+        prints what Wine and the program's log said when it is not 0."""
         code = process.wait(timeout=timeout)
         if code != 0:
-            print(f"exit code {code}; Wine said:\n{self.errors(process)}")
+            log = read_text(self.data_dir / "ostrel.log")[-1500:]
+            print(f"exit code {code}; Wine said:\n{self.errors(process)}\nThe log ends:\n{log}")
         return code
 
     def cleanup(self):

@@ -116,7 +116,7 @@ def test_the_session_ending_and_quit_during_a_countdown_and_a_recording(wine, da
     dismiss_hide_notice(wine, tmp_path)
     post(wine, WM_HOTKEY, 3)
     post(wine, WM_ENDSESSION, 1)
-    assert process.wait(timeout=60) == 0
+    assert wine.ended(process, 60) == 0
     time.sleep(6)
     assert list(caps.iterdir()) == []
 
@@ -126,7 +126,7 @@ def test_the_session_ending_and_quit_during_a_countdown_and_a_recording(wine, da
     dismiss_hide_notice(wine, tmp_path)
     assert growing_part(caps)
     post(wine, WM_ENDSESSION, 1)
-    assert process.wait(timeout=90) == 0
+    assert wine.ended(process, 90) == 0
     assert saved(caps, 1)
 
     # The screenshot delay holds the screenshot back; Quit while recording,
@@ -141,7 +141,7 @@ def test_the_session_ending_and_quit_during_a_countdown_and_a_recording(wine, da
     assert growing_part(caps)
     post(wine, WM_COMMAND, ID_QUIT)
     assert answer(wine, tmp_path, "NIRA Ostrel", OK) == "A recording is running. Stop and save it, then quit?"
-    assert process.wait(timeout=90) == 0
+    assert wine.ended(process, 90) == 0
     assert saved(caps, 2)
 
 

@@ -179,7 +179,7 @@ def test_a_recording_frozen_for_three_seconds_keeps_its_sound(wine, tmp_path):
     time.sleep(3)
     for pid in windows_process:
         os.kill(int(pid), 18)  # SIGCONT
-    assert process.wait(timeout=120) == 0
+    assert wine.ended(process, 120) == 0
     mp4 = next(folder.glob("*.mp4"))
     left = decoded_sound(mp4)
     clicks = [int(m) / 1e6 for m in re.findall(r"sync click at_us=(-?\d+)", read_text(wine.data_dir / "ostrel.log"))]
