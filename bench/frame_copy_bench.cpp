@@ -30,8 +30,8 @@ double Seconds(const LARGE_INTEGER& from, const LARGE_INTEGER& to) {
     return static_cast<double>(to.QuadPart - from.QuadPart) / static_cast<double>(frequency.QuadPart);
 }
 
-// Milliseconds per frame for `frames` copies of a width x height picture.
-double Measure(ID3D11Device* device, ID3D11DeviceContext* context, int width, int height, int frames, bool between) {
+// An NV12-sized single-channel texture: the luma rows, then half as many chroma rows.
+D3D11_TEXTURE2D_DESC PlanesTexture(int width, int height) {
     D3D11_TEXTURE2D_DESC description{};
     description.Width = static_cast<UINT>(width);
     description.Height = static_cast<UINT>(height * 3 / 2);
@@ -39,6 +39,12 @@ double Measure(ID3D11Device* device, ID3D11DeviceContext* context, int width, in
     description.ArraySize = 1;
     description.Format = DXGI_FORMAT_R8_UNORM;
     description.SampleDesc.Count = 1;
+    return description;
+}
+
+// Milliseconds per frame for `frames` copies of a width x height picture.
+double Measure(ID3D11Device* device, ID3D11DeviceContext* context, int width, int height, int frames, bool between) {
+    D3D11_TEXTURE2D_DESC description = PlanesTexture(width, height);
     description.Usage = D3D11_USAGE_STAGING;
     description.CPUAccessFlags = D3D11_CPU_ACCESS_READ | D3D11_CPU_ACCESS_WRITE;
     ComPtr<ID3D11Texture2D> staging;
@@ -83,13 +89,7 @@ double Measure(ID3D11Device* device, ID3D11DeviceContext* context, int width, in
 // without, the texture just copied is read, and Map waits for that copy.
 double MeasureReadBack(ID3D11Device* device, ID3D11DeviceContext* context, int width, int height, int frames,
                        bool ring) {
-    D3D11_TEXTURE2D_DESC description{};
-    description.Width = static_cast<UINT>(width);
-    description.Height = static_cast<UINT>(height * 3 / 2);
-    description.MipLevels = 1;
-    description.ArraySize = 1;
-    description.Format = DXGI_FORMAT_R8_UNORM;
-    description.SampleDesc.Count = 1;
+    D3D11_TEXTURE2D_DESC description = PlanesTexture(width, height);
     description.Usage = D3D11_USAGE_DEFAULT;
     description.BindFlags = D3D11_BIND_RENDER_TARGET;
     ComPtr<ID3D11Texture2D> drawn;
