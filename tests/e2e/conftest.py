@@ -209,6 +209,32 @@ def restart_wine_server():
     # Wine's services start here, once, rather than in a race between the
     # first programs of the next test (one of two such programs was seen killed).
     subprocess.run(["wineboot"], **quiet)
+    keep_desktop()
+
+
+_desktop_keeper = None
+
+
+def keep_desktop():
+    """Keeps Wine's desktop open until the server ends. Wine closes it a second
+    after the last program on it ends, and a program of the next test that
+    starts just then lost its windows and ended by itself."""
+    global _desktop_keeper
+    if _desktop_keeper is not None and _desktop_keeper.poll() is None:
+        _desktop_keeper.kill()
+    if _desktop_keeper is not None:
+        _desktop_keeper.wait(timeout=30)
+    _desktop_keeper = subprocess.Popen(["wine", str(WINDOWS_BUILD / "OstrelDriver.exe"), "hold-desktop", "86400"],
+                                       stdin=subprocess.DEVNULL, stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
+    assert _desktop_keeper.stdout.readline().strip() == b"holding", "the desktop keeper did not start"
+
+
+@pytest.fixture(scope="session", autouse=True)
+def _desktop_kept():
+    keep_desktop()
+    yield
+    _desktop_keeper.kill()
+    _desktop_keeper.wait(timeout=30)
 
 
 _shown = {}

@@ -36,6 +36,7 @@
 //                                                as a program running elevated does; prints "holding"
 //   OstrelDriver hold-hotkey MODIFIERS KEY SECONDS  hold a system-wide shortcut that long;
 //                                                prints "holding" or "refused"
+//   OstrelDriver hold-desktop SECONDS            keep Wine's desktop open that long; prints "holding"
 //
 // Every wait is bounded by its SECONDS argument.
 #include <windows.h>
@@ -444,6 +445,19 @@ int HoldMutex(const wchar_t* name, double seconds) {
     return 0;
 }
 
+// Wine closes its desktop a second after the last program on it ends, and a
+// program that starts just then loses its windows with it: a window of this
+// process keeps the desktop in use between the tests' programs.
+int HoldDesktop(double seconds) {
+    HWND window = CreateWindowExW(0, L"STATIC", L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, nullptr, nullptr);
+    if (window == nullptr) return 1;
+    std::puts("holding");
+    std::fflush(stdout);
+    Sleep(static_cast<DWORD>(seconds * 1000.0));
+    DestroyWindow(window);
+    return 0;
+}
+
 int Usage() {
     std::fputs("usage: OstrelDriver find|wait|gone|post|close CLASS [...]\n", stderr);
     return 2;
@@ -466,6 +480,7 @@ int wmain(int argc, wchar_t** argv) {
                           std::wcstod(argv[4], nullptr));
     if (command == L"hold-file" && argc >= 4) return HoldFile(argv[2], std::wcstod(argv[3], nullptr));
     if (command == L"hold-mutex" && argc >= 4) return HoldMutex(argv[2], std::wcstod(argv[3], nullptr));
+    if (command == L"hold-desktop") return HoldDesktop(std::wcstod(argv[2], nullptr));
     if ((command == L"tooltip" || command == L"foreground") && argc >= 8)
         return ShowPlain(command == L"tooltip", static_cast<int>(Number(argv[2])), static_cast<int>(Number(argv[3])),
                          static_cast<int>(Number(argv[4])), static_cast<int>(Number(argv[5])),
