@@ -13,6 +13,7 @@ add_library(ostrel_glue STATIC
   src/app/cloud_calls.cpp
   src/app/hotkeys.cpp
   src/app/main_window.cpp
+  src/common/clipboard.cpp
   src/common/posted.cpp
   src/app/recovery.cpp
   src/app/region_overlay.cpp

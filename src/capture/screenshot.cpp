@@ -8,6 +8,7 @@
 #include "capture/capturer.h"
 #include "capture/d3d.h"
 #include "capture/picture_core.h"
+#include "common/clipboard.h"
 #include "common/steady_clock.h"
 #include "storage/folders.h"
 
@@ -59,24 +60,8 @@ HRESULT EncodePng(const std::wstring& file, const std::vector<uint8_t>& bgr, uin
 bool CopyBitmapToClipboard(const uint8_t* pixels, uint32_t width, uint32_t height, uint32_t pitch) {
     const uint64_t size = ClipboardDibSize(width, height);
     if (size > SIZE_MAX) return false;
-    HGLOBAL block = GlobalAlloc(GMEM_MOVEABLE, static_cast<SIZE_T>(size));
-    if (block == nullptr) return false;
-    auto* target = static_cast<uint8_t*>(GlobalLock(block));
-    if (target == nullptr) {
-        GlobalFree(block);
-        return false;
-    }
-    WriteClipboardDib(pixels, width, height, pitch, target);
-    GlobalUnlock(block);
-    if (!OpenClipboard(nullptr)) {
-        GlobalFree(block);
-        return false;
-    }
-    EmptyClipboard();
-    const bool taken = SetClipboardData(CF_DIB, block) != nullptr;
-    CloseClipboard();
-    if (!taken) GlobalFree(block);
-    return taken;
+    return PutOnClipboard(CF_DIB, static_cast<size_t>(size),
+                          [&](uint8_t* target) { WriteClipboardDib(pixels, width, height, pitch, target); });
 }
 
 bool TakeScreenshot(HMONITOR monitor, bool cursor, const std::wstring& path, bool copyToClipboard, std::wstring& problem,

@@ -14,6 +14,7 @@
 #include "app/signin_window.h"
 #include "app/tray.h"
 #include "cloud/account.h"
+#include "common/clipboard.h"
 #include "common/posted.h"
 #include "cloud/upload.h"
 #include "cloud/upload_core.h"
@@ -38,28 +39,9 @@ std::wstring LastLink;
 
 // The clipboard may be held by another program for a moment.
 bool CopyTextToClipboard(const std::wstring& text) {
-    const SIZE_T bytes = (text.size() + 1) * sizeof(wchar_t);
-    HGLOBAL block = GlobalAlloc(GMEM_MOVEABLE, bytes);
-    if (block == nullptr) return false;
-    if (void* target = GlobalLock(block)) {
-        memcpy(target, text.c_str(), bytes);
-        GlobalUnlock(block);
-    } else {
-        GlobalFree(block);
-        return false;
-    }
-    for (int attempt = 0; attempt < 5; ++attempt) {
-        if (OpenClipboard(MainWindow)) {
-            EmptyClipboard();
-            const bool taken = SetClipboardData(CF_UNICODETEXT, block) != nullptr;
-            CloseClipboard();
-            if (!taken) GlobalFree(block);
-            return taken;
-        }
-        Sleep(20);
-    }
-    GlobalFree(block);
-    return false;
+    const size_t bytes = (text.size() + 1) * sizeof(wchar_t);
+    return PutOnClipboard(CF_UNICODETEXT, bytes, [&](uint8_t* target) { memcpy(target, text.c_str(), bytes); },
+                          MainWindow, 5);
 }
 
 bool WantsNewCapturesSaved() { return !Ending && CurrentSettings.save_new_to_library && IsSignedIn(); }
