@@ -31,7 +31,6 @@ namespace {
 
 FakePlatform* current = nullptr;
 std::atomic<int> runningThreads{0};
-std::atomic<int> frameCallsRunning{0};
 
 // Runs `work` on a thread of its own that the fake platform waits for.
 template <typename Work>
@@ -293,9 +292,7 @@ public:
     }
     void Invoke(wgc::IFrameArrivedHandler* handler) {
         if (handler == nullptr) return;
-        ++frameCallsRunning;
         handler->Invoke(this, nullptr);
-        --frameCallsRunning;
     }
 
     void FireAsync() {
@@ -1304,7 +1301,6 @@ int LiveObjects() { return liveObjects.load(); }
 
 int BorderlessRequests() { return borderlessRequests.load(); }
 
-int FakePlatform::FrameCallsRunning() const { return frameCallsRunning.load(); }
 
 // What an earlier platform's fakes still hold goes before this one counts,
 // and so does the process's shared device, wrapped by an earlier fake.

@@ -167,8 +167,6 @@ public:
     // The item captured last (a window, or a monitor that is unplugged) is
     // gone: its Closed handlers run, on a thread of their own.
     void CloseCapturedItem();
-    // Calls of FrameArrived handlers running now.
-    int FrameCallsRunning() const;
 
     // The endpoint is unplugged: its streams answer AUDCLNT_E_DEVICE_INVALIDATED
     // from now on, and it is no longer anyone's default.
