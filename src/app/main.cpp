@@ -156,6 +156,7 @@ int RunTrayProgram(UniqueHandle& instanceMutex, const std::wstring& edit) {
                     HotkeyText(CurrentSettings.hotkey_record_mod, static_cast<uint32_t>(CurrentSettings.hotkey_record_key)) +
                     L", or use the toolbar or this tray icon.",
                 BALLOON_INFO);
+    TellKeptEdits();
 
     RunMessageLoop();
 

@@ -101,6 +101,8 @@ void OnCommand(WORD id) {
                 MessageBoxW(MainWindow, L"A recording is running. Stop and save it, then quit?", L"NIRA Ostrel",
                             MB_OKCANCEL | MB_ICONQUESTION) != IDOK)
                 return;
+            // Each editor with changes asks first; Cancel on any keeps the program.
+            if (!CloseEditorsForQuit()) return;
             // A recording saved on the way out is not sent: the program ends now.
             StopSavingNewCaptures();
             StopOrCancel();
@@ -275,8 +277,10 @@ LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
 
     switch (message) {
         case WM_DESTROY:
-            // Every way of ending the program passes here: the recording is finished and kept.
+            // Every way of ending the program passes here: the recording is
+            // finished and kept, and so are changes in an editor.
             if (TheRecorder.State() != Idle) TheRecorder.Stop();
+            KeepEditorChanges();
             Shell_NotifyIconW(NIM_DELETE, &TrayIcon);
             PostQuitMessage(0);
             return 0;
@@ -314,9 +318,15 @@ LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
             const auto* data = reinterpret_cast<const COPYDATASTRUCT*>(lParam);
             std::wstring path;
             if (!EditRequestFromCopy(data, path)) return FALSE;
-            OpenEditorOrSay(path);
+            // The sender waits for the answer: it has it now, and the picture
+            // is opened once this message is done.
+            ReplyMessage(TRUE);
+            PostObject(window, WM_EDIT_REQUEST, 0, std::make_unique<std::wstring>(std::move(path)));
             return TRUE;
         }
+        case WM_EDIT_REQUEST:
+            if (const std::unique_ptr<std::wstring> path = TakePosted<std::wstring>(lParam)) OpenEditorOrSay(*path);
+            return 0;
         case WM_REGION_DONE:
             if (const std::unique_ptr<RegionResult> result = TakePosted<RegionResult>(lParam)) RegionChosen(*result);
             return 0;

@@ -15,6 +15,7 @@ constexpr UINT WM_RECORDER_NOTIFY = WM_APP + 3;
 constexpr UINT WM_SCREENSHOT_DONE = WM_APP + 4;
 constexpr UINT WM_CLOUD_EVENT = WM_APP + 5;
 constexpr UINT WM_REGION_DONE = WM_APP + 6;  // a RegionResult, posted (common/posted.h)
+constexpr UINT WM_EDIT_REQUEST = WM_APP + 7;  // a picture to edit (a std::wstring, posted), from a second start
 
 // Codes of WM_CLOUD_EVENT (its wParam).
 constexpr WPARAM CLOUD_SIGNIN_DONE = 1;      // lParam: heap std::wstring, empty on success

@@ -32,8 +32,36 @@ bool ToolForKey(wchar_t key, Tool& tool) {
         case L'N': case L'n': tool = Tool::Step; return true;
         case L'B': case L'b': tool = Tool::Pixelate; return true;
         case L'C': case L'c': tool = Tool::Crop; return true;
+        case L'X': case L'x': tool = Tool::Redact; return true;
         default: return false;
     }
+}
+
+KeyAction ActionForKey(uint32_t key, bool ctrl, bool alt, bool shift, bool typing, Tool& tool) {
+    constexpr uint32_t kReturn = 0x0D, kEscape = 0x1B, kDelete = 0x2E;
+    if (ctrl && alt) return KeyAction::None;  // AltGr: a character is on its way
+    if (ctrl) {
+        switch (key) {
+            case 'Z': return KeyAction::Undo;
+            case 'Y': return KeyAction::Redo;
+            case 'C': return KeyAction::Copy;
+            case 'S': return shift ? KeyAction::SaveAs : KeyAction::Save;
+            case '0': return KeyAction::Fit;
+            case '1': return KeyAction::Actual;
+            default: return KeyAction::None;
+        }
+    }
+    if (alt) return KeyAction::None;
+    if (typing) {
+        if (key == kReturn) return KeyAction::KeepText;
+        if (key == kEscape) return KeyAction::DropText;
+        return KeyAction::None;
+    }
+    if (key == kDelete) return KeyAction::Delete;
+    if (key == kReturn) return KeyAction::Apply;
+    if (key == kEscape) return KeyAction::Leave;
+    if (key < 0x80 && ToolForKey(static_cast<wchar_t>(key), tool)) return KeyAction::PickTool;
+    return KeyAction::None;
 }
 
 ArrowHead ArrowHeadOf(Point tail, Point tip, int32_t width) {
@@ -126,26 +154,236 @@ constexpr size_t kNeverSaved = std::numeric_limits<size_t>::max();
 
 }  // namespace
 
-void PixelateArea(Picture& picture, const Rect& area) {
+namespace {
+
+uint64_t Mix(uint64_t x) {
+    x += 0x9E3779B97F4A7C15ull;
+    x = (x ^ (x >> 30)) * 0xBF58476D1CE4E5B9ull;
+    x = (x ^ (x >> 27)) * 0x94D049BB133111EBull;
+    return x ^ (x >> 31);
+}
+
+uint8_t MedianOf(std::vector<uint8_t>& values) {
+    const auto middle = values.begin() + static_cast<ptrdiff_t>(values.size() / 2);
+    std::nth_element(values.begin(), middle, values.end());
+    return *middle;
+}
+
+// The median colour (0xRRGGBB) of the pixels that border `inside` from
+// outside, at most a few thousand of them; grey when nothing borders it.
+uint32_t SurroundingColour(const Picture& picture, const Rect& inside) {
+    std::vector<uint8_t> channel[3];
+    const auto take = [&](int32_t x, int32_t y) {
+        const uint8_t* pixel = picture.pixels.data() + Offset(picture, x, y);
+        for (int c = 0; c < 3; ++c) channel[c].push_back(pixel[c]);
+    };
+    const int32_t perimeter = 2 * (inside.Width() + inside.Height());
+    const int32_t step = std::max(1, perimeter / 4096);
+    const int32_t left = std::max(inside.left - 1, 0), right = std::min(inside.right + 1, picture.width);
+    for (int32_t x = left; x < right; x += step) {
+        if (inside.top > 0) take(x, inside.top - 1);
+        if (inside.bottom < picture.height) take(x, inside.bottom);
+    }
+    for (int32_t y = inside.top; y < inside.bottom; y += step) {
+        if (inside.left > 0) take(inside.left - 1, y);
+        if (inside.right < picture.width) take(inside.right, y);
+    }
+    if (channel[0].empty()) return 0x808080;
+    return static_cast<uint32_t>(MedianOf(channel[2])) << 16 | static_cast<uint32_t>(MedianOf(channel[1])) << 8 |
+           MedianOf(channel[0]);
+}
+
+void FillBlock(Picture& picture, const Rect& block, uint32_t rgb) {
+    const uint8_t colour[4] = {static_cast<uint8_t>(rgb), static_cast<uint8_t>(rgb >> 8), static_cast<uint8_t>(rgb >> 16),
+                               255};
+    for (int32_t y = block.top; y < block.bottom; ++y) {
+        uint8_t* pixel = picture.pixels.data() + Offset(picture, block.left, y);
+        for (int32_t x = block.left; x < block.right; ++x, pixel += 4) std::memcpy(pixel, colour, 4);
+    }
+}
+
+}  // namespace
+
+uint32_t ShadeOf(uint32_t base, uint64_t seed, uint32_t block) {
+    const int r = static_cast<int>(base >> 16 & 0xFF), g = static_cast<int>(base >> 8 & 0xFF), b = static_cast<int>(base & 0xFF);
+    // Blocks differ by up to 40 levels, darker on a light surrounding and
+    // lighter on a dark one, so they always show as blocks.
+    constexpr int kSpread = 40;
+    const int light = (r * 3 + g * 6 + b) / 10;
+    const int lowest = light > 255 - kSpread ? -kSpread : light < kSpread ? 0 : -kSpread / 2;
+    const int shift = lowest + static_cast<int>(Mix(seed ^ Mix(block)) % (kSpread + 1));
+    const auto channel = [shift](int value) { return static_cast<uint32_t>(std::clamp(value + shift, 0, 255)); };
+    return channel(r) << 16 | channel(g) << 8 | channel(b);
+}
+
+void PixelateArea(Picture& picture, const Rect& area, uint64_t seed) {
     if (!Whole(picture)) return;
     const Rect inside = Intersection(area, picture.Bounds());
-    for (int32_t top = inside.top; top < inside.bottom; top += kPixelBlock) {
-        const int32_t bottom = std::min(top + kPixelBlock, inside.bottom);
-        for (int32_t left = inside.left; left < inside.right; left += kPixelBlock) {
-            const int32_t right = std::min(left + kPixelBlock, inside.right);
-            uint32_t sum[4] = {};
-            for (int32_t y = top; y < bottom; ++y) {
-                const uint8_t* pixel = picture.pixels.data() + Offset(picture, left, y);
-                for (int32_t x = left; x < right; ++x, pixel += 4)
-                    for (int c = 0; c < 4; ++c) sum[c] += pixel[c];
+    if (inside.Empty()) return;
+    const uint32_t base = SurroundingColour(picture, inside);
+    uint32_t block = 0;
+    for (int32_t top = inside.top; top < inside.bottom; top += kPixelBlock)
+        for (int32_t left = inside.left; left < inside.right; left += kPixelBlock)
+            FillBlock(picture,
+                      {left, top, std::min(left + kPixelBlock, inside.right), std::min(top + kPixelBlock, inside.bottom)},
+                      ShadeOf(base, seed, block++));
+}
+
+void FillArea(Picture& picture, const Rect& area, uint32_t colour) {
+    if (!Whole(picture)) return;
+    const Rect inside = Intersection(area, picture.Bounds());
+    if (!inside.Empty()) FillBlock(picture, inside, colour);
+}
+
+Upright UprightFor(uint32_t orientation) {
+    switch (orientation) {
+        case 2: return {0, true};
+        case 3: return {2, false};
+        case 4: return {2, true};
+        case 5: return {1, true};
+        case 6: return {1, false};
+        case 7: return {3, true};
+        case 8: return {3, false};
+        default: return {};
+    }
+}
+
+void TurnUpright(Picture& picture, Upright upright) {
+    if (!Whole(picture)) return;
+    const int32_t turns = upright.quarterTurns & 3;
+    const auto w = static_cast<size_t>(picture.width), h = static_cast<size_t>(picture.height);
+    uint32_t* pixels = reinterpret_cast<uint32_t*>(picture.pixels.data());
+    if (turns == 2) std::reverse(pixels, pixels + w * h);
+    if (turns == 1 || turns == 3) {
+        std::vector<uint8_t> turned(picture.pixels.size());
+        auto* to = reinterpret_cast<uint32_t*>(turned.data());
+        // Shown w' = h wide: a clockwise turn takes row y' from column y',
+        // bottom up; an anticlockwise one from column w-1-y', top down.
+        for (size_t y = 0; y < w; ++y)
+            for (size_t x = 0; x < h; ++x)
+                to[y * h + x] = turns == 1 ? pixels[(h - 1 - x) * w + y] : pixels[x * w + (w - 1 - y)];
+        picture.pixels.swap(turned);
+        std::swap(picture.width, picture.height);
+        pixels = reinterpret_cast<uint32_t*>(picture.pixels.data());
+    }
+    if (upright.mirror)
+        for (int32_t y = 0; y < picture.height; ++y) {
+            uint32_t* row = pixels + static_cast<size_t>(y) * static_cast<size_t>(picture.width);
+            std::reverse(row, row + picture.width);
+        }
+}
+
+namespace {
+
+// The orientation entry of a TIFF header's first directory, as EXIF keeps it.
+uint32_t TiffOrientation(const uint8_t* t, size_t n) {
+    if (n < 8) return 1;
+    const bool little = t[0] == 'I' && t[1] == 'I';
+    if (!little && !(t[0] == 'M' && t[1] == 'M')) return 1;
+    const auto u16 = [&](size_t at) -> uint32_t {
+        return little ? t[at] | t[at + 1] << 8 : t[at] << 8 | t[at + 1];
+    };
+    const auto u32 = [&](size_t at) -> uint64_t { return little ? u16(at) | uint64_t{u16(at + 2)} << 16 : uint64_t{u16(at)} << 16 | u16(at + 2); };
+    if (u16(2) != 42) return 1;
+    const uint64_t directory = u32(4);
+    if (directory + 2 > n) return 1;
+    const uint32_t entries = u16(static_cast<size_t>(directory));
+    for (uint32_t i = 0; i < entries; ++i) {
+        const uint64_t entry = directory + 2 + uint64_t{i} * 12;
+        if (entry + 12 > n) return 1;
+        const auto at = static_cast<size_t>(entry);
+        if (u16(at) != 0x0112) continue;
+        const uint32_t value = u16(at + 2) == 3 && u32(at + 4) == 1 ? u16(at + 8) : 0;  // one SHORT
+        return value >= 1 && value <= 8 ? value : 1;
+    }
+    return 1;
+}
+
+}  // namespace
+
+uint32_t JpegOrientation(const uint8_t* data, size_t size) {
+    if (data == nullptr || size < 4 || data[0] != 0xFF || data[1] != 0xD8) return 1;
+    size_t at = 2;
+    while (at + 4 <= size) {
+        if (data[at] != 0xFF) return 1;
+        const uint8_t marker = data[at + 1];
+        if (marker == 0xFF) {  // fill
+            ++at;
+            continue;
+        }
+        if (marker == 0xD9 || marker == 0xDA) return 1;  // the picture itself: no more metadata
+        if (marker == 0x01 || (marker >= 0xD0 && marker <= 0xD7)) {
+            at += 2;
+            continue;
+        }
+        const size_t length = static_cast<size_t>(data[at + 2]) << 8 | data[at + 3];
+        if (length < 2 || length > size - at - 2) return 1;
+        const uint8_t* segment = data + at + 4;
+        const size_t bytes = length - 2;
+        if (marker == 0xE1 && bytes >= 6 && std::memcmp(segment, "Exif\0\0", 6) == 0)
+            return TiffOrientation(segment + 6, bytes - 6);
+        at += 2 + length;
+    }
+    return 1;
+}
+
+bool PictureFitsMemory(uint64_t width, uint64_t height, uint64_t available) {
+    if (width == 0 || height == 0 || width > (1u << 24) || height > (1u << 24)) return false;
+    const uint64_t copy = width * height * 4;
+    return copy <= available / 4;  // two copies in at most half of it
+}
+
+double FitScale(int32_t pictureWidth, int32_t pictureHeight, int32_t width, int32_t height) {
+    if (pictureWidth <= 0 || pictureHeight <= 0) return 1;
+    return std::min({1.0, static_cast<double>(std::max(width, 1)) / pictureWidth,
+                     static_cast<double>(std::max(height, 1)) / pictureHeight});
+}
+
+Layout LayoutFor(int32_t pictureWidth, int32_t pictureHeight, int32_t stripWidth, int32_t stripHeight,
+                 int32_t roomWidth, int32_t roomHeight) {
+    Layout layout;
+    layout.clientWidth = std::max(1, std::min(std::max(pictureWidth, stripWidth), roomWidth));
+    layout.clientHeight = std::max(stripHeight + 1, std::min(pictureHeight + stripHeight, roomHeight));
+    layout.scale = FitScale(pictureWidth, pictureHeight, layout.clientWidth, layout.clientHeight - stripHeight);
+    return layout;
+}
+
+void RenderView(const Picture& picture, double scale, int32_t width, int32_t height, bool smooth, uint8_t* out,
+                size_t stride) {
+    if (!Whole(picture) || width <= 0 || height <= 0 || out == nullptr || !(scale > 0)) return;
+    // Each shown pixel's samples, as picture columns and rows.
+    const double footprint = 1 / scale;
+    const int32_t samples = smooth && footprint > 1 ? std::min(4, static_cast<int32_t>(std::ceil(footprint))) : 1;
+    const auto positions = [&](int32_t count, int32_t limit) {
+        std::vector<int32_t> at(static_cast<size_t>(count) * samples);
+        for (int32_t i = 0; i < count; ++i)
+            for (int32_t k = 0; k < samples; ++k) {
+                const double p = (i + (k + 0.5) / samples) * footprint;
+                at[static_cast<size_t>(i) * samples + k] = std::clamp(static_cast<int32_t>(p), 0, limit - 1);
             }
-            const uint32_t count = static_cast<uint32_t>((right - left) * (bottom - top));
-            uint8_t average[4];
-            for (int c = 0; c < 4; ++c) average[c] = static_cast<uint8_t>((sum[c] + count / 2) / count);
-            for (int32_t y = top; y < bottom; ++y) {
-                uint8_t* pixel = picture.pixels.data() + Offset(picture, left, y);
-                for (int32_t x = left; x < right; ++x, pixel += 4) std::memcpy(pixel, average, 4);
+        return at;
+    };
+    const std::vector<int32_t> columns = positions(width, picture.width), rows = positions(height, picture.height);
+    const uint32_t count = static_cast<uint32_t>(samples * samples);
+    for (int32_t y = 0; y < height; ++y) {
+        uint8_t* target = out + static_cast<size_t>(y) * stride;
+        for (int32_t x = 0; x < width; ++x, target += 4) {
+            uint32_t premultiplied[3] = {}, alpha = 0;
+            for (int32_t j = 0; j < samples; ++j) {
+                const uint8_t* row = picture.pixels.data() +
+                                     Offset(picture, 0, rows[static_cast<size_t>(y) * samples + j]);
+                for (int32_t k = 0; k < samples; ++k) {
+                    const uint8_t* pixel = row + static_cast<size_t>(columns[static_cast<size_t>(x) * samples + k]) * 4;
+                    for (int c = 0; c < 3; ++c) premultiplied[c] += pixel[c] * pixel[3];
+                    alpha += pixel[3];
+                }
             }
+            // See-through parts over squares of 8 shown pixels.
+            const uint32_t checker = ((x / 8 + y / 8) & 1) ? 204 : 255;
+            for (int c = 0; c < 3; ++c)
+                target[c] = static_cast<uint8_t>((premultiplied[c] + checker * (255 * count - alpha) + 255 * count / 2) /
+                                                 (255 * count));
+            target[3] = 255;
         }
     }
 }
@@ -212,10 +450,17 @@ std::wstring EditedPath(const std::wstring& original) {
     const size_t dot = original.rfind(L'.');
     // A leading dot names a file rather than starting its extension.
     const bool extension = dot != std::wstring::npos && dot > nameStart;
-    const std::wstring stem = extension ? original.substr(0, dot) : original;
-    const std::wstring suffix = L" (edited)";
-    if (stem.ends_with(suffix)) return stem + L".png";
-    return stem + suffix + L".png";
+    std::wstring stem = extension ? original.substr(0, dot) : original;
+    // " (edited)" or " (edited N)" already there is not added to.
+    const std::wstring lead = L" (edited";
+    const size_t at = stem.rfind(lead);
+    if (at != std::wstring::npos && at >= nameStart && stem.ends_with(L")")) {
+        const std::wstring number = stem.substr(at + lead.size(), stem.size() - 1 - at - lead.size());
+        const bool numbered = number.size() >= 2 && number[0] == L' ' &&
+                              std::all_of(number.begin() + 1, number.end(), [](wchar_t c) { return c >= L'0' && c <= L'9'; });
+        if (number.empty() || numbered) stem.resize(at);
+    }
+    return stem + L" (edited).png";
 }
 
 Document::Document(Picture picture) : picture_(std::move(picture)) {}
@@ -277,17 +522,36 @@ bool Document::Delete(uint64_t id) {
     return true;
 }
 
-bool Document::Pixelate(const Rect& area) {
+bool Document::Pixelate(const Rect& area, uint64_t seed) {
     if (!Whole(picture_)) return false;
     Edit edit;
     edit.area = Intersection(area, picture_.Bounds());
     if (edit.area.Empty()) return false;
+    edit.pixelate = true;
+    edit.seed = seed;
     edit.before = ReadPatch(picture_, edit.area);
-    PixelateArea(picture_, edit.area);
-    edit.after = ReadPatch(picture_, edit.area);
+    Burn(edit);
     edit.shapesBefore = edit.shapesAfter = shapes_;
     Record(std::move(edit));
     return true;
+}
+
+bool Document::Redact(const Rect& area, uint32_t colour) {
+    if (!Whole(picture_)) return false;
+    Edit edit;
+    edit.area = Intersection(area, picture_.Bounds());
+    if (edit.area.Empty()) return false;
+    edit.colour = colour;
+    edit.before = ReadPatch(picture_, edit.area);
+    Burn(edit);
+    edit.shapesBefore = edit.shapesAfter = shapes_;
+    Record(std::move(edit));
+    return true;
+}
+
+void Document::Burn(const Edit& edit) {
+    if (edit.pixelate) PixelateArea(picture_, edit.area, edit.seed);
+    else FillArea(picture_, edit.area, edit.colour);
 }
 
 bool Document::Crop(const Rect& area) {
@@ -330,8 +594,10 @@ bool Document::Redo() {
         Picture cropped = CropOf(picture_, edit.area);
         edit.pictureBefore = std::move(picture_);
         picture_ = std::move(cropped);
-    } else if (!edit.after.empty()) {
-        WritePatch(picture_, edit.area, edit.after);
+    } else if (!edit.before.empty()) {
+        // The picture is as it was when the edit was first made, around the
+        // area too, so it burns the same again.
+        Burn(edit);
     }
     shapes_ = edit.shapesAfter;
     return true;

@@ -3,8 +3,10 @@
 #include <wincodec.h>
 #include <wrl/client.h>
 
+#include <algorithm>
 #include <cstring>
 #include <mutex>
+#include <new>
 
 #include "storage/folders.h"
 
@@ -57,31 +59,99 @@ bool EditorGraphicsReady() {
     return ready;
 }
 
-bool LoadPicture(const std::wstring& path, editor::Picture& picture, std::wstring& problem) {
+namespace {
+
+// The EXIF orientation (1 to 8) of a frame, 1 when it has none. A decoder
+// that keeps no metadata (Wine's JPEG decoder) leaves it to our own reading
+// of the file's first blocks.
+UINT OrientationOf(IWICBitmapFrameDecode* frame, const std::wstring& path) {
+    ComPtr<IWICMetadataQueryReader> reader;
+    if (FAILED(frame->GetMetadataQueryReader(&reader))) reader.Reset();
+    for (const wchar_t* name : {L"/app1/ifd/{ushort=274}", L"/ifd/{ushort=274}", L"System.Photo.Orientation"}) {
+        if (!reader) break;
+        PROPVARIANT value;
+        PropVariantInit(&value);
+        const HRESULT hr = reader->GetMetadataByName(name, &value);
+        UINT orientation = 0;
+        if (SUCCEEDED(hr) && value.vt == VT_UI2) orientation = value.uiVal;
+        PropVariantClear(&value);
+        if (orientation >= 1 && orientation <= 8) return orientation;
+    }
+    HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0,
+                              nullptr);
+    if (file == INVALID_HANDLE_VALUE) return 1;
+    std::vector<uint8_t> head(256 * 1024);  // EXIF lives in the first 64 KiB block; a few come before it
+    DWORD got = 0;
+    const bool read = ReadFile(file, head.data(), static_cast<DWORD>(head.size()), &got, nullptr) != FALSE;
+    CloseHandle(file);
+    return read ? editor::JpegOrientation(head.data(), got) : 1;
+}
+
+std::wstring TooLarge(UINT width, UINT height) {
+    return L"This picture (" + std::to_wstring(width) + L" x " + std::to_wstring(height) +
+           L" pixels) needs more memory than is free now, so it was not opened. Close some programs and try again.";
+}
+
+}  // namespace
+
+bool LoadPicture(const std::wstring& path, LoadedPicture& loaded, std::wstring& problem) {
     ComPtr<IWICImagingFactory> factory;
     ComPtr<IWICBitmapDecoder> decoder;
     ComPtr<IWICBitmapFrameDecode> frame;
-    ComPtr<IWICFormatConverter> converter;
+    ComPtr<IWICBitmapSource> source;
     HRESULT hr = CoCreateInstance(CLSID_WICImagingFactory, nullptr, CLSCTX_INPROC_SERVER, IID_PPV_ARGS(&factory));
     if (SUCCEEDED(hr))
         hr = factory->CreateDecoderFromFilename(path.c_str(), nullptr, GENERIC_READ, WICDecodeMetadataCacheOnDemand, &decoder);
     if (SUCCEEDED(hr)) hr = decoder->GetFrame(0, &frame);
+    UINT frames = 1;
+    if (SUCCEEDED(hr) && FAILED(decoder->GetFrameCount(&frames))) frames = 1;
+    if (SUCCEEDED(hr)) source = frame;
+    ComPtr<IWICFormatConverter> converter;
     if (SUCCEEDED(hr)) hr = factory->CreateFormatConverter(&converter);
     if (SUCCEEDED(hr))
-        hr = converter->Initialize(frame.Get(), GUID_WICPixelFormat32bppBGRA, WICBitmapDitherTypeNone, nullptr, 0,
+        hr = converter->Initialize(source.Get(), GUID_WICPixelFormat32bppBGRA, WICBitmapDitherTypeNone, nullptr, 0,
                                    WICBitmapPaletteTypeCustom);
     UINT width = 0, height = 0;
     if (SUCCEEDED(hr)) hr = converter->GetSize(&width, &height);
     // A picture this editor can hold and GDI+ can draw into.
     if (SUCCEEDED(hr) && (width == 0 || height == 0 || width > 16384 || height > 16384)) hr = WINCODEC_ERR_IMAGESIZEOUTOFRANGE;
-    if (SUCCEEDED(hr)) {
-        picture.width = static_cast<int32_t>(width);
-        picture.height = static_cast<int32_t>(height);
-        picture.pixels.assign(static_cast<size_t>(width) * height * 4, 0);
-        hr = converter->CopyPixels(nullptr, width * 4, static_cast<UINT>(picture.pixels.size()), picture.pixels.data());
-    }
     if (FAILED(hr)) {
         problem = L"The picture could not be opened: " + ErrorText(static_cast<uint32_t>(hr));
+        return false;
+    }
+    MEMORYSTATUSEX memory{};
+    memory.dwLength = sizeof memory;
+    if (!GlobalMemoryStatusEx(&memory) || !editor::PictureFitsMemory(width, height, memory.ullAvailPhys)) {
+        problem = TooLarge(width, height);
+        return false;
+    }
+    try {
+        loaded.picture.pixels.assign(static_cast<size_t>(width) * height * 4, 0);
+    } catch (const std::bad_alloc&) {
+        problem = TooLarge(width, height);
+        return false;
+    }
+    loaded.picture.width = static_cast<int32_t>(width);
+    loaded.picture.height = static_cast<int32_t>(height);
+    loaded.frames = std::max<UINT>(frames, 1);
+    // In bands, so no single call is asked for more than 4 GiB.
+    const UINT band = std::max<UINT>(1, (256u << 20) / (width * 4));
+    for (UINT top = 0; SUCCEEDED(hr) && top < height; top += band) {
+        const WICRect rows{0, static_cast<INT>(top), static_cast<INT>(width), static_cast<INT>(std::min(band, height - top))};
+        hr = converter->CopyPixels(&rows, width * 4, width * 4 * static_cast<UINT>(rows.Height),
+                                   loaded.picture.pixels.data() + static_cast<size_t>(top) * width * 4);
+    }
+    if (FAILED(hr)) {
+        loaded.picture = {};
+        problem = L"The picture could not be opened: " + ErrorText(static_cast<uint32_t>(hr));
+        return false;
+    }
+    // Turned here rather than by WIC's flip-rotator, which Wine has only in part.
+    try {
+        editor::TurnUpright(loaded.picture, editor::UprightFor(OrientationOf(frame.Get(), path)));
+    } catch (const std::bad_alloc&) {
+        loaded.picture = {};
+        problem = TooLarge(width, height);
         return false;
     }
     return true;
@@ -157,10 +227,18 @@ void DrawShapes(Gdiplus::Graphics& g, const std::vector<editor::Shape>& shapes) 
     for (const editor::Shape& shape : shapes) DrawShape(g, shape);
 }
 
-editor::Picture Flatten(const editor::Document& document) {
-    editor::Picture flat = document.Base();
-    if (document.Shapes().empty() || !EditorGraphicsReady()) return flat;
-    Gdiplus::Bitmap bitmap(flat.width, flat.height, flat.width * 4, PixelFormat32bppRGB, flat.pixels.data());
+bool Flatten(const editor::Document& document, editor::Picture& flat, std::wstring& problem) {
+    try {
+        flat = document.Base();
+    } catch (const std::bad_alloc&) {
+        flat = {};
+        problem = L"There is not enough memory free to save the edited picture. Close some programs and try again.";
+        return false;
+    }
+    if (document.Shapes().empty() || !EditorGraphicsReady()) return true;
+    // Drawn straight into the copy: the format is GDI+'s own (B8G8R8A8, not
+    // premultiplied), so shapes blend into see-through parts too.
+    Gdiplus::Bitmap bitmap(flat.width, flat.height, flat.width * 4, PixelFormat32bppARGB, flat.pixels.data());
     {
         Gdiplus::Graphics graphics(&bitmap);
         graphics.SetSmoothingMode(Gdiplus::SmoothingModeAntiAlias);
@@ -168,19 +246,82 @@ editor::Picture Flatten(const editor::Document& document) {
         DrawShapes(graphics, document.Shapes());
         graphics.Flush(Gdiplus::FlushIntentionSync);
     }
-    // Read back through the bitmap: whether it drew into the rows it was
-    // given or into a copy is GDI+'s business.
+    // Whether it drew into the rows it was given or into a copy of its own
+    // is GDI+'s business: read back whatever it holds.
     Gdiplus::BitmapData data{};
     Gdiplus::Rect all(0, 0, flat.width, flat.height);
-    if (bitmap.LockBits(&all, Gdiplus::ImageLockModeRead, PixelFormat32bppRGB, &data) == Gdiplus::Ok) {
-        std::vector<uint8_t> drawn(flat.pixels.size());
-        for (int32_t y = 0; y < flat.height; ++y)
-            std::memcpy(drawn.data() + static_cast<size_t>(y) * flat.width * 4,
-                        static_cast<const uint8_t*>(data.Scan0) + static_cast<ptrdiff_t>(y) * data.Stride,
-                        static_cast<size_t>(flat.width) * 4);
+    if (bitmap.LockBits(&all, Gdiplus::ImageLockModeRead, PixelFormat32bppARGB, &data) == Gdiplus::Ok) {
+        if (data.Scan0 != flat.pixels.data())
+            for (int32_t y = 0; y < flat.height; ++y)
+                std::memmove(flat.pixels.data() + static_cast<size_t>(y) * flat.width * 4,
+                             static_cast<const uint8_t*>(data.Scan0) + static_cast<ptrdiff_t>(y) * data.Stride,
+                             static_cast<size_t>(flat.width) * 4);
         bitmap.UnlockBits(&data);
-        flat.pixels.swap(drawn);
     }
-    for (size_t i = 3; i < flat.pixels.size(); i += 4) flat.pixels[i] = 255;
-    return flat;
+    return true;
+}
+
+namespace {
+
+HRESULT EncodeEdited(const editor::Picture& flat, const std::wstring& file) {
+    bool opaque = true;
+    for (size_t i = 3; opaque && i < flat.pixels.size(); i += 4) opaque = flat.pixels[i] == 255;
+    ComPtr<IWICImagingFactory> factory;
+    HRESULT hr = CoCreateInstance(CLSID_WICImagingFactory, nullptr, CLSCTX_INPROC_SERVER, IID_PPV_ARGS(&factory));
+    ComPtr<IWICStream> stream;
+    if (SUCCEEDED(hr)) hr = factory->CreateStream(&stream);
+    if (SUCCEEDED(hr)) hr = stream->InitializeFromFilename(file.c_str(), GENERIC_WRITE);
+    ComPtr<IWICBitmapEncoder> encoder;
+    if (SUCCEEDED(hr)) hr = factory->CreateEncoder(GUID_ContainerFormatPng, nullptr, &encoder);
+    if (SUCCEEDED(hr)) hr = encoder->Initialize(stream.Get(), WICBitmapEncoderNoCache);
+    ComPtr<IWICBitmapFrameEncode> frame;
+    ComPtr<IPropertyBag2> options;
+    if (SUCCEEDED(hr)) hr = encoder->CreateNewFrame(&frame, &options);
+    if (SUCCEEDED(hr)) hr = frame->Initialize(options.Get());
+    const auto width = static_cast<UINT>(flat.width), height = static_cast<UINT>(flat.height);
+    if (SUCCEEDED(hr)) hr = frame->SetSize(width, height);
+    const WICPixelFormatGUID wanted = opaque ? GUID_WICPixelFormat24bppBGR : GUID_WICPixelFormat32bppBGRA;
+    WICPixelFormatGUID format = wanted;
+    if (SUCCEEDED(hr)) hr = frame->SetPixelFormat(&format);
+    // The encoder may offer a different format; writing these rows into it would garble the picture.
+    if (SUCCEEDED(hr) && !IsEqualGUID(format, wanted)) hr = WINCODEC_ERR_UNSUPPORTEDPIXELFORMAT;
+    if (SUCCEEDED(hr) && !opaque)
+        hr = frame->WritePixels(height, width * 4, static_cast<UINT>(flat.pixels.size()),
+                                const_cast<BYTE*>(flat.pixels.data()));
+    if (SUCCEEDED(hr) && opaque) {
+        // A few rows at a time, packed to three bytes a pixel.
+        const UINT band = std::max<UINT>(1, (4u << 20) / (width * 3));
+        std::vector<uint8_t> packed(static_cast<size_t>(band) * width * 3);
+        for (UINT top = 0; SUCCEEDED(hr) && top < height; top += band) {
+            const UINT rows = std::min(band, height - top);
+            const uint8_t* from = flat.pixels.data() + static_cast<size_t>(top) * width * 4;
+            uint8_t* to = packed.data();
+            for (size_t i = 0; i < static_cast<size_t>(rows) * width; ++i, from += 4, to += 3) std::memcpy(to, from, 3);
+            hr = frame->WritePixels(rows, width * 3, rows * width * 3, packed.data());
+        }
+    }
+    if (SUCCEEDED(hr)) hr = frame->Commit();
+    if (SUCCEEDED(hr)) hr = encoder->Commit();
+    return hr;
+}
+
+}  // namespace
+
+bool SaveEditedPicture(const editor::Picture& flat, const std::wstring& path, bool replace, std::wstring& problem) {
+    const std::wstring part = path + L".part";
+    HRESULT hr = S_OK;
+    try {
+        hr = EncodeEdited(flat, part);
+    } catch (const std::bad_alloc&) {
+        hr = E_OUTOFMEMORY;
+    }
+    if (SUCCEEDED(hr) &&
+        !MoveFileExW(part.c_str(), path.c_str(), MOVEFILE_WRITE_THROUGH | (replace ? MOVEFILE_REPLACE_EXISTING : 0)))
+        hr = HRESULT_FROM_WIN32(GetLastError());
+    if (FAILED(hr)) {
+        DeleteFileW(part.c_str());
+        problem = L"The edited picture could not be saved: " + ErrorText(static_cast<uint32_t>(hr));
+        return false;
+    }
+    return true;
 }

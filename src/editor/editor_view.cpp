@@ -1,6 +1,7 @@
 #include "editor/editor_view.h"
 
 #include <windowsx.h>
+#include <commctrl.h>
 
 #include <algorithm>
 #include <cmath>
@@ -20,10 +21,9 @@ int StripHeight(const Editor& e) { return e.stripHeight; }
 
 // Picture pixels to the window's and back.
 POINT ToClient(const Editor& e, Point p) {
-    return {static_cast<LONG>(std::lround(p.x * e.scale)), static_cast<LONG>(std::lround(p.y * e.scale)) + StripHeight(e)};
+    return {static_cast<LONG>(std::lround(p.x * e.scale)) + e.origin.x,
+            static_cast<LONG>(std::lround(p.y * e.scale)) + e.origin.y};
 }
-
-const Surface& ViewOf(const Editor& e) { return e.view.Dc() != nullptr ? e.view : e.base; }
 
 // What the mouse's work covers now: the preview, the area being pixelated,
 // the selection moving, the crop frame.
@@ -32,7 +32,7 @@ Rect Covered(const Editor& e) {
     editor::Shape shape;
     if (Preview(e, shape)) covered = e.document->Bounds(shape);
     if (e.typing) covered.right += editor::TextHeight(e.width);  // the caret after the last letter
-    if (e.dragging && e.tool == Tool::Pixelate)
+    if (e.dragging && (e.tool == Tool::Pixelate || e.tool == Tool::Redact))
         covered = editor::Union(covered, editor::DragRect(e.start, e.now, e.document->Base().Bounds()));
     if (e.selected != 0)
         if (const editor::Shape* chosen = e.document->Find(e.selected)) {
@@ -48,19 +48,20 @@ void PaintCanvas(const Editor& e, HDC dc, const RECT& clip, bool overlays) {
     RECT area = clip;
     area.top = std::max<LONG>(area.top, strip);
     if (area.bottom <= area.top) return;
-    const Surface& view = ViewOf(e);
+    const Surface& view = e.view;
     HBRUSH backdrop = CreateSolidBrush(RGB(64, 64, 64));
     FillRect(dc, &area, backdrop);
     DeleteObject(backdrop);
-    RECT picture{0, strip, view.Width(), strip + view.Height()}, shown{};
-    if (IntersectRect(&shown, &picture, &area))
-        BitBlt(dc, shown.left, shown.top, shown.right - shown.left, shown.bottom - shown.top, view.Dc(), shown.left,
-               shown.top - strip, SRCCOPY);
+    const POINT o = e.origin;
+    RECT picture{o.x, o.y, o.x + view.Width(), o.y + view.Height()}, shown{};
+    if (view.Dc() != nullptr && IntersectRect(&shown, &picture, &area))
+        BitBlt(dc, shown.left, shown.top, shown.right - shown.left, shown.bottom - shown.top, view.Dc(),
+               shown.left - o.x, shown.top - o.y, SRCCOPY);
     if (!overlays) return;
 
     Gdiplus::Graphics g(dc);
     g.SetClip(Gdiplus::Rect(area.left, area.top, area.right - area.left, area.bottom - area.top));
-    g.TranslateTransform(0, static_cast<Gdiplus::REAL>(strip));
+    g.TranslateTransform(static_cast<Gdiplus::REAL>(o.x), static_cast<Gdiplus::REAL>(o.y));
     g.ScaleTransform(static_cast<Gdiplus::REAL>(e.scale), static_cast<Gdiplus::REAL>(e.scale));
     g.SetSmoothingMode(Gdiplus::SmoothingModeAntiAlias);
     g.SetTextRenderingHint(Gdiplus::TextRenderingHintAntiAliasGridFit);
@@ -90,7 +91,7 @@ void PaintCanvas(const Editor& e, HDC dc, const RECT& clip, bool overlays) {
         }
     }
     const Gdiplus::REAL hairline = 1.5f / static_cast<Gdiplus::REAL>(e.scale);
-    if (e.dragging && e.tool == Tool::Pixelate) {
+    if (e.dragging && (e.tool == Tool::Pixelate || e.tool == Tool::Redact)) {
         const Rect r = editor::DragRect(e.start, e.now, e.document->Base().Bounds());
         Gdiplus::Pen dashed(Gdiplus::Color(255, 255, 255, 255), hairline);
         dashed.SetDashStyle(Gdiplus::DashStyleDash);
@@ -138,39 +139,63 @@ struct StripButton {
     int width;  // at 96 DPI
 };
 
+// Short labels keep the strip on one row; the tips name each key.
 const StripButton kStrip[] = {
-    {IDE_TOOL + static_cast<WORD>(Tool::Select), L"Select (V)", 74},
-    {IDE_TOOL + static_cast<WORD>(Tool::Arrow), L"Arrow (A)", 70},
-    {IDE_TOOL + static_cast<WORD>(Tool::Rectangle), L"Rectangle (R)", 90},
-    {IDE_TOOL + static_cast<WORD>(Tool::Pen), L"Pen (P)", 58},
-    {IDE_TOOL + static_cast<WORD>(Tool::Highlighter), L"Highlighter (H)", 96},
-    {IDE_TOOL + static_cast<WORD>(Tool::Text), L"Text (T)", 60},
-    {IDE_TOOL + static_cast<WORD>(Tool::Step), L"Step (N)", 62},
-    {IDE_TOOL + static_cast<WORD>(Tool::Pixelate), L"Pixelate (B)", 82},
-    {IDE_TOOL + static_cast<WORD>(Tool::Crop), L"Crop (C)", 62},
+    {IDE_TOOL + static_cast<WORD>(Tool::Select), L"Select", 52},
+    {IDE_TOOL + static_cast<WORD>(Tool::Arrow), L"Arrow", 48},
+    {IDE_TOOL + static_cast<WORD>(Tool::Rectangle), L"Rectangle", 68},
+    {IDE_TOOL + static_cast<WORD>(Tool::Pen), L"Pen", 38},
+    {IDE_TOOL + static_cast<WORD>(Tool::Highlighter), L"Highlighter", 74},
+    {IDE_TOOL + static_cast<WORD>(Tool::Text), L"Text", 40},
+    {IDE_TOOL + static_cast<WORD>(Tool::Step), L"Step", 40},
+    {IDE_TOOL + static_cast<WORD>(Tool::Pixelate), L"Pixelate", 60},
+    {IDE_TOOL + static_cast<WORD>(Tool::Redact), L"Redact", 54},
+    {IDE_TOOL + static_cast<WORD>(Tool::Crop), L"Crop", 42},
     {0, nullptr, 8},
-    {IDE_COLOUR + 0, L"", 26},
-    {IDE_COLOUR + 1, L"", 26},
-    {IDE_COLOUR + 2, L"", 26},
-    {IDE_COLOUR + 3, L"", 26},
-    {IDE_COLOUR + 4, L"", 26},
-    {IDE_COLOUR + 5, L"", 26},
+    {IDE_COLOUR + 0, L"", 24},
+    {IDE_COLOUR + 1, L"", 24},
+    {IDE_COLOUR + 2, L"", 24},
+    {IDE_COLOUR + 3, L"", 24},
+    {IDE_COLOUR + 4, L"", 24},
+    {IDE_COLOUR + 5, L"", 24},
     {0, nullptr, 8},
-    {IDE_WIDTH + 0, L"Thin", 44},
-    {IDE_WIDTH + 1, L"Medium", 56},
-    {IDE_WIDTH + 2, L"Thick", 46},
+    {IDE_WIDTH + 0, L"Thin", 40},
+    {IDE_WIDTH + 1, L"Medium", 54},
+    {IDE_WIDTH + 2, L"Thick", 44},
     {0, nullptr, 8},
-    {IDE_UNDO, L"Undo", 48},
-    {IDE_REDO, L"Redo", 48},
-    {IDE_COPY, L"Copy", 48},
-    {IDE_SAVE, L"Save", 48},
-    {IDE_LIBRARY, L"Save to library", 104},
+    {IDE_UNDO, L"Undo", 44},
+    {IDE_REDO, L"Redo", 44},
+    {IDE_COPY, L"Copy", 44},
+    {IDE_SAVE, L"Save", 44},
+    {IDE_LIBRARY, L"Save to library", 100},
 };
+
+// What each button does, with its key.
+const wchar_t* TipFor(WORD id) {
+    switch (id) {
+        case IDE_TOOL + static_cast<WORD>(Tool::Select): return L"Select, move and recolour shapes (V)";
+        case IDE_TOOL + static_cast<WORD>(Tool::Arrow): return L"Arrow (A)";
+        case IDE_TOOL + static_cast<WORD>(Tool::Rectangle): return L"Rectangle (R)";
+        case IDE_TOOL + static_cast<WORD>(Tool::Pen): return L"Pen (P)";
+        case IDE_TOOL + static_cast<WORD>(Tool::Highlighter): return L"Highlighter (H)";
+        case IDE_TOOL + static_cast<WORD>(Tool::Text): return L"Text (T)";
+        case IDE_TOOL + static_cast<WORD>(Tool::Step): return L"Numbered step (N)";
+        case IDE_TOOL + static_cast<WORD>(Tool::Pixelate): return L"Pixelate an area (B)";
+        case IDE_TOOL + static_cast<WORD>(Tool::Redact): return L"Cover an area with a solid box in the chosen colour (X)";
+        case IDE_TOOL + static_cast<WORD>(Tool::Crop): return L"Crop (C)";
+        case IDE_UNDO: return L"Undo (Ctrl+Z)";
+        case IDE_REDO: return L"Redo (Ctrl+Y)";
+        case IDE_COPY: return L"Copy the picture (Ctrl+C)";
+        case IDE_SAVE: return L"Save beside the original (Ctrl+S; Ctrl+Shift+S to choose where)";
+        case IDE_LIBRARY: return L"Save to the workspace library";
+        default: return nullptr;
+    }
+}
 
 }  // namespace
 
 Point ToPicture(const Editor& e, LPARAM lParam) {
-    const int x = GET_X_LPARAM(lParam), y = GET_Y_LPARAM(lParam) - StripHeight(e);
+    const int x = GET_X_LPARAM(lParam) - e.origin.x, y = GET_Y_LPARAM(lParam) - e.origin.y;
     return {static_cast<int32_t>(std::floor(x / e.scale)), static_cast<int32_t>(std::floor(y / e.scale))};
 }
 
@@ -183,47 +208,46 @@ void InvalidatePicture(const Editor& e, const Rect& r) {
 }
 
 void Title(const Editor& e) {
-    const std::wstring& shown = e.target;
+    const std::wstring& shown = e.document ? e.target : e.opened;
     const size_t slash = shown.find_last_of(L"\\/");
     std::wstring title = slash == std::wstring::npos ? shown : shown.substr(slash + 1);
-    if (e.document->Modified()) title += L" *";
+    if (!e.document) title = L"Opening " + title + L"\u2026";
+    else if (e.document->Modified()) title += L" *";
+    if (e.document && e.frames > 1)
+        title += L" (the first of the " + std::to_wstring(e.frames) + L" pictures in the file)";
     title += L" - NIRA Ostrel";
     SetWindowTextW(e.window, title.c_str());
 }
 
-// The picture and its copy at the view's scale, after the picture or the scale changed.
 void Rebuild(Editor& e) {
+    if (!e.document) return;
     const editor::Picture& picture = e.document->Base();
-    if (e.base.Width() != picture.width || e.base.Height() != picture.height) e.base.Make(picture.width, picture.height);
-    if (e.base.Bits() != nullptr) std::memcpy(e.base.Bits(), picture.pixels.data(), picture.pixels.size());
     RECT client{};
     GetClientRect(e.window, &client);
-    const double roomX = std::max<LONG>(1, client.right), roomY = std::max<LONG>(1, client.bottom - StripHeight(e));
-    e.scale = e.fit ? std::min({1.0, roomX / picture.width, roomY / picture.height}) : 1.0;
-    if (e.scale < 1.0) {
-        const int w = std::max(1, static_cast<int>(std::lround(picture.width * e.scale)));
-        const int h = std::max(1, static_cast<int>(std::lround(picture.height * e.scale)));
-        if (e.view.Width() != w || e.view.Height() != h) e.view.Make(w, h);
-        // A quick copy first, so the window shows at once; the smooth one
-        // follows (kSmoothView), and is what stays.
-        SetStretchBltMode(e.view.Dc(), COLORONCOLOR);
-        StretchBlt(e.view.Dc(), 0, 0, w, h, e.base.Dc(), 0, 0, picture.width, picture.height, SRCCOPY);
-        KillTimer(e.window, kSmoothView);
-        SetTimer(e.window, kSmoothView, 0, nullptr);
-    } else {
-        e.view.Reset();
+    const int strip = StripHeight(e);
+    const int roomX = std::max<int>(1, client.right), roomY = std::max<int>(1, client.bottom - strip);
+    e.scale = e.fit ? editor::FitScale(picture.width, picture.height, roomX, roomY) : 1.0;
+    // Only what the window can show is made, never a copy of a huge picture.
+    const int w = std::clamp(static_cast<int>(std::lround(picture.width * e.scale)), 1, roomX);
+    const int h = std::clamp(static_cast<int>(std::lround(picture.height * e.scale)), 1, roomY);
+    e.origin = {(roomX - w) / 2, strip + (roomY - h) / 2};
+    if ((e.view.Width() != w || e.view.Height() != h) && !e.view.Make(w, h)) {
+        InvalidateRect(e.window, nullptr, FALSE);
+        return;
     }
+    // A quick picture first, so the window shows at once; the smooth one
+    // follows (kSmoothView), and is what stays.
+    editor::RenderView(picture, e.scale, w, h, false, e.view.Bits(), static_cast<size_t>(w) * 4);
+    KillTimer(e.window, kSmoothView);
+    if (e.scale < 1.0) SetTimer(e.window, kSmoothView, 0, nullptr);
     InvalidateRect(e.window, nullptr, FALSE);
 }
 
 void Smooth(Editor& e) {
     KillTimer(e.window, kSmoothView);
-    if (e.view.Dc() == nullptr) return;
-    const editor::Picture& picture = e.document->Base();
-    SetStretchBltMode(e.view.Dc(), HALFTONE);
-    SetBrushOrgEx(e.view.Dc(), 0, 0, nullptr);
-    StretchBlt(e.view.Dc(), 0, 0, e.view.Width(), e.view.Height(), e.base.Dc(), 0, 0, picture.width, picture.height,
-               SRCCOPY);
+    if (e.view.Dc() == nullptr || !e.document) return;
+    editor::RenderView(e.document->Base(), e.scale, e.view.Width(), e.view.Height(), true, e.view.Bits(),
+                       static_cast<size_t>(e.view.Width()) * 4);
     InvalidateRect(e.window, nullptr, FALSE);
 }
 
@@ -265,6 +289,17 @@ void Changed(Editor& e) {
 }
 
 void Paint(Editor& e, HDC target, const RECT& clip) {
+    if (!e.document) {
+        // The picture is being read.
+        RECT client{};
+        GetClientRect(e.window, &client);
+        FillRect(target, &clip, static_cast<HBRUSH>(GetStockObject(WHITE_BRUSH)));
+        HGDIOBJ font = UiFont != nullptr ? SelectObject(target, UiFont) : nullptr;
+        SetBkMode(target, TRANSPARENT);
+        DrawTextW(target, L"Opening the picture\u2026", -1, &client, DT_CENTER | DT_VCENTER | DT_SINGLELINE);
+        if (font != nullptr) SelectObject(target, font);
+        return;
+    }
     if (!Overlaid(e, clip)) {
         // Nothing over the picture: straight to the window, no composing.
         PaintCanvas(e, target, clip, false);
@@ -282,6 +317,8 @@ void Paint(Editor& e, HDC target, const RECT& clip) {
 bool IsColour(WORD id) { return id >= IDE_COLOUR && id < IDE_COLOUR + 6; }
 
 void MakeStrip(Editor& e) {
+    e.tips = CreateWindowExW(WS_EX_TOPMOST, TOOLTIPS_CLASSW, nullptr, WS_POPUP | TTS_ALWAYSTIP | TTS_NOPREFIX, 0, 0, 0,
+                             0, e.window, nullptr, Instance, nullptr);
     for (const StripButton& b : kStrip) {
         if (b.label == nullptr) continue;
         const DWORD style = WS_CHILD | WS_VISIBLE | (IsColour(b.id) ? BS_OWNERDRAW : BS_PUSHBUTTON);
@@ -289,7 +326,23 @@ void MakeStrip(Editor& e) {
                                       reinterpret_cast<HMENU>(static_cast<UINT_PTR>(b.id)), Instance, nullptr);
         if (button != nullptr && UiFont != nullptr) SendMessageW(button, WM_SETFONT, reinterpret_cast<WPARAM>(UiFont), FALSE);
         e.buttons.push_back(button);
+        if (e.tips != nullptr && button != nullptr && TipFor(b.id) != nullptr) {
+            TTTOOLINFOW tip{};
+            tip.cbSize = sizeof tip;
+            tip.uFlags = TTF_IDISHWND | TTF_SUBCLASS;
+            tip.hwnd = e.window;
+            tip.uId = reinterpret_cast<UINT_PTR>(button);
+            tip.lpszText = const_cast<wchar_t*>(TipFor(b.id));
+            SendMessageW(e.tips, TTM_ADDTOOLW, 0, reinterpret_cast<LPARAM>(&tip));
+        }
     }
+}
+
+SIZE StripRow(HWND window) {
+    const int gap = Scaled(window, 3), margin = Scaled(window, 6), h = Scaled(window, 28);
+    int x = margin;
+    for (const StripButton& b : kStrip) x += Scaled(window, b.width) + gap;
+    return {x - gap + margin, h + 2 * margin};
 }
 
 // Places the strip's buttons in a row, in more rows when the window is narrow.
@@ -316,7 +369,7 @@ void ShowChoices(const Editor& e) {
     for (HWND button : e.buttons) {
         const auto id = static_cast<WORD>(GetDlgCtrlID(button));
         bool on = false;
-        if (id >= IDE_TOOL && id < IDE_TOOL + 9) on = id - IDE_TOOL == static_cast<int>(e.tool);
+        if (id >= IDE_TOOL && id < IDE_TOOL + editor::kToolCount) on = id - IDE_TOOL == static_cast<int>(e.tool);
         else if (id >= IDE_WIDTH && id < IDE_WIDTH + 3) on = editor::kWidths[id - IDE_WIDTH] == e.width;
         else if (IsColour(id)) {
             InvalidateRect(button, nullptr, FALSE);

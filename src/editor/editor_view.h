@@ -72,17 +72,32 @@ private:
     int width_ = 0, height_ = 0;
 };
 
+// A file as the volume knows it, whatever path spells it.
+struct FileIdentity {
+    bool known = false;
+    uint32_t volume = 0;
+    uint64_t index = 0;
+    bool operator==(const FileIdentity&) const = default;
+};
+
+struct LoadSlot;  // a picture read away from the user-interface thread
+
 struct Editor {
     HWND window = nullptr;
     std::wstring opened;  // the file opened; never written
     std::wstring target;  // where the edited picture is saved
-    std::unique_ptr<editor::Document> document;
+    FileIdentity written;  // the file this window last wrote at `target`
+    uint32_t frames = 1;   // pictures in the opened file; the first is edited
+    std::shared_ptr<LoadSlot> loading;  // while the picture is read
+    std::unique_ptr<editor::Document> document;  // null until it is read
     Tool tool = Tool::Select;
     uint32_t colour = editor::kColours[0];
     int32_t width = editor::kWidths[1];
     bool fit = true;
     double scale = 1;
-    Surface base, view, back;  // the picture, the picture at the view's scale, the next paint
+    POINT origin{0, 40};  // where the picture's top left corner is shown
+    Surface view, back;  // the shown part of the picture at the view's scale, the next paint
+    bool blocking = false;  // Windows was told why we are still busy at the session's end
 
     // What the mouse is doing.
     bool dragging = false;
@@ -99,6 +114,7 @@ struct Editor {
     Rect drawn;  // what the last preview covered, in picture pixels
 
     std::vector<HWND> buttons;
+    HWND tips = nullptr;
     int stripHeight = 40;  // one row of buttons, or more in a narrow window
 };
 
@@ -111,7 +127,8 @@ Point ToPicture(const Editor& e, LPARAM lParam);
 void InvalidatePicture(const Editor& e, const Rect& r);
 // The window title: the file saved to, with " *" while changed.
 void Title(const Editor& e);
-// The picture and its copy at the view's scale, after the picture or the scale changed.
+// The shown part of the picture at the view's scale, after the picture, the
+// window's size or the scale changed.
 void Rebuild(Editor& e);
 // The smooth copy at the view's scale, in place of the quick one.
 void Smooth(Editor& e);
@@ -126,6 +143,8 @@ void Paint(Editor& e, HDC target, const RECT& clip);
 // current tool and width shown pressed, the colour swatches drawn.
 void MakeStrip(Editor& e);
 void LayoutStrip(Editor& e);
+// The strip's size on one row, at the window's DPI.
+SIZE StripRow(HWND window);
 void ShowChoices(const Editor& e);
 bool IsColour(WORD id);
 void DrawSwatch(const Editor& e, const DRAWITEMSTRUCT& item);

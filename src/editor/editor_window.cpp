@@ -7,12 +7,17 @@
 #include <cmath>
 #include <cstring>
 #include <memory>
+#include <mutex>
+#include <new>
+#include <random>
 #include <vector>
 
+#include "app/capture_flows.h"
 #include "app/shell.h"
 #include "app/tray.h"
 #include "capture/screenshot.h"
 #include "cloud/save_flow.h"
+#include "cloud/utf8_core.h"
 #include "common/paint_parts.h"
 #include "common/steady_clock.h"
 #include "editor/editor_core.h"
@@ -21,12 +26,58 @@
 #include "storage/folders.h"
 #include "storage/log.h"
 #include "storage/step_trace_core.h"
+#include "storage/whole_file.h"
+
+namespace editor_ui {
+
+struct LoadSlot {
+    std::mutex lock;
+    bool done = false, read = false;
+    LoadedPicture loaded;
+    std::wstring problem;
+};
+
+}  // namespace editor_ui
 
 namespace {
 
 using namespace editor_ui;
 
+constexpr wchar_t kCaption[] = L"NIRA Ostrel: editor";
+
 Editor* Of(HWND window) { return reinterpret_cast<Editor*>(GetWindowLongPtrW(window, GWLP_USERDATA)); }
+
+// The open editors, oldest first.
+std::vector<HWND>& Editors() {
+    static std::vector<HWND> windows;
+    return windows;
+}
+
+bool Exists(const std::wstring& path) { return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
+
+FileIdentity IdentityOf(const std::wstring& path) {
+    FileIdentity id;
+    HANDLE file = CreateFileW(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                              OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return id;
+    BY_HANDLE_FILE_INFORMATION info{};
+    if (GetFileInformationByHandle(file, &info)) {
+        id.known = true;
+        id.volume = info.dwVolumeSerialNumber;
+        id.index = static_cast<uint64_t>(info.nFileIndexHigh) << 32 | info.nFileIndexLow;
+    }
+    CloseHandle(file);
+    return id;
+}
+
+bool SameFile(const FileIdentity& a, const FileIdentity& b) { return a.known && b.known && a == b; }
+
+uint64_t RandomSeed() {
+    static std::random_device device;
+    return static_cast<uint64_t>(device()) << 32 ^ device() ^ GetTickCount64();
+}
+
+bool Modified(const Editor& e) { return e.document && (e.document->Modified() || (e.typing && !e.typed.empty())); }
 
 void EndText(Editor& e, bool keep) {
     if (!e.typing) return;
@@ -79,21 +130,46 @@ void AfterHistory(Editor& e) {
     Title(e);
 }
 
-bool SaveTo(Editor& e, const std::wstring& path) {
+// Writes the edited picture to `path`; `replace` only for a file this
+// window wrote itself or that the user chose to replace. False with the
+// sentence.
+bool WriteTo(Editor& e, const std::wstring& path, bool replace, std::wstring& problem) {
     EndText(e, true);
-    const editor::Picture flat = Flatten(*e.document);
-    std::wstring problem;
-    if (!SavePicture(flat.pixels.data(), static_cast<uint32_t>(flat.width), static_cast<uint32_t>(flat.height),
-                     static_cast<uint32_t>(flat.width) * 4, path, false, problem, nullptr, true)) {
-        MessageBoxW(e.window, problem.c_str(), L"NIRA Ostrel: editor", MB_ICONWARNING);
-        return false;
-    }
+    editor::Picture flat;
+    if (!Flatten(*e.document, flat, problem) || !SaveEditedPicture(flat, path, replace, problem)) return false;
     e.target = path;
+    e.written = IdentityOf(path);
     e.document->MarkSaved();
     Title(e);
-    Log(L"Edited picture saved: %s", path.c_str());
-    ShowBalloon(L"Edited picture saved", path, BALLOON_INFO);
     return true;
+}
+
+bool SaveTo(Editor& e, const std::wstring& path, bool replace) {
+    std::wstring problem;
+    if (!WriteTo(e, path, replace, problem)) {
+        MessageBoxW(e.window, problem.c_str(), kCaption, MB_ICONWARNING);
+        return false;
+    }
+    Log(L"Edited picture saved: %s", path.c_str());
+    ShowBalloon(L"Edited picture saved", path, BALLOON_INFO, {NoticeAction::Kind::ShowInFolder, path});
+    return true;
+}
+
+// Save: the file this window saved to before, else the first free name
+// beside the original; a file someone else put there meanwhile is kept.
+bool Save(Editor& e) {
+    std::wstring path = e.target;
+    bool replace = false;
+    if (Exists(path)) {
+        replace = SameFile(IdentityOf(path), e.written);
+        if (!replace) path = editor::FreeEditedPath(e.opened, Exists);
+    }
+    if (path.empty()) {
+        MessageBoxW(e.window, L"There is no free name for the edited picture beside the original. Use Save as to choose one.",
+                    kCaption, MB_ICONWARNING);
+        return false;
+    }
+    return SaveTo(e, path, replace);
 }
 
 void SaveAs(Editor& e) {
@@ -108,26 +184,30 @@ void SaveAs(Editor& e) {
     dialog.lpstrDefExt = L"png";
     dialog.Flags = OFN_OVERWRITEPROMPT | OFN_PATHMUSTEXIST | OFN_NOCHANGEDIR;
     if (!GetSaveFileNameW(&dialog)) return;
-    // The original stays as it was, whatever is chosen.
-    if (lstrcmpiW(file, e.opened.c_str()) == 0) {
-        MessageBoxW(e.window, L"The original picture is kept as it is. Choose another name.", L"NIRA Ostrel: editor",
-                    MB_ICONINFORMATION);
+    // The original stays as it was, however its name is spelt (a short
+    // name, another drive letter for the same folder, a \\?\ prefix).
+    if (SameFile(IdentityOf(file), IdentityOf(e.opened))) {
+        MessageBoxW(e.window, L"The original picture is kept as it is. Choose another name.", kCaption, MB_ICONINFORMATION);
         return;
     }
-    SaveTo(e, file);
+    SaveTo(e, file, true);  // the dialog asked before a file was replaced
 }
 
 void Copy(Editor& e) {
     EndText(e, true);
-    const editor::Picture flat = Flatten(*e.document);
+    editor::Picture flat;
+    std::wstring problem;
+    if (!Flatten(*e.document, flat, problem)) {
+        MessageBoxW(e.window, problem.c_str(), kCaption, MB_ICONWARNING);
+        return;
+    }
     if (!CopyBitmapToClipboard(flat.pixels.data(), static_cast<uint32_t>(flat.width), static_cast<uint32_t>(flat.height),
                                static_cast<uint32_t>(flat.width) * 4))
-        MessageBoxW(e.window, L"The picture could not be put on the clipboard. Try again.", L"NIRA Ostrel: editor",
-                    MB_ICONWARNING);
+        MessageBoxW(e.window, L"The picture could not be put on the clipboard. Try again.", kCaption, MB_ICONWARNING);
 }
 
 void Command(Editor& e, WORD id) {
-    if (id >= IDE_TOOL && id < IDE_TOOL + 9) {
+    if (id >= IDE_TOOL && id < IDE_TOOL + editor::kToolCount) {
         ChooseTool(e, static_cast<Tool>(id - IDE_TOOL));
     } else if (IsColour(id)) {
         e.colour = editor::kColours[id - IDE_COLOUR];
@@ -144,12 +224,12 @@ void Command(Editor& e, WORD id) {
     } else if (id == IDE_COPY) {
         Copy(e);
     } else if (id == IDE_SAVE) {
-        SaveTo(e, e.target);
+        Save(e);
     } else if (id == IDE_SAVE_AS) {
         SaveAs(e);
     } else if (id == IDE_LIBRARY) {
-        if (e.document->Modified() || GetFileAttributesW(e.target.c_str()) == INVALID_FILE_ATTRIBUTES) {
-            if (!SaveTo(e, e.target)) return;
+        if (Modified(e) || !SameFile(IdentityOf(e.target), e.written)) {
+            if (!Save(e)) return;
         }
         SaveToLibrary(e.target);
     } else if (id == IDE_FIT || id == IDE_ACTUAL) {
@@ -274,7 +354,10 @@ void MouseUp(Editor& e, Point p) {
             break;
         }
         case Tool::Pixelate:
-            if (e.document->Pixelate(editor::DragRect(e.start, e.now, e.document->Base().Bounds()))) Rebuild(e);
+            if (e.document->Pixelate(editor::DragRect(e.start, e.now, e.document->Base().Bounds()), RandomSeed())) Rebuild(e);
+            break;
+        case Tool::Redact:
+            if (e.document->Redact(editor::DragRect(e.start, e.now, e.document->Base().Bounds()), e.colour)) Rebuild(e);
             break;
         default:
             break;
@@ -284,29 +367,24 @@ void MouseUp(Editor& e, Point p) {
 }
 
 void KeyDown(Editor& e, WPARAM key) {
-    const bool ctrl = GetKeyState(VK_CONTROL) < 0, shift = GetKeyState(VK_SHIFT) < 0;
-    if (e.typing && !ctrl) {
-        if (key == VK_RETURN) EndText(e, true);
-        if (key == VK_ESCAPE) EndText(e, false);
-        return;
+    Tool tool = e.tool;
+    switch (editor::ActionForKey(static_cast<uint32_t>(key), GetKeyState(VK_CONTROL) < 0, GetKeyState(VK_MENU) < 0,
+                                 GetKeyState(VK_SHIFT) < 0, e.typing, tool)) {
+        case editor::KeyAction::Undo: Command(e, IDE_UNDO); break;
+        case editor::KeyAction::Redo: Command(e, IDE_REDO); break;
+        case editor::KeyAction::Copy: Command(e, IDE_COPY); break;
+        case editor::KeyAction::Save: Command(e, IDE_SAVE); break;
+        case editor::KeyAction::SaveAs: Command(e, IDE_SAVE_AS); break;
+        case editor::KeyAction::Fit: Command(e, IDE_FIT); break;
+        case editor::KeyAction::Actual: Command(e, IDE_ACTUAL); break;
+        case editor::KeyAction::Delete: Command(e, IDE_DELETE); break;
+        case editor::KeyAction::Apply: Command(e, IDE_APPLY); break;
+        case editor::KeyAction::Leave: ChooseTool(e, Tool::Select); break;
+        case editor::KeyAction::KeepText: EndText(e, true); break;
+        case editor::KeyAction::DropText: EndText(e, false); break;
+        case editor::KeyAction::PickTool: ChooseTool(e, tool); break;
+        case editor::KeyAction::None: break;
     }
-    if (ctrl) {
-        switch (key) {
-            case 'Z': Command(e, IDE_UNDO); break;
-            case 'Y': Command(e, IDE_REDO); break;
-            case 'C': Command(e, IDE_COPY); break;
-            case 'S': Command(e, shift ? IDE_SAVE_AS : IDE_SAVE); break;
-            case '0': Command(e, IDE_FIT); break;
-            case '1': Command(e, IDE_ACTUAL); break;
-            default: break;
-        }
-        return;
-    }
-    Tool tool;
-    if (key == VK_DELETE) Command(e, IDE_DELETE);
-    else if (key == VK_RETURN) Command(e, IDE_APPLY);
-    else if (key == VK_ESCAPE) ChooseTool(e, Tool::Select);
-    else if (editor::ToolForKey(static_cast<wchar_t>(key), tool)) ChooseTool(e, tool);
 }
 
 void Typed(Editor& e, wchar_t c) {
@@ -322,15 +400,92 @@ void Typed(Editor& e, wchar_t c) {
 }
 
 bool Close(Editor& e) {
+    if (!e.document) return true;
     EndText(e, true);
     if (!e.document->Modified()) return true;
-    const std::wstring question = L"Save the changes to the picture before closing?\n\nYes: save them as " + e.target +
+    std::wstring shown = e.target;
+    if (Exists(shown) && !SameFile(IdentityOf(shown), e.written)) shown = editor::FreeEditedPath(e.opened, Exists);
+    const std::wstring question = L"Save the changes to the picture before closing?\n\nYes: save them as " + shown +
                                   L"\nNo: close without saving\nCancel: keep editing";
-    switch (MessageBoxW(e.window, question.c_str(), L"NIRA Ostrel: editor", MB_YESNOCANCEL | MB_ICONQUESTION)) {
-        case IDYES: return SaveTo(e, e.target);
+    switch (MessageBoxW(e.window, question.c_str(), kCaption, MB_YESNOCANCEL | MB_ICONQUESTION)) {
+        case IDYES: return Save(e);
         case IDNO: return true;
         default: return false;
     }
+}
+
+std::wstring KeptEditsFile() { return DataFolder() + L"\\kept-edits.txt"; }
+
+// Saves the changes without asking, to a name that replaces nothing; the
+// path, or empty when there was nothing to keep or it could not be kept.
+std::wstring Keep(Editor& e) {
+    if (!Modified(e)) return {};
+    EndText(e, true);
+    const std::wstring path = editor::FreeEditedPath(e.opened, Exists);
+    std::wstring problem;
+    if (path.empty() || !WriteTo(e, path, false, problem)) {
+        Log(L"Editor changes to %s could not be kept: %s", e.opened.c_str(),
+            path.empty() ? L"no free name beside it" : problem.c_str());
+        return {};
+    }
+    Log(L"Editor changes kept in %s as the program ended", path.c_str());
+    return path;
+}
+
+// The picture arrived from its reader: the window takes its size and shows it.
+void Loaded(Editor& e) {
+    std::shared_ptr<LoadSlot> slot = e.loading;
+    if (!slot) return;
+    LoadedPicture loaded;
+    std::wstring problem;
+    bool read = false;
+    {
+        std::lock_guard<std::mutex> hold(slot->lock);
+        if (!slot->done) return;
+        read = slot->read;
+        loaded = std::move(slot->loaded);
+        problem = slot->problem;
+    }
+    e.loading.reset();
+    if (!read) {
+        Log(L"Editor could not open %s: %s", e.opened.c_str(), problem.c_str());
+        DestroyWindow(e.window);
+        MessageBoxW(nullptr, problem.c_str(), kCaption, MB_ICONWARNING);
+        return;
+    }
+    StepTrace trace(SteadyTicks(), SteadyFrequency());
+    e.frames = loaded.frames;
+    e.document = std::make_unique<editor::Document>(std::move(loaded.picture));
+    e.target = editor::FreeEditedPath(e.opened, Exists);
+    if (e.target.empty()) e.target = editor::EditedPath(e.opened);  // Save says there is no free name
+    MakeStrip(e);
+
+    // The picture at its size where the screen has room, else as much as
+    // fits, below the strip on one row.
+    const editor::Picture& picture = e.document->Base();
+    RECT work{};
+    SystemParametersInfoW(SPI_GETWORKAREA, 0, &work, 0);
+    RECT frame{0, 0, 0, 0};
+    AdjustWindowRectEx(&frame, WS_OVERLAPPEDWINDOW, FALSE, 0);
+    const int frameX = frame.right - frame.left, frameY = frame.bottom - frame.top;
+    const SIZE row = StripRow(e.window);
+    const editor::Layout layout = editor::LayoutFor(picture.width, picture.height, row.cx, row.cy,
+                                                    (work.right - work.left) - frameX, (work.bottom - work.top) - frameY);
+    const int w = layout.clientWidth + frameX, h = layout.clientHeight + frameY;
+    SetWindowPos(e.window, nullptr, work.left + (work.right - work.left - w) / 2, work.top + (work.bottom - work.top - h) / 2,
+                 w, h, SWP_NOZORDER);
+    LayoutStrip(e);
+    ShowChoices(e);
+    Title(e);
+    Rebuild(e);
+    trace.Step(L"views", SteadyTicks());
+    SetForegroundWindow(e.window);
+    SetFocus(e.window);
+    UpdateWindow(e.window);
+    trace.Step(L"paint", SteadyTicks());
+    Log(L"Editor opened: %s (%d x %d at %d %%, shown from %d, %d)", e.opened.c_str(), picture.width, picture.height,
+        static_cast<int>(std::lround(e.scale * 100)), static_cast<int>(e.origin.x), static_cast<int>(e.origin.y));
+    Log(L"%s", trace.Line(L"Editor open").c_str());
 }
 
 }  // namespace
@@ -340,23 +495,12 @@ bool OpenEditor(const std::wstring& path, std::wstring& problem) {
         problem = L"The editor could not start its drawing (GDI+).";
         return false;
     }
-    StepTrace trace(SteadyTicks(), SteadyFrequency());
-    editor::Picture picture;
-    if (!LoadPicture(path, picture, problem)) return false;
-    trace.Step(L"read", SteadyTicks());
     auto e = std::make_unique<Editor>();
     e->opened = path;
-    e->target = editor::EditedPath(path);
-    const int width = picture.width, height = picture.height;
-    e->document = std::make_unique<editor::Document>(std::move(picture));
-
-    // The picture at its size where the screen has room, else as much as fits.
+    e->loading = std::make_shared<LoadSlot>();
     RECT work{};
     SystemParametersInfoW(SPI_GETWORKAREA, 0, &work, 0);
-    RECT frame{0, 0, std::max(width, 1500), height + 40};
-    AdjustWindowRectEx(&frame, WS_OVERLAPPEDWINDOW, FALSE, 0);
-    const int w = std::min<int>(frame.right - frame.left, (work.right - work.left) * 9 / 10);
-    const int h = std::min<int>(frame.bottom - frame.top, (work.bottom - work.top) * 9 / 10);
+    const int w = 420, h = 160;
     HWND window = CreateWindowExW(0, kEditorClass, L"NIRA Ostrel", WS_OVERLAPPEDWINDOW | WS_CLIPCHILDREN,
                                   work.left + (work.right - work.left - w) / 2, work.top + (work.bottom - work.top - h) / 2,
                                   w, h, nullptr, nullptr, Instance, nullptr);
@@ -365,23 +509,114 @@ bool OpenEditor(const std::wstring& path, std::wstring& problem) {
         return false;
     }
     e->window = window;
+    // A picture of hundreds of megabytes takes seconds to read: another
+    // thread reads it, so the toolbar's clock and the shortcuts go on.
+    std::shared_ptr<LoadSlot> slot = e->loading;
+    DWORD error = 0;
+    if (!StartDetachedThread(
+            [slot, window, path] {
+                const HRESULT com = CoInitializeEx(nullptr, COINIT_MULTITHREADED);
+                LoadedPicture loaded;
+                std::wstring problem;
+                bool read = false;
+                try {
+                    read = LoadPicture(path, loaded, problem);
+                } catch (const std::bad_alloc&) {
+                    loaded = {};
+                    problem = L"There is not enough memory free to open this picture. Close some programs and try again.";
+                }
+                {
+                    std::lock_guard<std::mutex> hold(slot->lock);
+                    slot->read = read;
+                    slot->loaded = std::move(loaded);
+                    slot->problem = std::move(problem);
+                    slot->done = true;
+                }
+                // A window closed meanwhile takes nothing; the picture goes with the slot.
+                PostMessageW(window, WM_EDITOR_LOADED, 0, 0);
+                if (SUCCEEDED(com)) CoUninitialize();
+            },
+            error)) {
+        DestroyWindow(window);
+        problem = L"The editor could not start reading the picture: " + ErrorText(HRESULT_FROM_WIN32(error));
+        return false;
+    }
     Editor* const editorState = e.release();
     SetWindowLongPtrW(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(editorState));
-    MakeStrip(*editorState);
-    LayoutStrip(*editorState);
-    ShowChoices(*editorState);
+    Editors().push_back(window);
     Title(*editorState);
-    trace.Step(L"window", SteadyTicks());
-    Rebuild(*editorState);
-    trace.Step(L"views", SteadyTicks());
     ShowWindow(window, SW_SHOW);
     SetForegroundWindow(window);
-    SetFocus(window);
     UpdateWindow(window);
-    trace.Step(L"paint", SteadyTicks());
-    Log(L"Editor opened: %s", path.c_str());
-    Log(L"%s", trace.Line(L"Editor open").c_str());
     return true;
+}
+
+bool CloseEditorsForQuit() {
+    const std::vector<HWND> windows = Editors();
+    for (HWND window : windows) {
+        Editor* e = Of(window);
+        if (e == nullptr || !Modified(*e)) continue;
+        ShowWindow(window, SW_RESTORE);
+        SetForegroundWindow(window);
+        if (!Close(*e)) return false;
+        e->document->MarkSaved();  // answered: not asked again below
+    }
+    for (HWND window : windows)
+        if (IsWindow(window)) DestroyWindow(window);
+    return true;
+}
+
+void KeepEditorChanges() {
+    std::string kept;
+    std::wstring last;
+    const std::vector<HWND> windows = Editors();
+    for (HWND window : windows) {
+        if (Editor* e = Of(window)) {
+            const std::wstring path = Keep(*e);
+            if (!path.empty()) {
+                kept += WideToUtf8(path) + "\n";
+                last = path;
+            }
+        }
+        if (IsWindow(window)) DestroyWindow(window);
+    }
+    if (kept.empty()) return;
+    // Added to what an earlier end kept, in case nobody started us since.
+    std::string earlier;
+    HANDLE file = CreateFileW(KeptEditsFile().c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+    if (file != INVALID_HANDLE_VALUE) {
+        char buffer[4096];
+        DWORD got = 0;
+        while (earlier.size() < 65536 && ReadFile(file, buffer, sizeof buffer, &got, nullptr) && got > 0) earlier.append(buffer, got);
+        CloseHandle(file);
+    }
+    const std::string all = earlier + kept;
+    ReplaceWholeFile(KeptEditsFile(), all.data(), static_cast<uint32_t>(all.size()));
+}
+
+void TellKeptEdits() {
+    const std::wstring name = KeptEditsFile();
+    HANDLE file = CreateFileW(name.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return;
+    std::string text;
+    char buffer[4096];
+    DWORD got = 0;
+    while (text.size() < 65536 && ReadFile(file, buffer, sizeof buffer, &got, nullptr) && got > 0) text.append(buffer, got);
+    CloseHandle(file);
+    DeleteFileW(name.c_str());
+    std::vector<std::wstring> paths;
+    for (size_t at = 0; at < text.size();) {
+        const size_t end = std::min(text.find('\n', at), text.size());
+        if (end > at) paths.push_back(Utf8ToWide(std::string_view(text).substr(at, end - at)));
+        at = end + 1;
+    }
+    if (paths.empty()) return;
+    const std::wstring message =
+        paths.size() == 1
+            ? L"Ostrel ended while a picture had unsaved changes. They were saved as " + paths.back() + L"."
+            : L"Ostrel ended while " + std::to_wstring(paths.size()) +
+                  L" pictures had unsaved changes. They were saved beside their originals, the last as " + paths.back() + L".";
+    ShowBalloon(L"Edits kept", message, BALLOON_INFO, {NoticeAction::Kind::ShowInFolder, paths.back()});
 }
 
 namespace {
@@ -418,22 +653,50 @@ void OpenEditorOrSay(const std::wstring& path) {
     if (!OpenEditor(path, problem)) MessageBoxW(nullptr, problem.c_str(), L"NIRA Ostrel: editor", MB_ICONWARNING);
 }
 
-LRESULT CALLBACK EditorWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
-    Editor* const e = Of(window);
-    if (e == nullptr) return DefWindowProcW(window, message, wParam, lParam);
+namespace {
+
+LRESULT Handle(HWND window, Editor* const e, UINT message, WPARAM wParam, LPARAM lParam) {
     switch (message) {
+        case WM_EDITOR_LOADED:
+            Loaded(*e);
+            return 0;
         case WM_ERASEBKGND:
             return 1;
         case WM_PAINT:
             PaintUpdatedParts(window, [e](HDC dc, const RECT& rect) { Paint(*e, dc, rect); });
             return 0;
+        case WM_CLOSE:
+            if (Close(*e)) DestroyWindow(window);
+            return 0;
+        case WM_QUERYENDSESSION:
+            // Nothing holds the session's end: the changes are saved when it
+            // comes, and Windows is told why we are busy until then.
+            if (Modified(*e) && !e->blocking)
+                e->blocking = ShutdownBlockReasonCreate(window, L"Saving the changes to a picture.") != FALSE;
+            return TRUE;
+        case WM_ENDSESSION:
+            if (wParam != 0) KeepEditorChanges();
+            else if (e->blocking && ShutdownBlockReasonDestroy(window)) e->blocking = false;
+            return 0;
+        case WM_DESTROY:
+            if (e->blocking) ShutdownBlockReasonDestroy(window);
+            KillTimer(window, kSmoothView);
+            std::erase(Editors(), window);
+            SetWindowLongPtrW(window, GWLP_USERDATA, 0);
+            delete e;
+            return 0;
+        default:
+            break;
+    }
+    // Until the picture is read there is nothing to draw on.
+    if (!e->document) return DefWindowProcW(window, message, wParam, lParam);
+    switch (message) {
         case WM_TIMER:
             if (wParam == kSmoothView) Smooth(*e);
             return 0;
         case WM_SIZE:
             LayoutStrip(*e);
-            if (e->fit) Rebuild(*e);
-            else InvalidateRect(window, nullptr, FALSE);
+            Rebuild(*e);
             return 0;
         case WM_DRAWITEM: {
             const auto* item = reinterpret_cast<const DRAWITEMSTRUCT*>(lParam);
@@ -466,15 +729,27 @@ LRESULT CALLBACK EditorWindowProc(HWND window, UINT message, WPARAM wParam, LPAR
         case WM_ACTIVATE:
             if (LOWORD(wParam) != WA_INACTIVE) SetFocus(window);
             return 0;
-        case WM_CLOSE:
-            if (Close(*e)) DestroyWindow(window);
-            return 0;
-        case WM_DESTROY:
-            SetWindowLongPtrW(window, GWLP_USERDATA, 0);
-            delete e;
-            return 0;
         default:
             break;
     }
     return DefWindowProcW(window, message, wParam, lParam);
+}
+
+}  // namespace
+
+LRESULT CALLBACK EditorWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    Editor* const e = Of(window);
+    if (e == nullptr) return DefWindowProcW(window, message, wParam, lParam);
+    // Nothing the editor does may end the program, and a recording with it.
+    try {
+        return Handle(window, e, message, wParam, lParam);
+    } catch (const std::bad_alloc&) {
+        Log(L"Editor ran out of memory in message 0x%04X", message);
+        MessageBoxW(window, L"There was not enough memory for that, so it was not done. Save your work, or close some programs.",
+                    kCaption, MB_ICONWARNING);
+    } catch (...) {
+        Log(L"Editor failed in message 0x%04X", message);
+        MessageBoxW(window, L"That could not be done in the editor. Save your work and try again.", kCaption, MB_ICONWARNING);
+    }
+    return 0;
 }

@@ -5,17 +5,33 @@
 
 #include <string>
 
-// Opens `path` in a new editor window; false with the sentence when the
-// picture cannot be read. User-interface thread.
+// Opens `path` in a new editor window, which shows that the picture is
+// being read while another thread reads it; a picture that cannot be read
+// (or would not fit in memory) closes the window with a message box. False
+// with the sentence when the window cannot open. User-interface thread.
 bool OpenEditor(const std::wstring& path, std::wstring& problem);
 // The same, telling the user in a message box when it cannot.
 void OpenEditorOrSay(const std::wstring& path);
+
+// Quit: each editor with changes asks whether to save them; false when the
+// user cancelled on one of them (every editor then stays open). Otherwise
+// every editor is closed.
+bool CloseEditorsForQuit();
+// The program ends without asking (closed by OstrelSetup, the session's
+// end): changes are saved to new files beside their originals, replacing
+// nothing, noted for the next start, and every editor is closed.
+void KeepEditorChanges();
+// At start: says which changes were kept when the program last ended.
+void TellKeptEdits();
 
 // A second start with "--edit PATH" hands the path to the copy that runs,
 // by WM_COPYDATA to its main window. False when that copy did not take it.
 bool SendEditRequest(HWND running, const std::wstring& path);
 // The path of such a request; false for anything else sent by WM_COPYDATA.
 bool EditRequestFromCopy(const COPYDATASTRUCT* data, std::wstring& path);
+
+// The reader's report to its window: the picture is read, or could not be.
+constexpr UINT WM_EDITOR_LOADED = WM_APP + 40;
 
 LRESULT CALLBACK EditorWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 

@@ -2,16 +2,19 @@
 the mouse and the keys, its saved pictures judged with Pillow."""
 import hashlib
 import random
+import re
 import shutil
 import time
 
 from PIL import Image
 
-from conftest import MAIN_CLASS, wait_until, winpath
-from test_shell_flows import CANCEL, NO, TEST_EXE, WM_HOTKEY, answer, post, start
+from conftest import MAIN_CLASS, read_text, wait_until, winpath
+from test_record import probe, video_times
+from test_shell_flows import (CANCEL, ID_QUIT, NO, OK, TEST_EXE, WM_HOTKEY, answer, dismiss_hide_notice, growing_part,
+                              post, saved, start)
 
 EDITOR = "NIRAOstrelEditor"
-STRIP = 40  # the tool strip's height at 96 DPI: the picture starts below it
+OPENED = re.compile(r"Editor opened: (.*) \((\d+) x (\d+) at (\d+) %, shown from (-?\d+), (-?\d+)\)")
 WM_CLOSE, WM_KEYDOWN, WM_CHAR, WM_COMMAND = 0x0010, 0x0100, 0x0102, 0x0111
 WM_MOUSEMOVE, WM_LBUTTONDOWN, WM_LBUTTONUP = 0x0200, 0x0201, 0x0202
 VK_RETURN, VK_DELETE = 0x0D, 0x2E
@@ -19,16 +22,28 @@ IDE_UNDO, IDE_REDO, IDE_SAVE = 540, 541, 543
 RED = 0xE53935
 
 
+def opened(data_dir):
+    """What the log says of each picture the editor opened, in order."""
+    return [match.groups() for match in OPENED.finditer(read_text(data_dir / "ostrel.log"))]
+
+
 class Editor:
-    def __init__(self, wine):
+    """An editor window whose picture has been read; mouse positions are
+    the picture's pixels at 100 %."""
+
+    def __init__(self, wine, seen=0):
         self.wine = wine
         assert wine.wait_for_window(EDITOR)
+        assert wait_until(lambda: len(opened(wine.data_dir)) > seen, 60), "the picture was not opened"
+        shown = opened(wine.data_dir)[seen]
+        self.scale = int(shown[3])
+        self.origin = (int(shown[4]), int(shown[5]))
 
     def post(self, message, wparam=0, lparam=0):
         assert self.wine.driver("post", EDITOR, message, wparam, lparam) == 0
 
     def at(self, x, y):
-        return (y + STRIP) << 16 | x
+        return (y + self.origin[1]) << 16 | (x + self.origin[0])
 
     def key(self, code):
         self.post(WM_KEYDOWN, code)
@@ -150,7 +165,7 @@ def test_ways_in_and_closing_with_changes(wine, data_dir, tmp_path):
 
     # "Edit last screenshot" in the tray menu opens it again.
     post(wine, WM_COMMAND, 112)
-    editor = Editor(wine)
+    editor = Editor(wine, seen=1)
 
     # Closing with a change asks; Cancel keeps editing, No closes without saving.
     editor.key(ord("N"))
@@ -167,6 +182,164 @@ def test_ways_in_and_closing_with_changes(wine, data_dir, tmp_path):
     # A second start with --edit opens the picture in the copy that runs, and ends.
     second = wine.run(["--edit", winpath(shot)], exe=TEST_EXE, timeout=60)
     assert second.returncode == 0
-    Editor(wine).post(WM_CLOSE)
+    Editor(wine, seen=2).post(WM_CLOSE)
     assert wine.driver("gone", EDITOR, 20) == 0
     assert wine.close(process) == 0
+
+
+def notices(data_dir):
+    return [line.split("  Notice: ", 1)[1] for line in read_text(data_dir / "ostrel.log").splitlines()
+            if "  Notice: " in line]
+
+
+def test_what_was_drawn_survives_quit_the_installer_and_a_second_session(wine, data_dir, tmp_path):
+    caps = tmp_path / "caps"
+    caps.mkdir()
+    original = caps / "shot.png"
+    known_picture(original)
+    # A file of the user's that happens to have the name an edit would take.
+    theirs = caps / "shot (edited).png"
+    Image.new("RGB", (10, 10), (0, 0, 255)).save(theirs)
+    theirs_hash = hashlib.sha256(theirs.read_bytes()).hexdigest()
+
+    # Quit asks the editor with changes; Cancel keeps the program and the editor.
+    process = start(wine, data_dir, caps)
+    assert wine.run(["--edit", winpath(original)], exe=TEST_EXE, timeout=60).returncode == 0
+    editor = Editor(wine)
+    editor.key(ord("N"))
+    editor.click(450, 100)
+    post(wine, WM_COMMAND, ID_QUIT)
+    assert answer(wine, tmp_path, "NIRA Ostrel: editor", CANCEL).startswith("Save the changes to the picture")
+    assert wine.driver("find", EDITOR) == 0 and wine.driver("find", MAIN_CLASS) == 0
+    # No: nothing is saved and the program ends.
+    post(wine, WM_COMMAND, ID_QUIT)
+    assert answer(wine, tmp_path, "NIRA Ostrel: editor", NO) is not None
+    assert wine.ended(process) == 0
+    assert sorted(p.name for p in caps.iterdir()) == ["shot (edited).png", "shot.png"]
+
+    # Closed by OstrelSetup: no question, the changes go to a new file.
+    process = start(wine, data_dir, caps)
+    assert wine.run(["--edit", winpath(original)], exe=TEST_EXE, timeout=60).returncode == 0
+    editor = Editor(wine, seen=1)
+    editor.key(ord("N"))
+    editor.click(450, 100)
+    assert wine.close(process) == 0
+    kept = caps / "shot (edited 2).png"
+    assert kept.exists()
+    assert red(Image.open(kept).convert("RGB").getpixel((450 - 14, 100)))  # the step's circle
+    assert hashlib.sha256(theirs.read_bytes()).hexdigest() == theirs_hash
+    assert f"Editor changes kept in {winpath(kept)} as the program ended" in read_text(data_dir / "ostrel.log")
+
+    # The next start says where they are. Editing that file never writes it.
+    process = start(wine, data_dir, caps)
+    assert wait_until(lambda: any(n.startswith("Edits kept: ") for n in notices(data_dir)), 20)
+    assert f"They were saved as {winpath(kept)}." in [n for n in notices(data_dir) if n.startswith("Edits kept")][0]
+    kept_hash = hashlib.sha256(kept.read_bytes()).hexdigest()
+    assert wine.run(["--edit", winpath(kept)], exe=TEST_EXE, timeout=60).returncode == 0
+    editor = Editor(wine, seen=2)
+    editor.key(ord("R"))
+    editor.drag((350, 300), (400, 340), (450, 380))
+    editor.command(IDE_SAVE)
+    third = caps / "shot (edited 3).png"
+    assert wait_until(third.exists, 20)
+    # Saved again from the same window: its own file is replaced, no fourth appears.
+    editor.key(ord("N"))
+    editor.click(100, 300)
+    written = third.stat().st_mtime_ns
+    editor.command(IDE_SAVE)
+    assert wait_until(lambda: third.stat().st_mtime_ns != written, 20)
+    assert not (caps / "shot (edited 4).png").exists()
+    assert hashlib.sha256(kept.read_bytes()).hexdigest() == kept_hash
+    assert hashlib.sha256(theirs.read_bytes()).hexdigest() == theirs_hash
+    editor.post(WM_CLOSE)
+    assert wine.driver("gone", EDITOR, 20) == 0
+    assert wine.close(process) == 0
+
+
+def test_a_huge_picture_opens_while_a_recording_goes_on(wine, data_dir, tmp_path):
+    caps = tmp_path / "caps"
+    huge = tmp_path / "huge.png"
+    Image.new("RGB", (16384, 16384), (40, 120, 200)).save(huge, compress_level=1)
+    process = start(wine, data_dir, caps, countdown=0)
+    post(wine, WM_HOTKEY, 1)
+    dismiss_hide_notice(wine, tmp_path)
+    assert growing_part(caps)
+
+    # The second start is answered at once, and the program takes its
+    # messages while the picture is still being read.
+    began = time.monotonic()
+    assert wine.run(["--edit", winpath(huge)], exe=TEST_EXE, timeout=60).returncode == 0
+    assert time.monotonic() - began < 4
+    for _ in range(3):
+        assert opened(data_dir) or wine.driver("answers", MAIN_CLASS, 1000) == 0
+    part = next(caps.glob("*.mp4.part"))
+    size = part.stat().st_size
+    assert wait_until(lambda: part.stat().st_size > size + 200_000, 20), "the recording stopped while the picture loaded"
+
+    # It opens, fitted, or is refused with a sentence; the program goes on either way.
+    refusal = tmp_path / "refusal.txt"
+    def settled():
+        if opened(data_dir):
+            return True
+        return wine.driver("answer", "NIRA Ostrel: editor", OK, 1, winpath(refusal), timeout=30) == 0
+    assert wait_until(settled, 180, interval=1)
+    if opened(data_dir):
+        assert int(opened(data_dir)[0][3]) < 10
+        Editor(wine).post(WM_CLOSE)
+        assert wine.driver("gone", EDITOR, 30) == 0
+    else:
+        assert "needs more memory than is free now" in refusal.read_text(encoding="utf-8")
+    size = part.stat().st_size
+    assert wait_until(lambda: part.stat().st_size > size + 200_000, 20)
+    post(wine, WM_HOTKEY, 1)
+    assert saved(caps, 1)
+    recording = next(caps.glob("Recording *.mp4"))
+    assert len(video_times(probe(recording))) > 20
+    assert wine.close(process) == 0
+
+
+def test_pictures_keep_their_transparency_orientation_and_say_when_they_hold_more(wine, data_dir, tmp_path):
+    caps = tmp_path / "caps"
+    caps.mkdir()
+    # See-through on the right half.
+    clear = caps / "clear.png"
+    picture = Image.new("RGBA", (200, 100), (0, 128, 0, 255))
+    picture.paste((255, 255, 255, 0), (100, 0, 200, 100))
+    picture.save(clear)
+    # Stored on its side: EXIF orientation 6 asks for a quarter turn clockwise.
+    turned = caps / "turned.jpg"
+    sideways = Image.new("RGB", (120, 60), (0, 0, 255))
+    sideways.paste((255, 0, 0), (0, 0, 60, 60))
+    exif = Image.Exif()
+    exif[0x0112] = 6
+    sideways.save(turned, exif=exif, quality=95)
+    # Three pictures in one file.
+    frames = caps / "frames.gif"
+    first, *others = [Image.new("P", (80, 40), i) for i in (1, 2, 3)]
+    first.save(frames, save_all=True, append_images=others)
+
+    process = start(wine, data_dir, caps)
+    for seen, path in enumerate([clear, turned, frames]):
+        assert wine.run(["--edit", winpath(path)], exe=TEST_EXE, timeout=60).returncode == 0
+        editor = Editor(wine, seen=seen)
+        if path == frames:
+            title = wine.driver_output("get-text", EDITOR, "0")
+            assert "(the first of the 3 pictures in the file)" in title, title
+        editor.key(ord("N"))
+        editor.click(*{clear: (150, 20), turned: (30, 60), frames: (40, 20)}[path])
+        editor.command(IDE_SAVE)
+        assert wait_until(lambda: (caps / f"{path.stem} (edited).png").exists(), 20)
+        editor.post(WM_CLOSE)
+        assert wine.driver("gone", EDITOR, 20) == 0
+    assert wine.close(process) == 0
+
+    kept = Image.open(caps / "clear (edited).png")
+    assert kept.mode == "RGBA"
+    assert kept.getpixel((10, 50)) == (0, 128, 0, 255)
+    assert kept.getpixel((190, 90))[3] == 0
+    assert kept.getpixel((150 - 14, 20))[3] == 255 and red(kept.getpixel((150 - 14, 20)))  # drawn over the clear part
+    upright = Image.open(caps / "turned (edited).png").convert("RGB")
+    assert upright.size == (60, 120)
+    top, bottom = upright.getpixel((30, 10)), upright.getpixel((30, 110))
+    assert top[0] > 200 and top[2] < 60, top  # the red end is on top
+    assert bottom[2] > 200 and bottom[0] < 60, bottom

@@ -512,6 +512,15 @@ int wmain(int argc, wchar_t** argv) {
                    ? 0
                    : 1;
     }
+    if (command == L"answers" && argc >= 4) {
+        // Whether the window's thread takes a message within that many milliseconds.
+        HWND window = Find(windowClass);
+        DWORD_PTR result = 0;
+        return window != nullptr && SendMessageTimeoutW(window, WM_NULL, 0, 0, SMTO_NORMAL,
+                                                        static_cast<UINT>(Number(argv[3])), &result) != 0
+                   ? 0
+                   : 1;
+    }
     if (command == L"visible") {
         HWND window = Find(windowClass);
         if (window == nullptr) return 1;
