@@ -237,20 +237,23 @@ def test_what_was_drawn_survives_quit_the_installer_and_a_second_session(wine, d
     kept_hash = hashlib.sha256(kept.read_bytes()).hexdigest()
     assert wine.run(["--edit", winpath(kept)], exe=TEST_EXE, timeout=60).returncode == 0
     editor = Editor(wine, seen=2)
+    # The name it would take is taken meanwhile by a file of the user's.
+    also_theirs = caps / "shot (edited 3).png"
+    shutil.copy(theirs, also_theirs)
     editor.key(ord("R"))
     editor.drag((350, 300), (400, 340), (450, 380))
     editor.command(IDE_SAVE)
-    third = caps / "shot (edited 3).png"
-    assert wait_until(third.exists, 20)
-    # Saved again from the same window: its own file is replaced, no fourth appears.
+    fourth = caps / "shot (edited 4).png"
+    assert wait_until(fourth.exists, 20)
+    # Saved again from the same window: its own file is replaced, no fifth appears.
     editor.key(ord("N"))
     editor.click(100, 300)
-    written = third.stat().st_mtime_ns
+    written = fourth.stat().st_mtime_ns
     editor.command(IDE_SAVE)
-    assert wait_until(lambda: third.stat().st_mtime_ns != written, 20)
-    assert not (caps / "shot (edited 4).png").exists()
-    assert hashlib.sha256(kept.read_bytes()).hexdigest() == kept_hash
-    assert hashlib.sha256(theirs.read_bytes()).hexdigest() == theirs_hash
+    assert wait_until(lambda: fourth.stat().st_mtime_ns != written, 20)
+    assert not (caps / "shot (edited 5).png").exists()
+    for path, digest in ((kept, kept_hash), (theirs, theirs_hash), (also_theirs, theirs_hash)):
+        assert hashlib.sha256(path.read_bytes()).hexdigest() == digest, path
     editor.post(WM_CLOSE)
     assert wine.driver("gone", EDITOR, 20) == 0
     assert wine.close(process) == 0

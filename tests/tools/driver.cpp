@@ -266,7 +266,16 @@ int EditorTiming(const wchar_t* file, int moves) {
     LARGE_INTEGER start, shown;
     QueryPerformanceCounter(&start);
     if (SendMessageW(main, WM_COPYDATA, 0, reinterpret_cast<LPARAM>(&data)) != TRUE) return 1;
-    HWND editor = FindWindowW(L"NIRAOstrelEditor", nullptr);
+    // The request is answered at once; the window comes, reads the picture
+    // away from its thread, and is titled with its file once it shows it.
+    HWND editor = nullptr;
+    for (int waited = 0; waited < 60000; ++waited) {
+        editor = FindWindowW(L"NIRAOstrelEditor", nullptr);
+        wchar_t title[16] = {};
+        if (editor != nullptr && GetWindowTextW(editor, title, 16) > 0 && std::wcsncmp(title, L"Opening ", 8) != 0) break;
+        editor = nullptr;
+        Sleep(1);
+    }
     if (editor == nullptr) return 1;
     UpdateWindow(editor);
     QueryPerformanceCounter(&shown);
