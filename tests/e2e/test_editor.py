@@ -346,3 +346,31 @@ def test_pictures_keep_their_transparency_orientation_and_say_when_they_hold_mor
     top, bottom = upright.getpixel((30, 10)), upright.getpixel((30, 110))
     assert top[0] > 200 and top[2] < 60, top  # the red end is on top
     assert bottom[2] > 200 and bottom[0] < 60, bottom
+
+
+def test_altgr_letters_type_and_never_run_shortcuts(wine, data_dir, tmp_path):
+    caps = tmp_path / "caps"
+    caps.mkdir()
+    original = caps / "shot.png"
+    known_picture(original)
+    process = start(wine, data_dir, caps)
+    assert wine.run(["--edit", winpath(original)], exe=TEST_EXE, timeout=60).returncode == 0
+    editor = Editor(wine)
+    editor.key(ord("T"))
+    editor.click(400, 200)
+    editor.type("a")
+    # Windows reports AltGr as Ctrl and Alt: S, Z and C with it are letters
+    # on many keyboards (ś, ż, ć in Polish), never Save, Undo or Copy.
+    for letter in "SZC":
+        assert wine.driver("chord", EDITOR, f"ctrl+alt+{letter}") == 0
+    editor.type("\u015b")
+    time.sleep(1)
+    assert not (caps / "shot (edited).png").exists()
+    # Ctrl alone is a shortcut: the text typed so far, ś too, is saved.
+    assert wine.driver("chord", EDITOR, "ctrl+S") == 0
+    assert wait_until((caps / "shot (edited).png").exists, 20)
+    saved_picture = Image.open(caps / "shot (edited).png").convert("RGB")
+    assert any(red(saved_picture.getpixel((x, y))) for x in range(400, 440) for y in range(200, 230))
+    editor.post(WM_CLOSE)
+    assert wine.driver("gone", EDITOR, 20) == 0
+    assert wine.close(process) == 0

@@ -45,6 +45,7 @@
 #include <vector>
 #include <algorithm>
 #include <cwchar>
+#include <cwctype>
 #include <string>
 
 namespace {
@@ -417,6 +418,43 @@ int HoldFile(const wchar_t* file, double seconds) {
     return 0;
 }
 
+// Presses a chord as the keyboard would, through the system's input: each
+// key in `chord` ("ctrl+alt+S": ctrl, alt, shift and one letter or digit)
+// goes down in order and up in reverse, with `window` in the foreground, so
+// the program reads the same key state Windows gives it for AltGr.
+int Chord(HWND window, const std::wstring& chord) {
+    if (window == nullptr) return 1;
+    std::vector<WORD> keys;
+    for (size_t at = 0; at <= chord.size();) {
+        const size_t end = std::min(chord.find(L'+', at), chord.size());
+        const std::wstring part = chord.substr(at, end - at);
+        if (part == L"ctrl") keys.push_back(VK_CONTROL);
+        else if (part == L"alt") keys.push_back(VK_MENU);
+        else if (part == L"shift") keys.push_back(VK_SHIFT);
+        else if (part.size() == 1) keys.push_back(static_cast<WORD>(std::towupper(part[0])));
+        else return 1;
+        at = end + 1;
+    }
+    SetForegroundWindow(window);
+    SetFocus(window);
+    Sleep(100);
+    std::vector<INPUT> inputs;
+    for (WORD key : keys) {
+        INPUT down{};
+        down.type = INPUT_KEYBOARD;
+        down.ki.wVk = key;
+        inputs.push_back(down);
+    }
+    for (auto it = keys.rbegin(); it != keys.rend(); ++it) {
+        INPUT up{};
+        up.type = INPUT_KEYBOARD;
+        up.ki.wVk = *it;
+        up.ki.dwFlags = KEYEVENTF_KEYUP;
+        inputs.push_back(up);
+    }
+    return SendInput(static_cast<UINT>(inputs.size()), inputs.data(), sizeof(INPUT)) == inputs.size() ? 0 : 1;
+}
+
 int DoubleClick(HWND button) {
     RECT rect{};
     if (button == nullptr || !GetClientRect(button, &rect)) return 1;
@@ -576,6 +614,7 @@ int wmain(int argc, wchar_t** argv) {
                    ? 0
                    : 1;
     }
+    if (command == L"chord" && argc >= 4) return Chord(Find(windowClass), argv[3]);
     if (command == L"double-click" && argc >= 4) return DoubleClick(Target(windowClass, argv[3]));
     if (command == L"focus") return PrintFocus(Find(windowClass));
     if (command == L"close") {
