@@ -101,7 +101,10 @@ public:
 
 private:
     void Run() {
-        const HRESULT joined = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+        // The multithreaded apartment: WIC and the capture work there, and a
+        // thread that never takes messages must not be a single-threaded
+        // one, which other programs' broadcasts would wait on.
+        const HRESULT joined = CoInitializeEx(nullptr, COINIT_MULTITHREADED);
         for (;;) {
             ScreenshotJob job;
             {
@@ -375,6 +378,7 @@ void ScreenshotTimerFired() {
 void ScreenshotWorker(const ScreenshotJob& job) {
     std::wstring path;
     std::wstring problem;
+    bool copied = false;
     StepTrace trace(job.requested != 0 ? job.requested : SteadyTicks(), SteadyFrequency());
     trace.Step(L"start", SteadyTicks());
     if (EnsureFolder(job.folder)) {
@@ -385,14 +389,17 @@ void ScreenshotWorker(const ScreenshotJob& job) {
         if (path.empty()) {
             problem = ErrorSentence(L"The screenshot could not be saved: ", error);
         } else if (job.picture ? !SavePicture(job.picture->pixels.data(), job.picture->width, job.picture->height,
-                                              job.picture->width * 4, path, true, problem, &trace)
-                               : !TakeScreenshot(job.monitor, job.cursor, path, true, problem, job.area, &trace)) {
+                                              job.picture->width * 4, path, true, problem, &trace, false, &copied)
+                               : !TakeScreenshot(job.monitor, job.cursor, path, true, problem, job.area, &trace, &copied)) {
             ReleaseCaptureName(path);
             path.clear();
+        } else if (!copied) {
+            Log(L"Screenshot not copied: another program kept the clipboard for half a second");
         }
     } else {
         problem = L"The captures folder could not be created: " + job.folder;
     }
     Log(L"%s", trace.Line(job.picture ? L"Region screenshot" : L"Screenshot").c_str());
-    PostText(job.reportTo, WM_SCREENSHOT_DONE, 0, path.empty() ? L"!" + problem : path);
+    PostText(job.reportTo, WM_SCREENSHOT_DONE, path.empty() || copied ? 0 : kScreenshotNotCopied,
+             path.empty() ? L"!" + problem : path);
 }

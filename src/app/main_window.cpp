@@ -213,7 +213,7 @@ void OnRecorderNotify(WPARAM code, LPARAM lParam) {
                 code == NotifyDeviceProblem || code == NotifyWindowClosed ? BALLOON_INFO : BALLOON_WARNING);
 }
 
-void OnScreenshotDone(LPARAM lParam) {
+void OnScreenshotDone(WPARAM wParam, LPARAM lParam) {
     const std::unique_ptr<std::wstring> text = TakeText(lParam);
     if (!text) return;
     if (!text->empty() && (*text)[0] == L'!') {
@@ -222,7 +222,12 @@ void OnScreenshotDone(LPARAM lParam) {
     }
     LastCapture = *text;
     LastScreenshot = *text;
-    ShowBalloon(L"Screenshot saved and copied", *text, BALLOON_INFO, {NoticeAction::Kind::ShowInFolder, *text});
+    if (wParam == kScreenshotNotCopied)
+        ShowBalloon(L"Screenshot saved",
+                    L"Saved as " + *text + L". It was not copied: another program was using the clipboard.",
+                    BALLOON_WARNING, {NoticeAction::Kind::ShowInFolder, *text});
+    else
+        ShowBalloon(L"Screenshot saved and copied", *text, BALLOON_INFO, {NoticeAction::Kind::ShowInFolder, *text});
     if (CurrentSettings.editor_after_screenshot) OpenEditorOrSay(*text);
     SaveNewCapture(*text);
 }
@@ -334,7 +339,7 @@ LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
             OnRecorderNotify(wParam, lParam);
             return 0;
         case WM_SCREENSHOT_DONE:
-            OnScreenshotDone(lParam);
+            OnScreenshotDone(wParam, lParam);
             return 0;
         case WM_CLOUD_EVENT:
             OnCloudEvent(wParam, lParam);

@@ -13,6 +13,7 @@ constexpr UINT WM_TRAYICON = WM_APP + 1;
 constexpr UINT WM_ANOTHER_INSTANCE = WM_APP + 2;
 constexpr UINT WM_RECORDER_NOTIFY = WM_APP + 3;
 constexpr UINT WM_SCREENSHOT_DONE = WM_APP + 4;
+constexpr WPARAM kScreenshotNotCopied = 1;  // WM_SCREENSHOT_DONE's wParam: saved, but the clipboard did not take it
 constexpr UINT WM_CLOUD_EVENT = WM_APP + 5;
 constexpr UINT WM_REGION_DONE = WM_APP + 6;  // a RegionResult, posted (common/posted.h)
 constexpr UINT WM_EDIT_REQUEST = WM_APP + 7;  // a picture to edit (a std::wstring, posted), from a second start

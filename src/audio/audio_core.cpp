@@ -127,6 +127,19 @@ StereoGains DownmixGains(int32_t channels, uint32_t channelMask) {
         gains.left[1] = 0.0f;
         gains.right[1] = 1.0f;
     }
+    // Every channel at full scale still gives full scale on each side, never
+    // more: the gains are scaled down together, so the centre keeps its part.
+    float leftSum = 0.0f, rightSum = 0.0f;
+    for (size_t i = 0; i < gains.left.size(); ++i) {
+        leftSum += gains.left[i];
+        rightSum += gains.right[i];
+    }
+    const float most = std::max(leftSum, rightSum);
+    if (most > 1.0f)
+        for (size_t i = 0; i < gains.left.size(); ++i) {
+            gains.left[i] /= most;
+            gains.right[i] /= most;
+        }
     return gains;
 }
 

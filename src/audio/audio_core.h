@@ -22,7 +22,8 @@ struct StereoGains {
 // goes to both sides and stereo stays as it is; surround is folded down with
 // the usual coefficients: centre and side or back channels at -3 dB into
 // their side (the centre into both), the low-frequency channel left out, so
-// dialogue in the centre channel is kept.
+// dialogue in the centre channel is kept; then all scaled down together so
+// that every channel at full scale gives at most full scale on each side.
 StereoGains DownmixGains(int32_t channels, uint32_t channelMask);
 
 // Appends `frames` frames of interleaved little-endian samples of

@@ -47,7 +47,8 @@ bool TitleBefore(const WindowEntry& a, const WindowEntry& b) {
 
 std::vector<WindowEntry> WindowMenuEntries(std::vector<WindowEntry> windows) {
     std::erase_if(windows, [](const WindowEntry& w) {
-        return w.handle == 0 || Blank(w.title) || w.toolWindow || w.owned || w.cloaked || w.ours || w.shellDesktop ||
+        return w.handle == 0 || Blank(w.title) || ((w.toolWindow || w.owned) && !w.appWindow) || w.cloaked || w.ours ||
+               w.shellDesktop ||
                w.width <= 0 || w.height <= 0;
     });
     std::stable_sort(windows.begin(), windows.end(), TitleBefore);

@@ -43,6 +43,7 @@ struct WindowEntry {
     // What the system says of it; none of these can be recorded.
     bool toolWindow = false;    // a palette or floating bar
     bool owned = false;         // a dialog or pop-up of another window
+    bool appWindow = false;     // WS_EX_APPWINDOW: on the taskbar even when owned or a tool window
     bool cloaked = false;       // on another virtual desktop, or hidden by the shell
     bool ours = false;          // this program's own
     bool shellDesktop = false;  // the desktop behind everything ("Program Manager")
@@ -54,7 +55,8 @@ constexpr size_t kMaxWindowMenuEntries = 50;
 
 // The windows the "Record a window" submenu offers: those with a title that
 // is not blank and of some size, that can be captured (no tool, owned,
-// cloaked or shell window, none of ours), ordered by title (ignoring case;
+// cloaked or shell window, none of ours; a tool or owned window that asks
+// for the taskbar, as the taskbar shows it, is offered), ordered by title (ignoring case;
 // equal titles keep their order), at most kMaxWindowMenuEntries.
 std::vector<WindowEntry> WindowMenuEntries(std::vector<WindowEntry> windows);
 

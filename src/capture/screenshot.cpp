@@ -19,15 +19,27 @@ namespace {
 constexpr DWORD kFirstFrameWaitMs = 3000;
 
 HRESULT EncodePng(const std::wstring& file, const std::vector<uint8_t>& bgr, uint32_t width, uint32_t height) {
+    ComPtr<IWICBitmapEncoder> encoder;
+    ComPtr<IWICBitmapFrameEncode> frame;
+    HRESULT hr = StartPng(file, width, height, GUID_WICPixelFormat24bppBGR, encoder, frame);
+    if (SUCCEEDED(hr))
+        hr = frame->WritePixels(height, width * 3, static_cast<UINT>(bgr.size()), const_cast<BYTE*>(bgr.data()));
+    if (SUCCEEDED(hr)) hr = frame->Commit();
+    if (SUCCEEDED(hr)) hr = encoder->Commit();
+    return hr;
+}
+
+}  // namespace
+
+HRESULT StartPng(const std::wstring& file, uint32_t width, uint32_t height, const WICPixelFormatGUID& format,
+                 ComPtr<IWICBitmapEncoder>& encoder, ComPtr<IWICBitmapFrameEncode>& frame) {
     ComPtr<IWICImagingFactory> factory;
     HRESULT hr = CoCreateInstance(CLSID_WICImagingFactory2, nullptr, CLSCTX_INPROC_SERVER, IID_PPV_ARGS(&factory));
     ComPtr<IWICStream> stream;
     if (SUCCEEDED(hr)) hr = factory->CreateStream(&stream);
     if (SUCCEEDED(hr)) hr = stream->InitializeFromFilename(file.c_str(), GENERIC_WRITE);
-    ComPtr<IWICBitmapEncoder> encoder;
     if (SUCCEEDED(hr)) hr = factory->CreateEncoder(GUID_ContainerFormatPng, nullptr, &encoder);
     if (SUCCEEDED(hr)) hr = encoder->Initialize(stream.Get(), WICBitmapEncoderNoCache);
-    ComPtr<IWICBitmapFrameEncode> frame;
     ComPtr<IPropertyBag2> options;
     if (SUCCEEDED(hr)) hr = encoder->CreateNewFrame(&frame, &options);
     if (SUCCEEDED(hr) && options) {
@@ -44,28 +56,23 @@ HRESULT EncodePng(const std::wstring& file, const std::vector<uint8_t>& bgr, uin
     }
     if (SUCCEEDED(hr)) hr = frame->Initialize(options.Get());
     if (SUCCEEDED(hr)) hr = frame->SetSize(width, height);
-    WICPixelFormatGUID format = GUID_WICPixelFormat24bppBGR;
-    if (SUCCEEDED(hr)) hr = frame->SetPixelFormat(&format);
-    // The encoder may offer a different format; writing BGR rows into it would garble the picture.
-    if (SUCCEEDED(hr) && !IsEqualGUID(format, GUID_WICPixelFormat24bppBGR)) hr = WINCODEC_ERR_UNSUPPORTEDPIXELFORMAT;
-    if (SUCCEEDED(hr))
-        hr = frame->WritePixels(height, width * 3, static_cast<UINT>(bgr.size()), const_cast<BYTE*>(bgr.data()));
-    if (SUCCEEDED(hr)) hr = frame->Commit();
-    if (SUCCEEDED(hr)) hr = encoder->Commit();
+    WICPixelFormatGUID offered = format;
+    if (SUCCEEDED(hr)) hr = frame->SetPixelFormat(&offered);
+    // The encoder may offer a different format; writing our rows into it would garble the picture.
+    if (SUCCEEDED(hr) && !IsEqualGUID(offered, format)) hr = WINCODEC_ERR_UNSUPPORTEDPIXELFORMAT;
     return hr;
 }
 
-}  // namespace
-
-bool CopyBitmapToClipboard(const uint8_t* pixels, uint32_t width, uint32_t height, uint32_t pitch) {
+bool CopyBitmapToClipboard(const uint8_t* pixels, uint32_t width, uint32_t height, uint32_t pitch, int attempts) {
     const uint64_t size = ClipboardDibSize(width, height);
     if (size > SIZE_MAX) return false;
     return PutOnClipboard(CF_DIB, static_cast<size_t>(size),
-                          [&](uint8_t* target) { WriteClipboardDib(pixels, width, height, pitch, target); });
+                          [&](uint8_t* target) { WriteClipboardDib(pixels, width, height, pitch, target); }, nullptr,
+                          attempts);
 }
 
 bool TakeScreenshot(HMONITOR monitor, bool cursor, const std::wstring& path, bool copyToClipboard, std::wstring& problem,
-                    const ScreenRect& area, StepTrace* trace) {
+                    const ScreenRect& area, StepTrace* trace, bool* copied) {
     const auto step = [trace](const wchar_t* name) {
         if (trace != nullptr) trace->Step(name, SteadyTicks());
     };
@@ -100,7 +107,7 @@ bool TakeScreenshot(HMONITOR monitor, bool cursor, const std::wstring& path, boo
             const size_t pitch = static_cast<size_t>(w) * 4;
             return SavePicture(pixels.data() + static_cast<size_t>(kept.top) * pitch + static_cast<size_t>(kept.left) * 4,
                                static_cast<uint32_t>(kept.Width()), static_cast<uint32_t>(kept.Height()),
-                               static_cast<uint32_t>(pitch), path, copyToClipboard, problem, trace);
+                               static_cast<uint32_t>(pitch), path, copyToClipboard, problem, trace, false, copied);
         }
         const bool copied = capturer.WithLatestFrame([&](ID3D11Texture2D* latest, int32_t w, int32_t h) {
             D3D11_TEXTURE2D_DESC description{};
@@ -146,18 +153,19 @@ bool TakeScreenshot(HMONITOR monitor, bool cursor, const std::wstring& path, boo
                          static_cast<size_t>(kept.left) * 4;
     step(L"copy");
     const bool saved = SavePicture(pixels, static_cast<uint32_t>(kept.Width()), static_cast<uint32_t>(kept.Height()),
-                                   mapped.RowPitch, path, copyToClipboard, problem, trace);
+                                   mapped.RowPitch, path, copyToClipboard, problem, trace, false, copied);
     d3d.context->Unmap(staging.Get(), 0);
     return saved;
 }
 
 bool SavePicture(const uint8_t* pixels, uint32_t width, uint32_t height, uint32_t pitch, const std::wstring& path,
-                 bool copyToClipboard, std::wstring& problem, StepTrace* trace, bool replace) {
+                 bool copyToClipboard, std::wstring& problem, StepTrace* trace, bool replace, bool* copied) {
     const auto step = [trace](const wchar_t* name) {
         if (trace != nullptr) trace->Step(name, SteadyTicks());
     };
     // The clipboard first: it is what the user reaches for right away.
-    if (copyToClipboard) CopyBitmapToClipboard(pixels, width, height, pitch);
+    const bool taken = copyToClipboard && CopyBitmapToClipboard(pixels, width, height, pitch, kScreenshotClipboardTries);
+    if (copied != nullptr) *copied = taken;
     step(L"clipboard");
     const std::vector<uint8_t> bgr = PackBgr(pixels, width, height, pitch);
     const std::wstring part = path + L".part";

@@ -136,9 +136,22 @@ std::optional<Origin> OriginOf(std::string_view address) {
 
 bool IsLibraryLink(std::string_view link, std::wstring_view baseUrl) {
     if (link.empty() || link.size() > kLibraryLinkLimit) return false;
-    for (const char c : link) {
-        const auto byte = static_cast<unsigned char>(c);
-        if (byte <= 0x20 || byte >= 0x7F || byte == '\\') return false;
+    // Only what a URI may hold: unreserved and reserved characters, and "%"
+    // with two hex digits. A quote, for one, would end the argument of a
+    // browser registered as "%1".
+    // ASCII by hand: the C library's classes follow the locale.
+    const auto alnum = [](char c) { return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); };
+    const auto hex = [](char c) { return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F'); };
+    for (size_t i = 0; i < link.size(); ++i) {
+        const char c = link[i];
+        if (c == '%') {
+            if (i + 2 >= link.size() || !hex(link[i + 1]) || !hex(link[i + 2])) return false;
+            i += 2;
+            continue;
+        }
+        const bool allowed = alnum(c) ||
+                             std::string_view("-._~:/?#[]@!$&'()*+,;=").find(c) != std::string_view::npos;
+        if (!allowed) return false;
     }
     std::string base;
     for (const wchar_t c : baseUrl) {

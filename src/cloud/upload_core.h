@@ -55,7 +55,9 @@ std::string UtcTimeStampText(int year, int month, int day, int hour, int minute,
 std::wstring SavedToLibraryText(std::string_view state, bool linkCopied = false);
 
 // Whether the link the service gave for a completed capture may be copied and
-// opened: printable ASCII (no control character, space or backslash), at most
+// opened: the characters of a URI only (RFC 3986: unreserved, reserved and
+// "%" with two hex digits; no space, quote, angle bracket, brace, bar,
+// caret, backtick or backslash), at most
 // kLibraryLinkLimit characters, absolute, without user-info, and on the same
 // origin (scheme, host and port) as `baseUrl`, the address every request goes
 // to. Anything else is refused: another host or scheme, a host with a

@@ -523,25 +523,22 @@ bool Document::Delete(uint64_t id) {
 }
 
 bool Document::Pixelate(const Rect& area, uint64_t seed) {
-    if (!Whole(picture_)) return false;
     Edit edit;
-    edit.area = Intersection(area, picture_.Bounds());
-    if (edit.area.Empty()) return false;
     edit.pixelate = true;
     edit.seed = seed;
-    edit.before = ReadPatch(picture_, edit.area);
-    Burn(edit);
-    edit.shapesBefore = edit.shapesAfter = shapes_;
-    Record(std::move(edit));
-    return true;
+    return BurnNew(area, std::move(edit));
 }
 
 bool Document::Redact(const Rect& area, uint32_t colour) {
-    if (!Whole(picture_)) return false;
     Edit edit;
+    edit.colour = colour;
+    return BurnNew(area, std::move(edit));
+}
+
+bool Document::BurnNew(const Rect& area, Edit edit) {
+    if (!Whole(picture_)) return false;
     edit.area = Intersection(area, picture_.Bounds());
     if (edit.area.Empty()) return false;
-    edit.colour = colour;
     edit.before = ReadPatch(picture_, edit.area);
     Burn(edit);
     edit.shapesBefore = edit.shapesAfter = shapes_;

@@ -236,6 +236,7 @@ private:
     };
     void Record(Edit edit);
     void Burn(const Edit& edit);
+    bool BurnNew(const Rect& area, Edit edit);
     void Renumber();
 
     Picture picture_;

@@ -8,6 +8,7 @@
 #include <mutex>
 #include <new>
 
+#include "capture/screenshot.h"
 #include "storage/folders.h"
 
 using Microsoft::WRL::ComPtr;
@@ -266,25 +267,11 @@ namespace {
 HRESULT EncodeEdited(const editor::Picture& flat, const std::wstring& file) {
     bool opaque = true;
     for (size_t i = 3; opaque && i < flat.pixels.size(); i += 4) opaque = flat.pixels[i] == 255;
-    ComPtr<IWICImagingFactory> factory;
-    HRESULT hr = CoCreateInstance(CLSID_WICImagingFactory, nullptr, CLSCTX_INPROC_SERVER, IID_PPV_ARGS(&factory));
-    ComPtr<IWICStream> stream;
-    if (SUCCEEDED(hr)) hr = factory->CreateStream(&stream);
-    if (SUCCEEDED(hr)) hr = stream->InitializeFromFilename(file.c_str(), GENERIC_WRITE);
-    ComPtr<IWICBitmapEncoder> encoder;
-    if (SUCCEEDED(hr)) hr = factory->CreateEncoder(GUID_ContainerFormatPng, nullptr, &encoder);
-    if (SUCCEEDED(hr)) hr = encoder->Initialize(stream.Get(), WICBitmapEncoderNoCache);
-    ComPtr<IWICBitmapFrameEncode> frame;
-    ComPtr<IPropertyBag2> options;
-    if (SUCCEEDED(hr)) hr = encoder->CreateNewFrame(&frame, &options);
-    if (SUCCEEDED(hr)) hr = frame->Initialize(options.Get());
     const auto width = static_cast<UINT>(flat.width), height = static_cast<UINT>(flat.height);
-    if (SUCCEEDED(hr)) hr = frame->SetSize(width, height);
-    const WICPixelFormatGUID wanted = opaque ? GUID_WICPixelFormat24bppBGR : GUID_WICPixelFormat32bppBGRA;
-    WICPixelFormatGUID format = wanted;
-    if (SUCCEEDED(hr)) hr = frame->SetPixelFormat(&format);
-    // The encoder may offer a different format; writing these rows into it would garble the picture.
-    if (SUCCEEDED(hr) && !IsEqualGUID(format, wanted)) hr = WINCODEC_ERR_UNSUPPORTEDPIXELFORMAT;
+    ComPtr<IWICBitmapEncoder> encoder;
+    ComPtr<IWICBitmapFrameEncode> frame;
+    HRESULT hr = StartPng(file, width, height, opaque ? GUID_WICPixelFormat24bppBGR : GUID_WICPixelFormat32bppBGRA,
+                          encoder, frame);
     if (SUCCEEDED(hr) && !opaque)
         hr = frame->WritePixels(height, width * 4, static_cast<UINT>(flat.pixels.size()),
                                 const_cast<BYTE*>(flat.pixels.data()));

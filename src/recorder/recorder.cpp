@@ -151,10 +151,20 @@ std::wstring Recorder::Start(const RecordingOptions& requested) {
     }
 
     step(L"threads");
+    // Windows counts neither the disk, the processor nor the screen's
+    // picture as activity: without this a long unattended recording is put
+    // to sleep, which ends its capture and its sound. Start and Stop run on
+    // the same thread, whose request this is.
+    PowerFunctions().setThreadExecutionState(ES_CONTINUOUS | ES_SYSTEM_REQUIRED | ES_DISPLAY_REQUIRED);
     Log(L"Recording started: %dx%d %d fps, sound %d mic %d, encoder %s", width, height, options.fps,
         options.systemAudio ? 1 : 0, options.microphone ? 1 : 0, encoderName.c_str());
     Log(L"%s", trace.Line(L"Recording start").c_str());
     return {};
+}
+
+PowerPlatform& PowerFunctions() {
+    static PowerPlatform functions;
+    return functions;
 }
 
 std::wstring Recorder::Stop(std::wstring* problem) {
@@ -167,6 +177,7 @@ std::wstring Recorder::Stop(std::wstring* problem) {
     if (videoThread.joinable()) videoThread.join();
     if (audioThread.joinable()) audioThread.join();
     capturer.Stop();
+    PowerFunctions().setThreadExecutionState(ES_CONTINUOUS);  // sleep as usual again
 
     HRESULT finalized = S_OK;
     {

@@ -19,6 +19,13 @@
 #include "recorder/recording_rules_core.h"
 #include "recorder/sound_mix_core.h"
 
+// Keeping the computer and its display awake, reached through this entry
+// point: its default is the system's own; only the glue tests see the calls.
+struct PowerPlatform {
+    EXECUTION_STATE(WINAPI* setThreadExecutionState)(EXECUTION_STATE flags) = SetThreadExecutionState;
+};
+PowerPlatform& PowerFunctions();
+
 struct RecordingOptions {
     HMONITOR monitor = nullptr;
     int32_t resolution = 720;  // height limit: 720, 1080, or 0 for the monitor's own size

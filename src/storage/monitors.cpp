@@ -99,7 +99,9 @@ std::vector<WindowEntry> VisibleTitledWindows() {
             WindowEntry entry;
             entry.handle = reinterpret_cast<uintptr_t>(window);
             entry.title.assign(title, static_cast<size_t>(length));
-            entry.toolWindow = (GetWindowLongPtrW(window, GWL_EXSTYLE) & WS_EX_TOOLWINDOW) != 0;
+            const LONG_PTR extended = GetWindowLongPtrW(window, GWL_EXSTYLE);
+            entry.toolWindow = (extended & WS_EX_TOOLWINDOW) != 0;
+            entry.appWindow = (extended & WS_EX_APPWINDOW) != 0;
             entry.owned = GetWindow(window, GW_OWNER) != nullptr;
             DWORD cloaked = 0;
             entry.cloaked = SUCCEEDED(DwmGetWindowAttribute(window, DWMWA_CLOAKED, &cloaked, sizeof cloaked)) && cloaked != 0;
@@ -124,5 +126,12 @@ std::vector<WindowEntry> VisibleTitledWindows() {
 }
 
 void RestoreForCapture(HWND window) {
-    if (window != nullptr && IsIconic(window)) ShowWindow(window, SW_RESTORE);
+    // Asked, not waited for: ShowWindow on another program's window waits
+    // for that program, which may not be answering. The first frame is
+    // awaited afterwards as it is for any window.
+    if (window == nullptr || !IsIconic(window)) return;
+    ShowWindowAsync(window, SW_RESTORE);
+    // A program that answers restores it within a few frames; one that does
+    // not is given a second, then its first frame is awaited as usual.
+    for (int waited = 0; waited < 100 && IsIconic(window); ++waited) Sleep(10);
 }

@@ -8,6 +8,8 @@ import pytest
 from PIL import Image
 
 from conftest import PrivateScreen, read_text, show_on_screen, wait_until, winpath
+from test_editor import notices
+from test_shell_flows import WM_HOTKEY, post, start
 
 
 def pattern(width, height, path):
@@ -248,3 +250,28 @@ def test_a_window_is_recorded_at_its_size_until_it_closes(wine, tmp_path):
     top, bottom = shot.crop((0, 0, 400, 140)).resize((1, 1), Image.BOX), shot.crop((0, 160, 400, 300)).resize((1, 1), Image.BOX)
     assert all(abs(a - b) < 25 for a, b in zip(top.getpixel((0, 0)), (220, 30, 30)))
     assert all(abs(a - b) < 25 for a, b in zip(bottom.getpixel((0, 0)), (30, 30, 220)))
+
+
+def test_a_screenshot_says_when_the_clipboard_did_not_take_it(wine, data_dir, tmp_path):
+    caps = tmp_path / "caps"
+    process = start(wine, data_dir, caps)
+    holder = subprocess.Popen(
+        ["wine", wine.exe("OstrelDriver.exe"), "hold-clipboard", "60"],
+        env=wine.env, stdin=subprocess.DEVNULL, stdout=subprocess.PIPE, stderr=subprocess.DEVNULL,
+    )
+    try:
+        assert holder.stdout.readline().strip() == b"holding"
+        post(wine, WM_HOTKEY, 3)
+        assert wait_until(lambda: any(n.startswith("Screenshot saved: ") for n in notices(data_dir)), 30)
+    finally:
+        holder.kill()
+        holder.wait(timeout=30)
+    shot = next(caps.glob("Screenshot *.png"))
+    assert [n for n in notices(data_dir) if n.startswith("Screenshot saved")] == [
+        f"Screenshot saved: Saved as {winpath(shot)}. It was not copied: another program was using the clipboard."]
+    assert "Screenshot not copied: another program kept the clipboard for half a second" in read_text(data_dir / "ostrel.log")
+    # Free again: copied, and said so.
+    post(wine, WM_HOTKEY, 3)
+    assert wait_until(lambda: any(n.startswith("Screenshot saved and copied: ") for n in notices(data_dir)), 30)
+    assert wine.driver("clipboard-dib", winpath(tmp_path / "clip.bin")) == 0
+    assert wine.close(process) == 0

@@ -121,16 +121,29 @@ TEST_CASE("device samples become float stereo") {
         return same;
     };
     const float h = 0.70710678f;
-    // 5.1 in the order Windows gives it: FL FR FC LFE BL BR.
+    // 5.1 in the order Windows gives it: FL FR FC LFE BL BR; each side gets
+    // 1 + 2h of gains before they are scaled to 1.
+    const float five = 1 / (1 + 2 * h), seven = 1 / (1 + 3 * h);
     const Floats fiveOne = {0.5f, -0.25f, 0.4f, 0.9f, 0.2f, -0.2f, 0, 0, 0, 0.9f, 0, 0};
     CHECK(near(Convert(FloatBytes(fiveOne), 2, 6, SampleKind::Float32),
-               Floats{0.5f + 0.4f * h + 0.2f * h, -0.25f + 0.4f * h - 0.2f * h, 0, 0}));
+               Floats{(0.5f + 0.4f * h + 0.2f * h) * five, (-0.25f + 0.4f * h - 0.2f * h) * five, 0, 0}));
     // The same with side channels named by the device's mask (0x60F).
     CHECK(near(Convert(FloatBytes(fiveOne), 2, 6, SampleKind::Float32, false, 0x60F),
-               Floats{0.5f + 0.4f * h + 0.2f * h, -0.25f + 0.4f * h - 0.2f * h, 0, 0}));
+               Floats{(0.5f + 0.4f * h + 0.2f * h) * five, (-0.25f + 0.4f * h - 0.2f * h) * five, 0, 0}));
     // 7.1: FL FR FC LFE BL BR SL SR, dialogue alone in the centre.
     CHECK(near(Convert(FloatBytes({0, 0, 0.5f, 0, 0.1f, 0, 0, 0.3f}), 1, 8, SampleKind::Float32),
-               Floats{0.5f * h + 0.1f * h, 0.5f * h + 0.3f * h}));
+               Floats{(0.5f * h + 0.1f * h) * seven, (0.5f * h + 0.3f * h) * seven}));
+    // Every channel at full scale, in phase: no side goes past full scale,
+    // and the centre alone is still heard on both.
+    for (const auto& [channels, mask] : {std::pair{6, 0u}, std::pair{8, 0u}, std::pair{6, 0x60Fu}}) {
+        const Floats full = Convert(FloatBytes(Floats(static_cast<size_t>(channels), 1.0f)), 1, channels, SampleKind::Float32,
+                                    false, mask);
+        CHECK((full[0] <= 1.0f + 1e-6f && full[1] <= 1.0f + 1e-6f && full[0] > 0.9f));
+        Floats centre(static_cast<size_t>(channels), 0.0f);
+        centre[2] = 1.0f;
+        const Floats heard = Convert(FloatBytes(centre), 1, channels, SampleKind::Float32, false, mask);
+        CHECK((heard[0] > 0.2f && heard[0] == heard[1]));
+    }
     // A layout of unknown speakers keeps its first two channels as left and right.
     CHECK(near(Convert(FloatBytes({0.1f, 0.2f, 0.3f, 0.4f, 0.5f, 0.6f, 0.7f}), 1, 7, SampleKind::Float32),
                Floats{0.1f, 0.2f}));

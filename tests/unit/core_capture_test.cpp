@@ -109,13 +109,20 @@ TEST_CASE("the window submenu: titled windows that can be captured, by title, at
     }
     windows.push_back(window(51, L"aaa"));
     windows.back().height = 0;
+    // An owned window or a tool window that asks for the taskbar is offered, as the taskbar shows it.
+    windows.push_back(window(52, L"Ab owned app"));
+    windows.back().owned = windows.back().appWindow = true;
+    windows.push_back(window(53, L"Ac tool app"));
+    windows.back().toolWindow = windows.back().appWindow = true;
     for (uintptr_t n = 0; n < 60; ++n) windows.push_back(window(100 + n, L"zz " + std::to_wstring(n)));
     const std::vector<WindowEntry> shown = WindowMenuEntries(windows);
     REQUIRE(shown.size() == kMaxWindowMenuEntries);
-    CHECK(shown[0].handle == 4);
-    CHECK(shown[1].handle == 5);
-    CHECK(shown[2].handle == 1);
-    CHECK(shown[3].title == L"zz 0");
+    CHECK(shown[0].handle == 52);
+    CHECK(shown[1].handle == 53);
+    CHECK(shown[2].handle == 4);
+    CHECK(shown[3].handle == 5);
+    CHECK(shown[4].handle == 1);
+    CHECK(shown[5].title == L"zz 0");
 
     CHECK(WindowMenuLabel(L"Q&A\tnotes\r\n") == L"Q&&A notes  ");
     CHECK(WindowMenuLabel(L"Notes", true) == L"Notes (minimized)");

@@ -126,6 +126,24 @@ TEST_CASE("pacing with a fake clock: sleep, write on time, catch up after a stal
     for (std::size_t n = 0; n < stamps.size(); ++n) CHECK(stamps[n] == static_cast<int64_t>(n) * interval);
 }
 
+TEST_CASE("the picture is given up after exactly two seconds of failures, or at once when the device is gone") {
+    PictureWatch watch;
+    // Failures from 5 s of recording time on: still hoped for until 7 s.
+    CHECK_FALSE(watch.Failed(50'000'000, false));
+    CHECK_FALSE(watch.Failed(69'999'999, false));
+    CHECK(watch.Failed(70'000'000, false));
+    // A picture that gets through starts the count again.
+    PictureWatch again;
+    CHECK_FALSE(again.Failed(10'000'000, false));
+    again.Succeeded();
+    CHECK_FALSE(again.Failed(25'000'000, false));
+    CHECK_FALSE(again.Failed(44'999'999, false));
+    CHECK(again.Failed(45'000'000, false));
+    // A removed device is not waited for.
+    PictureWatch removed;
+    CHECK(removed.Failed(1, true));
+}
+
 TEST_CASE("sync marker: white for the first 100 ms of each counter second") {
     CHECK(SyncMarkerWhite(0, 0, 0));
     CHECK(SyncMarkerWhite(999999, 0, 0));

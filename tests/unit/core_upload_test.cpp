@@ -85,6 +85,7 @@ TEST_CASE("a capture's link is taken only on the service's own origin") {
         CHECK_MESSAGE(IsLibraryLink(good, service), good);
     CHECK(IsLibraryLink("http://127.0.0.1:8123/app/captures/c1", local));
     CHECK(IsLibraryLink("http://127.0.0.1:8123", local));
+    CHECK(IsLibraryLink("https://ostrel.nira.app/app/c1?a=1&b=%7E#x~(y)!*'+,;=:@", service));
     const std::string tooLong = longest + "a";
     const std::string withNul("https://ostrel.nira.app/a\0b", 27);
     for (const std::string& bad :
@@ -97,7 +98,11 @@ TEST_CASE("a capture's link is taken only on the service's own origin") {
           std::string("https://xn--ostrl-3ve.nira.app/app"), std::string("https://ostr\xd0\xb5l.nira.app/app"),
           std::string("https://ostrel.nira.app/a b"), std::string("https://ostrel.nira.app/\ta"),
           std::string("https://ostrel.nira.app/\x7f"), std::string("//ostrel.nira.app/app"), std::string("/app/c1"),
-          std::string("https:ostrel.nira.app/app"), std::string("file:///C:/Windows/notepad.exe")})
+          std::string("https:ostrel.nira.app/app"), std::string("file:///C:/Windows/notepad.exe"),
+          std::string("https://ostrel.nira.app/a\" --x"), std::string("https://ostrel.nira.app/<b>"),
+          std::string("https://ostrel.nira.app/{a}"), std::string("https://ostrel.nira.app/a|b"),
+          std::string("https://ostrel.nira.app/a^b"), std::string("https://ostrel.nira.app/a`b"),
+          std::string("https://ostrel.nira.app/a%2"), std::string("https://ostrel.nira.app/a%zz")})
         CHECK_FALSE_MESSAGE(IsLibraryLink(bad, service), bad);
     // The test server's links are on its own origin: its scheme, address and port.
     for (const char* bad : {"http://127.0.0.1:8124/app", "https://127.0.0.1:8123/app", "http://127.0.0.2:8123/app",

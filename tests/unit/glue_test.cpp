@@ -116,6 +116,16 @@ Outcome Record(fake::FakePlatform& platform, const Setup& setup = {}) {
         }
         CHECK(recorder.State() == Idle);
         platform.Quiesce();
+        {
+            // However it ended, the computer may sleep again: a recording
+            // asks to be kept awake only while it runs.
+            std::lock_guard<std::mutex> hold(platform.seen.lock);
+            const std::vector<EXECUTION_STATE>& asked = platform.seen.executionStates;
+            CHECK((asked.empty() || asked.back() == ES_CONTINUOUS));
+            if (outcome.started.empty())
+                CHECK(asked == std::vector<EXECUTION_STATE>{ES_CONTINUOUS | ES_SYSTEM_REQUIRED | ES_DISPLAY_REQUIRED,
+                                                            ES_CONTINUOUS});
+        }
         outcome.saved = !outcome.path.empty() && Exists(outcome.path);
         WIN32_FIND_DATAW found{};
         const HANDLE search = FindFirstFileW((options.folder + L"\\*.part").c_str(), &found);
@@ -401,7 +411,8 @@ TEST_CASE("sound endpoints: the speakers by loopback, surround folded down, a mi
         computer.Read(block, end);
         REQUIRE(block.size() >= 2 * 480);
         CHECK(end != 0);
-        CHECK(std::fabs(block[0] - 0.5f * 0.70710678f) < 1e-4f);
+        // The centre at -3 dB, in gains scaled so that no side can clip: 1 + 2 x 0.707 in all.
+        CHECK(std::fabs(block[0] - 0.5f * 0.70710678f / (1 + 2 * 0.70710678f)) < 1e-4f);
         CHECK(block[0] == block[1]);
     }
     CHECK(platform.seen.streamFlags == std::vector<DWORD>{AUDCLNT_STREAMFLAGS_LOOPBACK});

@@ -21,6 +21,7 @@
 #include "fakes/com_fake.h"
 #include "fakes/platform_stubs.h"
 #include "recorder/media_foundation.h"
+#include "recorder/recorder.h"
 #include "recorder/video_platform.h"
 
 using Microsoft::WRL::ComPtr;
@@ -1272,6 +1273,7 @@ struct FakePlatform::Previous {
     MediaFoundation media = MediaFunctions();
     VideoPlatform video = VideoFunctions();
     AudioPlatform audio = AudioFunctions();
+    PowerPlatform power = PowerFunctions();
     FakePlatform* platform = current;
 };
 
@@ -1336,6 +1338,11 @@ FakePlatform::FakePlatform() : previous_(new Previous), aliveBefore_(LetGoOfKept
     MediaFunctions().createSample = FakeCreateSample;
     VideoFunctions() = VideoPlatform{FakeVideoInterfaces, FakeCreateTexture, FakeCopyResource, FakeMap, FakeUnmap};
     AudioFunctions() = AudioPlatform{FakeCreateEnumerator};
+    PowerFunctions().setThreadExecutionState = [](EXECUTION_STATE flags) -> EXECUTION_STATE {
+        std::lock_guard<std::mutex> hold(current->seen.lock);
+        current->seen.executionStates.push_back(flags);
+        return ES_CONTINUOUS;
+    };
 }
 
 FakePlatform::~FakePlatform() {
@@ -1368,6 +1375,7 @@ FakePlatform::~FakePlatform() {
     MediaFunctions() = previous_->media;
     VideoFunctions() = previous_->video;
     AudioFunctions() = previous_->audio;
+    PowerFunctions() = previous_->power;
     current = previous_->platform;
     delete previous_;
 }

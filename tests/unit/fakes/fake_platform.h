@@ -146,6 +146,7 @@ struct Seen {
     int buffersMade = 0;
     int bufferLocks = 0;  // by anyone but the sink writer, which reads them
     int borderlessPolls = 0;  // status asked of the borderless-access request while pending
+    std::vector<EXECUTION_STATE> executionStates;  // SetThreadExecutionState calls, in order
 };
 
 // In force for a test: its destruction checks that no fake object is left alive.
