@@ -162,6 +162,10 @@ std::wstring Recorder::Start(const RecordingOptions& requested) {
     return {};
 }
 
+Recorder::~Recorder() {
+    if (State() != Idle) Stop();
+}
+
 PowerPlatform& PowerFunctions() {
     static PowerPlatform functions;
     return functions;

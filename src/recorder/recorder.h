@@ -60,6 +60,12 @@ constexpr wchar_t kMonitorGoneText[] =
 
 class Recorder {
 public:
+    Recorder() = default;
+    Recorder(const Recorder&) = delete;
+    Recorder& operator=(const Recorder&) = delete;
+    // A recording still running is stopped and its file finished: its
+    // threads are never left running behind an object that has gone.
+    ~Recorder();
     // Empty when the recording runs; otherwise the sentence for the user.
     std::wstring Start(const RecordingOptions& options);
     // The saved path, or empty when the file was not finished. `problem`, when

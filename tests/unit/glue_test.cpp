@@ -519,6 +519,17 @@ TEST_CASE("a sound device that goes away is opened again: the gap is silence and
     }
 }
 
+// A check that fails while a recording runs ends its case, and only its
+// case: the recording's threads are stopped as the check unwinds, rather
+// than ending the whole run.
+TEST_CASE("a check failing during a recording fails its case and lets the rest run" * doctest::should_fail()) {
+    ComApartment apartment;
+    fake::FakePlatform platform;
+    Setup setup;
+    setup.during = [](Recorder&, const std::wstring&) { REQUIRE(false); };
+    Record(platform, setup);
+}
+
 TEST_CASE("every sentence a recording can end with, and the file it keeps") {
     ComApartment apartment;
     fake::FakePlatform platform;
