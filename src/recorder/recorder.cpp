@@ -109,6 +109,7 @@ std::wstring Recorder::Start(const RecordingOptions& requested) {
 
     pictureWritten = false;
     writerLost = S_OK;
+    replacementFailed = false;
     hardwareEncoder = OpenWriter(true, problem);
     if (hardwareEncoder) {
         encoderName = L"hardware if available";
@@ -261,6 +262,10 @@ bool Recorder::LatchFailure(const std::wstring& text) {
 
 std::wstring Recorder::EncoderSentence(HRESULT hr) const {
     const std::wstring error = ErrorText(static_cast<uint32_t>(hr));
+    // The replacement started the file afresh, or never made it: nothing is kept.
+    if (replacementFailed)
+        return L"The encoder stopped working (" + error +
+               L") and the software encoder could not take its place, so no file was kept.";
     return pictureWritten ? L"The encoder stopped working (" + error + L"). The recording so far was kept."
                           : L"The encoder stopped working (" + error + L") before it took the first picture, so no "
                             L"file was kept.";
@@ -280,6 +285,8 @@ bool Recorder::SwitchToSoftwareEncoder(HRESULT hr) {
     if (!OpenWriter(false, problem)) {
         Log(L"%s", problem.c_str());
         writerLost = hr;
+        replacementFailed = true;
+        pictureWritten = false;  // whatever the part file holds is not a recording to keep
         return false;
     }
     encoderName = L"software";

@@ -126,6 +126,7 @@ private:
     bool hardwareEncoder = false;  // the writer was opened with hardware allowed
     bool pictureWritten = false;   // the writer has accepted a picture
     HRESULT writerLost = S_OK;     // why the writer is gone before the stop, if it is
+    bool replacementFailed = false;  // the software encoder could not take the failed hardware one's place
     std::wstring partPath;
     std::wstring finalPath;
     std::wstring lastResult;

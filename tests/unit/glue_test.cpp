@@ -680,6 +680,22 @@ TEST_CASE("every sentence a recording can end with, and the file it keeps") {
         }
     }
 
+    SUBCASE("a hardware encoder failing early whose software replacement cannot open says nothing was kept") {
+        fake::FakePlatform fresh;
+        // The hardware writer takes nine pictures, then fails; the software
+        // writer makes its file and then cannot set up its stream.
+        fresh.media.failures = {{1, "WriteSample:0", 10, MF_E_UNEXPECTED}, {2, "AddStream", 1, MF_E_TOPO_CODEC_NOT_FOUND}};
+        Setup setup;
+        setup.milliseconds = 800;
+        const Outcome outcome = Record(fresh, setup);
+        REQUIRE(outcome.started == L"");
+        CHECK(outcome.problem == L"The encoder stopped working (" + text(MF_E_UNEXPECTED) +
+                                     L") and the software encoder could not take its place, so no file was kept.");
+        CHECK_FALSE(outcome.saved);
+        CHECK_FALSE(outcome.partLeft);
+        CHECK(Contains(outcome.log, "Hardware encoder unavailable"));
+    }
+
     SUBCASE("an encoder that refuses every picture leaves no file, and says so") {
         fake::FakePlatform fresh;
         fresh.media.failures = {{1, "WriteSample:0", 1, E_FAIL}, {2, "WriteSample:0", 1, MF_E_UNEXPECTED}};
