@@ -416,6 +416,18 @@ bool Close(Editor& e) {
 
 std::wstring KeptEditsFile() { return DataFolder() + L"\\kept-edits.txt"; }
 
+// What kept-edits.txt holds (its first 64 KiB), or nothing.
+std::string ReadKeptEdits() {
+    std::string text;
+    HANDLE file = CreateFileW(KeptEditsFile().c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return text;
+    char buffer[4096];
+    DWORD got = 0;
+    while (text.size() < 65536 && ReadFile(file, buffer, sizeof buffer, &got, nullptr) && got > 0) text.append(buffer, got);
+    CloseHandle(file);
+    return text;
+}
+
 // Saves the changes without asking, to a name that replaces nothing; the
 // path, or empty when there was nothing to keep or it could not be kept.
 std::wstring Keep(Editor& e) {
@@ -582,28 +594,14 @@ void KeepEditorChanges() {
     }
     if (kept.empty()) return;
     // Added to what an earlier end kept, in case nobody started us since.
-    std::string earlier;
-    HANDLE file = CreateFileW(KeptEditsFile().c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
-    if (file != INVALID_HANDLE_VALUE) {
-        char buffer[4096];
-        DWORD got = 0;
-        while (earlier.size() < 65536 && ReadFile(file, buffer, sizeof buffer, &got, nullptr) && got > 0) earlier.append(buffer, got);
-        CloseHandle(file);
-    }
-    const std::string all = earlier + kept;
+    const std::string all = ReadKeptEdits() + kept;
     ReplaceWholeFile(KeptEditsFile(), all.data(), static_cast<uint32_t>(all.size()));
 }
 
 void TellKeptEdits() {
-    const std::wstring name = KeptEditsFile();
-    HANDLE file = CreateFileW(name.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
-    if (file == INVALID_HANDLE_VALUE) return;
-    std::string text;
-    char buffer[4096];
-    DWORD got = 0;
-    while (text.size() < 65536 && ReadFile(file, buffer, sizeof buffer, &got, nullptr) && got > 0) text.append(buffer, got);
-    CloseHandle(file);
-    DeleteFileW(name.c_str());
+    const std::string text = ReadKeptEdits();
+    if (text.empty()) return;
+    DeleteFileW(KeptEditsFile().c_str());
     std::vector<std::wstring> paths;
     for (size_t at = 0; at < text.size();) {
         const size_t end = std::min(text.find('\n', at), text.size());
