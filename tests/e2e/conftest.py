@@ -127,9 +127,18 @@ class Wine:
         """Waits for a started program to end; returns its exit code, and
         prints what Wine and the program's log said when it is not 0."""
         code = process.wait(timeout=timeout)
-        if code != 0:
-            log = read_text(self.data_dir / "ostrel.log")[-1500:]
-            print(f"exit code {code}; Wine said:\n{self.errors(process)}\nThe log ends:\n{log}")
+        if code == 0:
+            return 0
+        log = read_text(self.data_dir / "ostrel.log")
+        said = self.errors(process)
+        print(f"exit code {code}; Wine said:\n{said}\nThe log ends:\n{log[-1500:]}")
+        # Wine's server gives a process whose last Windows thread has ended
+        # about half a second for its Unix side to exit, then kills it. On a
+        # busy machine that can catch a program that had already ended well:
+        # its log says so, and Wine reported no fault.
+        if code == -9 and log.rstrip().endswith("NIRA Ostrel ended") and "Unhandled" not in said:
+            print("Wine's server killed the program after it ended well; taken as exit code 0")
+            return 0
         return code
 
     def cleanup(self):

@@ -239,7 +239,7 @@ def test_a_window_is_recorded_at_its_size_until_it_closes(wine, tmp_path):
     finally:
         window.kill()
         window.wait(timeout=30)
-    assert recording.wait(timeout=120) == 0
+    assert wine.ended(recording, 120) == 0
     lines = result_lines(clips)
     assert lines[1] == "The window being recorded was closed, so the recording was stopped and saved."
     clip = next(clips.glob("*.mp4"))

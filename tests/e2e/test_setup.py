@@ -168,7 +168,7 @@ def test_install_closes_the_running_program_first(wine, data_dir, tmp_path):
     assert install(wine, tmp_path / "other", tmp_path / "menu", "/regkey", "Test3") == 0
     assert running.poll() is None
     assert install(wine, tmp_path / "apps", tmp_path / "menu") == 0
-    assert running.wait(timeout=30) == 0
+    assert wine.ended(running, 30) == 0
     assert "NIRA Ostrel ended" in read_text(data_dir / "ostrel.log")
     assert (tmp_path / "apps" / "OstrelWindows.exe").exists()
 
@@ -233,7 +233,7 @@ def test_install_waits_for_a_starting_program_to_let_go_of_its_file(wine, data_d
         # main window appears, and a later try closes it.
         assert wait_until(lambda: (apps / "OstrelWindows.exe.new").exists(), 60)
         running = wine.start_tray()
-        assert running.wait(timeout=30) == 0
+        assert wine.ended(running, 30) == 0
     finally:
         holder.kill()
         holder.wait(timeout=30)
