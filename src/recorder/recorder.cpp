@@ -1,5 +1,6 @@
 #include "recorder/recorder.h"
 
+#include <cstring>
 #include <system_error>
 
 #include "common/steady_clock.h"
@@ -16,6 +17,7 @@ namespace {
 constexpr DWORD kFirstFrameWaitMs = 3000;
 constexpr unsigned long kVideoStream = 0;
 constexpr unsigned long kAudioStream = 1;
+constexpr size_t kSoundFrameBytes = 4;  // 16-bit stereo
 
 int64_t Counter() {
     LARGE_INTEGER value{};
@@ -110,6 +112,7 @@ std::wstring Recorder::Start(const RecordingOptions& requested) {
     pictureWritten = false;
     writerLost = S_OK;
     replacementFailed = false;
+    early.Reset();
     hardwareEncoder = OpenWriter(true, problem);
     if (hardwareEncoder) {
         encoderName = L"hardware if available";
@@ -294,7 +297,41 @@ bool Recorder::SwitchToSoftwareEncoder(HRESULT hr) {
 }
 
 bool Recorder::FallBackEarly(HRESULT hr, int64_t time) {
-    return FAILED(hr) && hardwareEncoder && time < kEncoderFallbackWithin && SwitchToSoftwareEncoder(hr);
+    if (!FAILED(hr) || !hardwareEncoder || time >= kEncoderFallbackWithin || !early.Complete()) return false;
+    if (!SwitchToSoftwareEncoder(hr)) return false;
+    // The replacement starts its file afresh: it is given again, in their
+    // order, everything the failed encoder took.
+    pictureWritten = false;
+    HRESULT replayed = S_OK;
+    for (const EarlyWrites::Write& write : early.Writes()) {
+        if (write.stream == kVideoStream) {
+            std::unique_ptr<Picture> copy;
+            replayed = writer->NewPicture(write.bytes.size(), copy);
+            if (SUCCEEDED(replayed) && (!copy || copy->size < write.bytes.size())) replayed = E_UNEXPECTED;
+            if (SUCCEEDED(replayed)) {
+                std::memcpy(copy->data, write.bytes.data(), write.bytes.size());
+                replayed = writer->WriteVideo(*copy, write.time, write.duration);
+                if (SUCCEEDED(replayed)) pictureWritten = true;
+            }
+        } else {
+            replayed = writer->WriteAudio(reinterpret_cast<const int16_t*>(write.bytes.data()),
+                                          write.bytes.size() / kSoundFrameBytes, write.time, write.duration);
+            if (replayed == S_FALSE) replayed = E_OUTOFMEMORY;
+        }
+        if (FAILED(replayed)) break;
+    }
+    early.Clear(true);
+    if (FAILED(replayed)) {
+        LatchWriteFailure(replayed, kVideoStream);
+        return false;
+    }
+    return true;
+}
+
+void Recorder::KeepEarly(unsigned long stream, const void* data, size_t size, int64_t time, int64_t duration) {
+    if (!hardwareEncoder || !early.Complete()) return;
+    if (time >= kEncoderFallbackWithin) early.Clear(true);
+    else if (!early.Keep(stream, data, size, time, duration)) Log(L"The first second was not kept for a change of encoder");
 }
 
 bool Recorder::WriteVideo(Picture& picture, int64_t time, int64_t duration) {
@@ -303,13 +340,11 @@ bool Recorder::WriteVideo(Picture& picture, int64_t time, int64_t duration) {
     HRESULT hr = writer->WriteVideo(picture, time, duration);
     // Some hardware encoders accept their set-up and fail only at their
     // first pictures, or tell of it a call or two later. The software
-    // encoder starts the file afresh from this picture.
-    if (FallBackEarly(hr, time)) {
-        pictureWritten = false;
-        hr = writer->WriteVideo(picture, time, duration);
-    }
+    // encoder takes what they were given, then this picture.
+    if (FallBackEarly(hr, time)) hr = writer->WriteVideo(picture, time, duration);
     if (SUCCEEDED(hr)) {
         pictureWritten = true;
+        KeepEarly(kVideoStream, picture.data, picture.size, time, duration);
         return true;
     }
     if (writer) LatchWriteFailure(hr, kVideoStream);
@@ -332,12 +367,12 @@ SoundWrite Recorder::WriteAudio(const int16_t* frames, size_t frameCount, int64_
     if (!writer) return SoundWrite::Failed;
     HRESULT hr = writer->WriteAudio(frames, frameCount, time, duration);
     // A failing hardware encoder can show on the sound's call first.
-    if (FallBackEarly(hr, time)) {
-        pictureWritten = false;
-        hr = writer->WriteAudio(frames, frameCount, time, duration);
-    }
+    if (FallBackEarly(hr, time)) hr = writer->WriteAudio(frames, frameCount, time, duration);
     if (hr == S_FALSE) return SoundWrite::Retry;
-    if (SUCCEEDED(hr)) return SoundWrite::Written;
+    if (SUCCEEDED(hr)) {
+        KeepEarly(kAudioStream, frames, frameCount * kSoundFrameBytes, time, duration);
+        return SoundWrite::Written;
+    }
     LatchWriteFailure(hr, kAudioStream);
     return SoundWrite::Failed;
 }

@@ -118,6 +118,8 @@ private:
     // Under the writer lock: a hardware encoder that failed with `hr` this early is
     // replaced by the software one; true when that worked.
     bool FallBackEarly(HRESULT hr, int64_t time);
+    // Under the writer lock: copies an accepted sample while a replacement may still be made.
+    void KeepEarly(unsigned long stream, const void* data, size_t size, int64_t time, int64_t duration);
 
     std::wstring encoderName;
     std::mutex controlLock;
@@ -127,6 +129,7 @@ private:
     bool pictureWritten = false;   // the writer has accepted a picture
     HRESULT writerLost = S_OK;     // why the writer is gone before the stop, if it is
     bool replacementFailed = false;  // the software encoder could not take the failed hardware one's place
+    EarlyWrites early;               // the hardware encoder's first second, for its replacement
     std::wstring partPath;
     std::wstring finalPath;
     std::wstring lastResult;

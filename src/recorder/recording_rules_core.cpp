@@ -1,6 +1,7 @@
 #include "recording_rules_core.h"
 
 #include <algorithm>
+#include <new>
 #include <thread>
 
 OutputSize ChooseOutputSize(int32_t sourceWidth, int32_t sourceHeight, int32_t resolution) {
@@ -156,4 +157,32 @@ bool PictureWatch::Failed(int64_t now, bool deviceGone) {
     if (deviceGone) return true;
     if (failingSince_ < 0) failingSince_ = now;
     return now - failingSince_ >= kGiveUpAfter;
+}
+
+bool EarlyWrites::Keep(uint32_t stream, const void* data, size_t size, int64_t time, int64_t duration) {
+    if (givenUp_) return false;
+    if (size > kEarlyWritesLimit - bytes_) {
+        Clear(true);
+        return false;
+    }
+    try {
+        Write write;
+        write.stream = stream;
+        write.time = time;
+        write.duration = duration;
+        const auto* first = static_cast<const uint8_t*>(data);
+        write.bytes.assign(first, first + size);
+        writes_.push_back(std::move(write));
+    } catch (const std::bad_alloc&) {
+        Clear(true);
+        return false;
+    }
+    bytes_ += size;
+    return true;
+}
+
+void EarlyWrites::Clear(bool giveUp) {
+    std::vector<Write>().swap(writes_);
+    bytes_ = 0;
+    givenUp_ = giveUp;
 }

@@ -4,6 +4,7 @@
 #include <atomic>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "capture/region_core.h"
 
@@ -104,6 +105,35 @@ private:
 // replaced by the software one, as one that refuses its first picture is:
 // some report the failure of their first pictures only on a later call.
 constexpr int64_t kEncoderFallbackWithin = 10000000;
+
+// Copies of what a hardware encoder was given in a recording's first second,
+// so that the software encoder taking its place starts the file from the same
+// first picture and sound. Bounded: past `kEarlyWritesLimit` bytes, or when
+// memory for a copy cannot be had, the copies go and no replacement may be
+// made any more (a later failure stops and keeps what was written).
+constexpr size_t kEarlyWritesLimit = 402653184;  // 384 MiB: a second of 4K at 30 or 1440p at 60 frames
+
+class EarlyWrites {
+public:
+    struct Write {
+        uint32_t stream = 0;
+        int64_t time = 0;
+        int64_t duration = 0;
+        std::vector<uint8_t> bytes;
+    };
+    // Keeps a copy of one accepted sample; false when the copies were given up.
+    bool Keep(uint32_t stream, const void* data, size_t size, int64_t time, int64_t duration);
+    // Ends the keeping: with `giveUp`, no replacement may be made from here on.
+    void Clear(bool giveUp);
+    void Reset() { Clear(false); }
+    bool Complete() const { return !givenUp_; }
+    const std::vector<Write>& Writes() const { return writes_; }
+
+private:
+    std::vector<Write> writes_;
+    size_t bytes_ = 0;
+    bool givenUp_ = false;
+};
 
 // Pictures the encoder may have waiting before a frame slot is passed over:
 // an encoder slower than real time must not pile up pictures of several MB each.

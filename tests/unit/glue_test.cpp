@@ -360,6 +360,16 @@ TEST_CASE("a recording through the system's objects, faked") {
             CHECK(fresh.seen.writers[1].VideoSamples() >= 10);
             CHECK(fresh.seen.writers[1].finalized);
             CHECK(Contains(outcome.log, "using the software encoder"));
+            // The replacement's file starts where the recording did: it was
+            // given every picture and sound the failed encoder took, in order.
+            const auto& before = fresh.seen.writers[0].samples;
+            const auto& after = fresh.seen.writers[1].samples;
+            REQUIRE(after.size() >= before.size());
+            for (size_t i = 0; i < before.size(); ++i) {
+                CHECK(after[i].stream == before[i].stream);
+                CHECK(after[i].time == before[i].time);
+                CHECK(after[i].bytes == before[i].bytes);
+            }
         }
     }
 
