@@ -144,6 +144,21 @@ TEST_CASE("the picture is given up after exactly two seconds of failures, or at 
     CHECK(removed.Failed(1, true));
 }
 
+TEST_CASE("the first second's copies stay within their bound, and once given up stay given up") {
+    EarlyWrites early;
+    const std::vector<uint8_t> picture(kEarlyWritesLimit / 2, 7);
+    CHECK(early.Keep(0, picture.data(), picture.size(), 0, 333333));
+    CHECK(early.Keep(1, picture.data(), picture.size(), 0, 100000));
+    CHECK_FALSE(early.Keep(1, picture.data(), 4, 100000, 100000));
+    CHECK_FALSE(early.Complete());
+    CHECK(early.Writes().empty());
+    CHECK_FALSE(early.Keep(1, picture.data(), 4, 200000, 100000));
+    early.Reset();
+    CHECK(early.Keep(0, picture.data(), 4, 0, 333333));
+    REQUIRE(early.Writes().size() == 1);
+    CHECK(early.Writes()[0].bytes == std::vector<uint8_t>(4, 7));
+}
+
 TEST_CASE("sync marker: white for the first 100 ms of each counter second") {
     CHECK(SyncMarkerWhite(0, 0, 0));
     CHECK(SyncMarkerWhite(999999, 0, 0));
