@@ -816,7 +816,10 @@ std::map<ID3D11Resource*, int> copiedAtBlt;       // the Blt count when a textur
 // The answer of a video call: DXGI_ERROR_DEVICE_REMOVED once the device is
 // gone, the scripted failure when this use is one, else S_OK.
 HRESULT VideoCall(const std::string& name) {
-    if (deviceRemoved) return DXGI_ERROR_DEVICE_REMOVED;
+    if (deviceRemoved) {
+        ++current->seen.videoCallsAfterRemoval;
+        return DXGI_ERROR_DEVICE_REMOVED;
+    }
     int use = 0;
     {
         std::lock_guard<std::mutex> lock(videoLock);

@@ -147,6 +147,7 @@ struct Seen {
     int bufferLocks = 0;  // by anyone but the sink writer, which reads them
     int borderlessPolls = 0;  // status asked of the borderless-access request while pending
     std::vector<EXECUTION_STATE> executionStates;  // SetThreadExecutionState calls, in order
+    std::atomic<int> videoCallsAfterRemoval{0};    // video calls refused once the device was removed
 };
 
 // In force for a test: its destruction checks that no fake object is left alive.
