@@ -313,6 +313,7 @@ int64_t SampleTime(int64_t position) { return position * kTicksPerSecond / kRate
 void SourceWatch::DeviceLost(int64_t nowMs) {
     open_ = false;
     nextAttempt_ = nowMs;
+    settledAt_ = nowMs + kSettleMs;
 }
 
 bool SourceWatch::CheckDue(int64_t nowMs) {
@@ -332,6 +333,10 @@ SourceWatch::Notice SourceWatch::Opened() {
 SourceWatch::Notice SourceWatch::OpenFailed(int64_t nowMs) {
     tried_ = true;
     open_ = false;
+    if (nowMs < settledAt_) {
+        nextAttempt_ = std::min(nowMs + kSettleRetryMs, settledAt_);
+        return Notice::None;
+    }
     nextAttempt_ = nowMs + kRetryMs;
     if (missingTold_) return Notice::None;
     missingTold_ = true;

@@ -105,12 +105,16 @@ int64_t SampleTime(int64_t position);
 // What a recording's sound thread does about a source whose device goes away
 // (unplugged, disabled, a headset that drops) or stops being the default, or
 // that could not be opened at all: it opens the source again at once, and
-// while that fails, again every second. The user hears once of each change.
+// while that fails, again every second. After a loss Windows takes a moment
+// to make another device the default: the attempts of that moment come
+// faster and are not told, so the user hears once of what came of it.
 // Times are milliseconds of a steady clock.
 class SourceWatch {
 public:
     static constexpr int64_t kCheckMs = 500;   // a lost or new default device is noticed within a second
     static constexpr int64_t kRetryMs = 1000;  // a device that comes back is recording again within two
+    static constexpr int64_t kSettleMs = 1500;      // after a loss, before "no device" is told
+    static constexpr int64_t kSettleRetryMs = 250;  // attempts meanwhile
 
     enum class Notice {
         None,
@@ -136,4 +140,5 @@ private:
     bool missingTold_ = false;  // the user knows no device could be opened
     int64_t nextAttempt_ = 0;
     int64_t nextCheck_ = 0;
+    int64_t settledAt_ = 0;  // the end of the quiet moment after the latest loss
 };

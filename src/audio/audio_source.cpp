@@ -168,16 +168,32 @@ void AudioSource::Close() {
     resampler_.pending.clear();
 }
 
+namespace {
+
+std::wstring IdOf(IMMDevice* device) {
+    LPWSTR id = nullptr;
+    std::wstring result;
+    if (device != nullptr && SUCCEEDED(device->GetId(&id)) && id != nullptr) result = id;
+    CoTaskMemFree(id);
+    return result;
+}
+
+}  // namespace
+
 std::wstring ComputerSoundEndpointId() {
     ComPtr<IMMDeviceEnumerator> enumerator = DeviceEnumerator();
     ComPtr<IMMDevice> device;
     DWORD flags = 0;
     if (!enumerator || !ComputerSoundEndpoint(enumerator.Get(), device, flags) || !device) return {};
-    LPWSTR id = nullptr;
-    std::wstring result;
-    if (SUCCEEDED(device->GetId(&id)) && id != nullptr) result = id;
-    CoTaskMemFree(id);
-    return result;
+    return IdOf(device.Get());
+}
+
+std::wstring MicrophoneEndpointId(const std::wstring& chosen) {
+    ComPtr<IMMDeviceEnumerator> enumerator = DeviceEnumerator();
+    if (!enumerator) return {};
+    ComPtr<IMMDevice> device = ActiveDevice(enumerator.Get(), chosen);
+    if (!device && FAILED(enumerator->GetDefaultAudioEndpoint(eCapture, eConsole, &device))) return {};
+    return IdOf(device.Get());
 }
 
 // The system calls it on a thread of its own; it only raises a flag, as the

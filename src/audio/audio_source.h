@@ -54,6 +54,9 @@ private:
 // The id of the endpoint that carries the computer's sound now; empty when
 // there is none.
 std::wstring ComputerSoundEndpointId();
+// The id of the endpoint a microphone would open now: the chosen one while
+// it is there, else the default microphone; empty when there is none.
+std::wstring MicrophoneEndpointId(const std::wstring& chosen);
 
 // Tells when Windows makes another device the default, through the system's
 // endpoint notifications; the sound thread asks it between reads.

@@ -42,9 +42,10 @@ int64_t NowMs() { return static_cast<int64_t>(GetTickCount64()); }
 
 // One of the recording's sound sources, kept open for the whole recording:
 // a device that goes away is opened again (the computer's sound on the new
-// default device, a microphone on the chosen one, else the default), and the
-// computer's sound follows a new default device. While there is none, its
-// track stays silent; the time line goes on regardless.
+// default device, a microphone on the chosen one, else the default). Each
+// follows where it belongs: the computer's sound a new default device, a
+// microphone a new default one, and the chosen one when it comes back.
+// While there is none, its track stays silent; the time line goes on regardless.
 class KeptSource : public SoundSource {
 public:
     KeptSource(Recorder& recorder, bool computer, std::wstring microphoneId)
@@ -67,10 +68,13 @@ public:
                 Log(L"%s device lost: %s", Name(), ErrorText(static_cast<uint32_t>(source_.Lost())).c_str());
                 source_.Close();
                 watch_.DeviceLost(now);
-            } else if (computer_ && (check || defaultChanged)) {
-                const std::wstring current = ComputerSoundEndpointId();
+            } else if (check || defaultChanged) {
+                const std::wstring current = computer_ ? ComputerSoundEndpointId() : MicrophoneEndpointId(microphoneId_);
                 if (!current.empty() && current != source_.EndpointId()) {
-                    Log(L"%s device changed: another device is now the default", Name());
+                    if (computer_ || current != microphoneId_)
+                        Log(L"%s device changed: another device is now the default", Name());
+                    else
+                        Log(L"%s device changed: the chosen one is back", Name());
                     source_.Close();
                     watch_.DeviceLost(now);
                 }
@@ -133,13 +137,12 @@ void AudioLoop(Recorder& recorder) {
     const bool computerUsed = options.syncTest || options.systemAudio;
     const bool microphoneUsed = options.microphone && !options.syncTest;
     if (options.syncTest) computer.StartTone();
-    // Only the computer's sound follows the default device.
     std::unique_ptr<DefaultDeviceWatch> defaults;
-    if (options.systemAudio && !options.syncTest) defaults = std::make_unique<DefaultDeviceWatch>();
+    if ((options.systemAudio || options.microphone) && !options.syncTest) defaults = std::make_unique<DefaultDeviceWatch>();
     const auto watch = [&] {
         const bool changed = defaults && defaults->TakeChange();
         if (computerUsed) computer.Watch(changed);
-        if (microphoneUsed) microphone.Watch(false);
+        if (microphoneUsed) microphone.Watch(changed);
     };
     watch();
 

@@ -489,7 +489,7 @@ TEST_CASE("a sound device that goes away is opened again: the gap is silence and
         setup.during = [&](Recorder&, const std::wstring&) {
             REQUIRE(until(kSpeakers));
             platform.Unplug(L"speakers");
-            Sleep(1500);
+            Sleep(3000);
             platform.SetDefault(eRender, L"headset");
             REQUIRE(until(kHeadset));
             // A new default while the old device works (headphones plugged in).
@@ -512,7 +512,29 @@ TEST_CASE("a sound device that goes away is opened again: the gap is silence and
         CHECK(contiguous());
     }
 
-    SUBCASE("a microphone that is unplugged gives way to the default one") {
+    SUBCASE("the computer's sound: a default that Windows moves a moment after the loss is one change") {
+        Setup setup;
+        setup.systemAudio = true;
+        setup.milliseconds = 0;
+        setup.during = [&](Recorder&, const std::wstring&) {
+            REQUIRE(until(kSpeakers));
+            const int silent = platform.SoundSamplesAt(0);
+            platform.Unplug(L"speakers");
+            // The loss is seen and nothing opens yet; then Windows moves the default.
+            for (int waited = 0; waited < 300 && platform.SoundSamplesAt(0) < silent + 3; ++waited) Sleep(10);
+            REQUIRE(platform.SoundSamplesAt(0) >= silent + 3);
+            platform.SetDefault(eRender, L"headset");
+            REQUIRE(until(kHeadset));
+        };
+        const Outcome outcome = Record(platform, setup);
+        REQUIRE(outcome.started == L"");
+        CHECK(outcome.notices == std::vector<std::wstring>{computerChanged});
+    }
+
+    const std::wstring microphoneChanged =
+        L"3 The microphone changed. Recording continues with the microphone now in use.";
+
+    SUBCASE("a chosen microphone that is unplugged gives way to the default one, and is taken again when it returns") {
         Setup setup;
         setup.microphone = true;
         setup.microphoneId = L"chosen mic";
@@ -521,13 +543,32 @@ TEST_CASE("a sound device that goes away is opened again: the gap is silence and
             REQUIRE(until(kChosenMic));
             platform.Unplug(L"chosen mic");
             REQUIRE(until(kDefaultMic));
+            const int before = platform.SoundSamplesAt(kChosenMic);
+            platform.Plug(L"chosen mic");
+            for (int waited = 0; waited < 300 && platform.SoundSamplesAt(kChosenMic) < before + 5; ++waited) Sleep(10);
+            CHECK(platform.SoundSamplesAt(kChosenMic) >= before + 5);
         };
         const Outcome outcome = Record(platform, setup);
         REQUIRE(outcome.started == L"");
         CHECK(outcome.saved);
-        CHECK(outcome.notices ==
-              std::vector<std::wstring>{L"3 The microphone changed. Recording continues with the microphone now in use."});
+        CHECK(outcome.notices == std::vector<std::wstring>{microphoneChanged, microphoneChanged});
         CHECK(Contains(outcome.log, "Microphone device lost: "));
+        CHECK(Contains(outcome.log, "Microphone device changed: the chosen one is back"));
+        CHECK(contiguous());
+    }
+
+    SUBCASE("a microphone left on the default follows a new default") {
+        Setup setup;
+        setup.microphone = true;
+        setup.milliseconds = 0;
+        setup.during = [&](Recorder&, const std::wstring&) {
+            REQUIRE(until(kDefaultMic));
+            platform.SetDefault(eCapture, L"chosen mic");
+            REQUIRE(until(kChosenMic));
+        };
+        const Outcome outcome = Record(platform, setup);
+        REQUIRE(outcome.started == L"");
+        CHECK(outcome.notices == std::vector<std::wstring>{microphoneChanged});
         CHECK(contiguous());
     }
 }
