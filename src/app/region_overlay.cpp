@@ -12,6 +12,7 @@
 #include "common/paint_parts.h"
 #include "common/posted.h"
 #include "recorder/recording_rules_core.h"
+#include "storage/log.h"
 #include "storage/settings.h"
 
 namespace {
@@ -80,11 +81,20 @@ struct Selection {
     // What the last change drew over the dimmed picture: the rectangle with
     // its frame, its label, or the hint.
     RECT frame{}, label{}, hint{};
+    // Opened after a delay, the selection seldom gets the foreground (the
+    // last input went to another program), so neither its keys nor WM_ACTIVATE
+    // come. Another window coming forward is watched for instead, and Esc is
+    // taken for the selection while it is open.
+    HWINEVENTHOOK foregroundHook = nullptr;
+    bool escapeTaken = false;
 
     ~Selection() {
+        if (foregroundHook != nullptr) UnhookWinEvent(foregroundHook);
+        if (escapeTaken && window != nullptr) UnregisterHotKey(window, kEscapeHotkey);
         if (font != nullptr) DeleteObject(font);
         if (frameBrush != nullptr) DeleteObject(frameBrush);
     }
+    static constexpr int kEscapeHotkey = 1;
     ScreenRect Chosen() const { return DraggedRegion(start.x, start.y, end.x, end.y, {0, 0, width, height}); }
 };
 
@@ -313,7 +323,12 @@ void Finish(bool accept) {
     const ScreenRect area = s->Chosen();
     const bool chosen = accept && s->hasRect;
     if (GetCapture() == s->window) ReleaseCapture();
+    if (s->foregroundHook != nullptr) UnhookWinEvent(s->foregroundHook);
+    s->foregroundHook = nullptr;
+    if (s->escapeTaken) UnregisterHotKey(s->window, Selection::kEscapeHotkey);
+    s->escapeTaken = false;
     DestroyWindow(s->window);
+    s->window = nullptr;
     if (!chosen) return;
     const std::wstring problem =
         s->use == RegionUse::Recording ? RecordingRegionProblem(area, CurrentSettings.resolution) : RegionProblem(area);
@@ -327,6 +342,12 @@ void Finish(bool accept) {
     result->area = area;
     if (s->use == RegionUse::Screenshot) result->picture = Cut(*s, area);
     PostObject(MainWindow, WM_REGION_DONE, 0, std::move(result));
+}
+
+// Runs on the user-interface thread, from its message loop.
+void CALLBACK ForegroundChanged(HWINEVENTHOOK, DWORD event, HWND window, LONG, LONG, DWORD, DWORD) {
+    if (event != EVENT_SYSTEM_FOREGROUND || Open == nullptr || window == nullptr || window == Open->window) return;
+    Finish(false);
 }
 
 }  // namespace
@@ -377,6 +398,13 @@ void ChooseRegion(RegionUse use) {
     ShowWindow(Open->window, SW_SHOW);
     SetForegroundWindow(Open->window);
     SetFocus(Open->window);
+    Open->foregroundHook = SetWinEventHook(EVENT_SYSTEM_FOREGROUND, EVENT_SYSTEM_FOREGROUND, nullptr, ForegroundChanged,
+                                           0, 0, WINEVENT_OUTOFCONTEXT | WINEVENT_SKIPOWNPROCESS);
+    if (GetForegroundWindow() != Open->window) {
+        Open->escapeTaken = RegisterHotKey(Open->window, Selection::kEscapeHotkey, MOD_NOREPEAT, VK_ESCAPE) != FALSE;
+        Log(L"Region selection opened behind another program; %s",
+            Open->escapeTaken ? L"Esc is taken for it until it closes" : L"Esc reaches it once it is clicked");
+    }
 }
 
 void CancelRegion() { Finish(false); }
@@ -416,6 +444,9 @@ LRESULT CALLBACK RegionOverlayProc(HWND window, UINT message, WPARAM wParam, LPA
             return 0;
         case WM_RBUTTONUP:
             Finish(false);
+            return 0;
+        case WM_HOTKEY:
+            if (wParam == Selection::kEscapeHotkey && s != nullptr) Finish(false);
             return 0;
         case WM_KEYDOWN:
             if (wParam == VK_ESCAPE) Finish(false);
