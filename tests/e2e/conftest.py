@@ -19,8 +19,16 @@ MAIN_CLASS = "NIRAOstrelWindowsMain"
 
 
 def winpath(path):
-    """The Windows path under which Wine's programs see a Linux path. (Through
-    a file, not a pipe: Wine's helper processes may inherit and keep it.)"""
+    """The Windows path under which Wine's programs see a Linux path. The
+    prefix's Z: drive is the Linux root, so an absolute path outside the
+    prefix is written down at once; others ask winepath (through a file, not
+    a pipe: Wine's helper processes may inherit and keep it). Starting a Wine
+    program for every path was slow, and once in a while one ended with 1."""
+    absolute = os.path.abspath(str(path))
+    prefix = os.environ.get("WINEPREFIX", "")
+    if (prefix and os.path.realpath(os.path.join(prefix, "dosdevices", "z:")) == "/"
+            and not absolute.startswith(os.path.realpath(prefix) + "/")):
+        return "Z:" + absolute.replace("/", "\\")
     with tempfile.TemporaryFile() as out:
         subprocess.run(["winepath", "-w", str(path)], stdin=subprocess.DEVNULL, stdout=out,
                        stderr=subprocess.DEVNULL, timeout=60, check=True)
