@@ -47,6 +47,7 @@ add_library(ostrel_glue STATIC
   src/storage/monitors.cpp
   src/storage/settings.cpp
   src/storage/whole_file.cpp
+  src/trim/trim_file.cpp
 )
 target_include_directories(ostrel_glue PUBLIC src)
 target_compile_options(ostrel_glue PRIVATE ${OSTREL_WARNINGS} -municode)

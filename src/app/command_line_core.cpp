@@ -84,6 +84,12 @@ SelfTestRequest ParseSelfTest(const std::vector<std::wstring>& args) {
     } else if (sw == L"--selftest-window-list" && n >= 3) {
         r.kind = SelfTestKind::WindowList;
         r.resultFile = args[2];
+    } else if (sw == L"--selftest-trim" && n >= 6) {
+        r.kind = SelfTestKind::Trim;
+        r.captureFile = args[2];
+        r.startMs = CommandLineNumber(args[3]);
+        r.endMs = CommandLineNumber(args[4]);
+        r.resultFile = args[5];
     } else if (sw == L"--selftest-signout" && n >= 2) {
         r.kind = SelfTestKind::SignOut;
     }

@@ -7,7 +7,7 @@
 
 #include "capture/region_core.h"
 
-enum class SelfTestKind { None, Record, Sync, Screenshot, SignIn, Save, SignOut, RegionScreenshot, RegionRecord, WindowRecord, WindowList };
+enum class SelfTestKind { None, Record, Sync, Screenshot, SignIn, Save, SignOut, RegionScreenshot, RegionRecord, WindowRecord, WindowList, Trim };
 
 struct SelfTestRequest {
     SelfTestKind kind = SelfTestKind::None;
@@ -17,10 +17,11 @@ struct SelfTestRequest {
     int32_t fps = 30;
     bool syncTest = false;
     int32_t pauses = 1;  // pause and resume cycles spread over a record or sync self-test
-    std::wstring captureFile;  // save
-    std::wstring resultFile;   // sign-in, save, window list
+    std::wstring captureFile;  // save, trim
+    std::wstring resultFile;   // sign-in, save, window list, trim
     ScreenRect region;         // region screenshot and recording, virtual-screen pixels
     std::wstring title;        // window recording: the window's exact title
+    int32_t startMs = 0, endMs = 0;  // trim: the part to keep of captureFile
 };
 
 // A signed decimal number the way the command line reads it: leading white

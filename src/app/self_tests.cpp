@@ -14,6 +14,7 @@
 #include "storage/log.h"
 #include "storage/monitors.h"
 #include "storage/storage_core.h"
+#include "trim/trim_file.h"
 
 namespace {
 
@@ -188,6 +189,20 @@ int SelfTestSave(const std::wstring& captureFile, const std::wstring& resultFile
     return ok ? 0 : 1;
 }
 
+// Cuts as the trim window's Save does, and says what came of it in a line.
+int SelfTestTrim(const SelfTestRequest& request) {
+    TrimOutcome outcome;
+    std::wstring problem;
+    if (!TrimRecording(request.captureFile, request.startMs, request.endMs, outcome, problem)) {
+        AppendResultLine(request.resultFile, L"error=" + problem);
+        return 1;
+    }
+    AppendResultLine(request.resultFile, L"trimmed path=" + outcome.path + L" start_ms=" +
+                                             std::to_wstring(outcome.startMs) + L" end_ms=" +
+                                             std::to_wstring(outcome.endMs));
+    return 0;
+}
+
 }  // namespace
 
 std::optional<int> RunSelfTest(const SelfTestRequest& request) {
@@ -216,6 +231,8 @@ std::optional<int> RunSelfTest(const SelfTestRequest& request) {
             return SelfTestSignIn(request.resultFile);
         case SelfTestKind::Save:
             return SelfTestSave(request.captureFile, request.resultFile);
+        case SelfTestKind::Trim:
+            return SelfTestTrim(request);
         case SelfTestKind::SignOut:
             SignOut();
             return IsSignedIn() ? 1 : 0;
