@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
-# Fuzzes the JSON parser and the editor's EXIF orientation reader natively
-# with libFuzzer (clang, AddressSanitizer and UBSan), each for the given
-# number of seconds (default 300). Findings land in build/fuzz/; the corpora
+# Fuzzes the JSON parser, the editor's EXIF orientation reader and the MP4
+# trim reader natively with libFuzzer (clang, AddressSanitizer and UBSan),
+# each for the given number of seconds (default 300). Findings land in build/fuzz/; the corpora
 # are kept there between runs.
 set -euo pipefail
 source "$(dirname "$0")/lib.sh"
@@ -30,3 +30,24 @@ printf '\xff\xd8\xff\xe1\x00\x22Exif\x00\x00II*\x00\x08\x00\x00\x00\x01\x00\x12\
 printf '\xff\xd8\xff\xe1\x00\x22Exif\x00\x00MM\x00*\x00\x00\x00\x08\x00\x01\x01\x12\x00\x03\x00\x00\x00\x01\x00\x06\x00\x00\x00\x00\x00\x00' >"$out/exif-corpus/seed-mm"
 log_step "fuzzing for $seconds s"
 ./exif_fuzz -max_total_time="$seconds" -max_len=4096 -print_final_stats=1 exif-corpus
+
+log_step "building the MP4 trim reader's fuzzer"
+clang++ -std=c++20 -g -O1 -fsanitize=fuzzer,address,undefined -fno-sanitize-recover=all \
+  -I "$OSTREL_ROOT/src" "$OSTREL_ROOT/tests/fuzz/mp4_trim_fuzz.cpp" "$OSTREL_ROOT/src/trim/mp4_trim_core.cpp" \
+  -o "$out/mp4_trim_fuzz"
+mkdir -p "$out/mp4-corpus"
+# Small real files: fragmented, progressive with the index at either end, B-pictures, no sound.
+seeds=(
+  "frag:-movflags frag_keyframe+empty_moov+default_base_moof"
+  "end:"
+  "front:-bf 2 -movflags +faststart"
+  "silent:-an"
+)
+for seed in "${seeds[@]}"; do
+  name=${seed%%:*}
+  # shellcheck disable=SC2086
+  ffmpeg -v error -y -f lavfi -i color=c=black:s=32x32:r=10:d=1.5 -f lavfi -i sine=d=1.5:sample_rate=8000 \
+    -c:v libx264 -preset ultrafast -g 5 -c:a aac -b:a 16k ${seed#*:} "$out/mp4-corpus/seed-$name.mp4"
+done
+log_step "fuzzing for $seconds s"
+./mp4_trim_fuzz -max_total_time="$seconds" -max_len=65536 -rss_limit_mb=2048 -print_final_stats=1 mp4-corpus

@@ -643,7 +643,8 @@ void WriteTables(mp4::Boxes& b, const Kept& k, bool wide) {
         b.Close(inner);
     }
 
-    bool same = true;
+    // A size of 0 in the box means that a table follows, so empty samples get one.
+    bool same = at(0).size != 0;
     for (size_t i = 1; i < n && same; ++i) same = at(i).size == at(0).size;
     inner = b.OpenFull("stsz", 0, 0);
     b.U32(same ? at(0).size : 0);

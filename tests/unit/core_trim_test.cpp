@@ -137,6 +137,12 @@ TEST_CASE("a key picture at or before the start, the end on a picture boundary")
     const trim::Movie cut = Read(copy);
     CHECK(cut.Video().samples.size() == 46);
     CHECK(cut.Video().samples[0].sync);
+
+    // Empty samples (as a fuzzed file had) are written so that they read back.
+    for (trim::Sample& s : movie.tracks[0].samples) s.size = 0;
+    Bytes empty;
+    REQUIRE(trim::Cut(original, movie, 0, 1000, empty, made, problem));
+    CHECK(Read(empty).Video().samples.size() == 30);
 }
 
 TEST_CASE("files that cannot be trimmed are refused with a sentence") {
