@@ -3,8 +3,9 @@
 # sound, 35 minutes, progressive with its index at the end, made by ffmpeg from
 # a one-minute clip), cut from the first minute to the last by the shipping
 # program's --selftest-trim under Wine: its wall time against a plain copy of
-# the same bytes on the same disk (both with the file in the page cache, the
-# better of two runs each), and the program's peak memory. Run after
+# the same bytes on the same disk, Windows' own under Wine and Linux's (the
+# file in the page cache, the better of two runs each), and the program's
+# peak memory. Run after
 # tools/test.sh has built everything.
 #
 #   bash bench/trim.sh
@@ -23,12 +24,18 @@ if [ ! -f "$work/big.mp4" ]; then
 fi
 ls -l "$work/big.mp4"
 best() { sort -n | head -1; }
+big=$(winepath -w "$work/big.mp4")
+# Two plain copies: Windows' own (CopyFile, through cmd's copy, under Wine),
+# and Linux's (dd, 1 MiB at a time, on the disk when it ends, as the trim is).
 copy=$(for _ in 1 2; do
   rm -f "$work/copy.mp4"
-  /usr/bin/time -f %e cp "$work/big.mp4" "$work/copy.mp4" 2>&1 >/dev/null | tail -1
+  /usr/bin/time -f %e wine cmd /c copy "$big" "$(winepath -w "$work/copy.mp4")" 2>&1 </dev/null >/dev/null | tail -1
+done | best)
+dd=$(for _ in 1 2; do
+  rm -f "$work/copy.mp4"
+  /usr/bin/time -f %e dd if="$work/big.mp4" of="$work/copy.mp4" bs=1M conv=fsync status=none 2>&1 | tail -1
 done | best)
 rm -f "$work/copy.mp4"
-big=$(winepath -w "$work/big.mp4")
 result=$(winepath -w "$work/result.txt")
 runs=""
 for _ in 1 2; do
@@ -41,4 +48,5 @@ cat "$work/result.txt"; echo
 trim=$(printf '%s' "$runs" | awk '{print $1}' | best)
 peak=$(printf '%s' "$runs" | awk '{print $2}' | sort -n | tail -1)
 ls -l "$work"/"big (trimmed).mp4"
-echo "plain copy ${copy} s; trim ${trim} s (ratio $(awk "BEGIN { printf \"%.2f\", $trim / $copy }")); peak memory $((peak / 1024)) MiB"
+ratio() { awk "BEGIN { printf \"%.2f\", $1 / $2 }"; }
+echo "trim ${trim} s; Wine's copy ${copy} s (ratio $(ratio "$trim" "$copy")); dd with fsync ${dd} s (ratio $(ratio "$trim" "$dd")); peak memory $((peak / 1024)) MiB"

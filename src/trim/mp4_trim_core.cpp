@@ -13,7 +13,7 @@ namespace {
 
 constexpr int64_t kMicro = 1'000'000;
 constexpr uint32_t kMovieTimescale = 1000;
-constexpr size_t kCopyPiece = 1 << 20;
+constexpr size_t kCopyWindow = 4 << 20;
 constexpr uint32_t kNonSyncFlag = 0x00010000;
 // Times and offsets beyond this (about 290 years in microseconds) are not
 // believed, so that sums of them never overflow.
@@ -771,12 +771,15 @@ void WriteMoov(std::vector<uint8_t>& out, const std::vector<Kept>& kept, int64_t
     b.Close(moov);
 }
 
+// Copies byte ranges from the source to the sink. Files interleave their
+// tracks sample by sample, so the ranges are small and close together: they
+// are served from a window of the file read ahead, not read one by one.
 class Copier {
 public:
     Copier(Source& source, Sink& sink) : source_(source), sink_(sink) {}
     bool Allocate() {
         try {
-            buffer_.resize(kCopyPiece);
+            window_.resize(kCopyWindow);
         } catch (const std::bad_alloc&) {
             return false;
         }
@@ -785,12 +788,18 @@ public:
     // false: `readFailed` tells which side failed.
     bool Copy(uint64_t offset, uint64_t size, bool& readFailed) {
         while (size > 0) {
-            const size_t piece = static_cast<size_t>(std::min<uint64_t>(size, buffer_.size()));
-            if (!source_.Read(offset, buffer_.data(), piece)) {
-                readFailed = true;
-                return false;
+            if (offset < windowStart_ || offset >= windowStart_ + windowSize_) {
+                windowStart_ = offset;
+                windowSize_ = static_cast<size_t>(std::min<uint64_t>(window_.size(), source_.Size() - offset));
+                if (windowSize_ == 0 || !source_.Read(offset, window_.data(), windowSize_)) {
+                    windowSize_ = 0;
+                    readFailed = true;
+                    return false;
+                }
             }
-            if (!sink_.Write(buffer_.data(), piece)) return false;
+            const size_t within = static_cast<size_t>(offset - windowStart_);
+            const size_t piece = static_cast<size_t>(std::min<uint64_t>(size, windowSize_ - within));
+            if (!sink_.Write(window_.data() + within, piece)) return false;
             offset += piece;
             size -= piece;
         }
@@ -800,7 +809,9 @@ public:
 private:
     Source& source_;
     Sink& sink_;
-    std::vector<uint8_t> buffer_;
+    std::vector<uint8_t> window_;
+    uint64_t windowStart_ = 0;
+    size_t windowSize_ = 0;
 };
 
 }  // namespace
