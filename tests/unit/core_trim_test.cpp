@@ -6,6 +6,7 @@
 
 #include "recorder/mp4_writer_core.h"
 #include "trim/mp4_trim_core.h"
+#include "trim/trim_timeline_core.h"
 
 namespace {
 
@@ -186,4 +187,56 @@ TEST_CASE("files that cannot be trimmed are refused with a sentence") {
         CHECK(problem == L"Choose a start before the end, within the recording's 3 seconds.");
     }
     CHECK(out.data.empty());
+}
+
+TEST_CASE("the trim timeline: the playhead on pictures, the part to keep between picture boundaries") {
+    std::vector<int64_t> pictures;
+    for (int64_t i = 0; i < 10; ++i) pictures.push_back(i * 100'000);
+    trim::Timeline line(pictures, {0, 500'000}, 1'000'000);
+    CHECK_FALSE(line.Changed());
+    line.Step(3);
+    CHECK(line.Playhead() == 300'000);
+    line.SetStartHere();
+    CHECK((line.Start() == 300'000 && line.End() == 1'000'000 && line.CutStart() == 0));
+    line.Move(1'000'000);
+    CHECK(line.Playhead() == 900'000);
+    line.Step(-2);
+    line.SetEndHere();  // keeps the picture shown
+    CHECK(line.End() == 800'000);
+    CHECK(line.Kept() == 500'000);
+    CHECK(line.Changed());
+    // An end before the start gives way, and so does a start after the end.
+    line.MoveTo(150'000);
+    CHECK(line.Playhead() == 100'000);
+    line.SetEndHere();
+    CHECK((line.Start() == 0 && line.End() == 200'000));
+    line.MoveTo(650'000);
+    line.SetStartHere();
+    CHECK((line.Start() == 600'000 && line.End() == 1'000'000 && line.CutStart() == 500'000));
+    // Handles stop a picture short of each other; the end goes to the nearest boundary.
+    line.DragStart(2'000'000);
+    CHECK(line.Start() == 900'000);
+    line.DragEnd(-5);
+    CHECK(line.End() == 1'000'000);
+    line.DragStart(0);
+    line.DragEnd(460'000);
+    CHECK(line.End() == 500'000);
+    line.DragEnd(440'000);
+    CHECK(line.End() == 400'000);
+}
+
+TEST_CASE("the trim window's texts, pixels and keys") {
+    CHECK(trim::LengthText(0) == L"0:00.0");
+    CHECK(trim::LengthText(65'340'000) == L"1:05.3");
+    CHECK(trim::LengthText(3'723'450'000) == L"1:02:03.4");
+    CHECK(trim::KeptText(12'500'000, 184'000'000) == L"Keeping 0:12.5 of 3:04.0");
+    CHECK(trim::XOfTime(0, 60'000'000, 600) == 0);
+    CHECK(trim::XOfTime(60'000'000, 60'000'000, 600) == 600);
+    CHECK(trim::XOfTime(90'000'000, 60'000'000, 600) == 600);
+    CHECK(trim::TimeOfX(300, 60'000'000, 600) == 30'000'000);
+    CHECK(trim::TimeOfX(-20, 60'000'000, 600) == 0);
+    CHECK(trim::TrimActionForKey(0x25, true, false, false) == trim::TrimAction::BackSecond);
+    CHECK(trim::TrimActionForKey(0x27, false, false, false) == trim::TrimAction::NextPicture);
+    CHECK(trim::TrimActionForKey('O', false, false, false) == trim::TrimAction::SetEnd);
+    CHECK(trim::TrimActionForKey('I', false, true, false) == trim::TrimAction::None);
 }
