@@ -159,9 +159,14 @@ def test_sync_bursts_and_white_frames_line_up(wine, tmp_path, seconds, pauses):
             i += 24000
         else:
             i += 1
-    logged = [c for c in clicks if 0 <= c < len(left) / 48000 - 0.011]
-    assert len(onsets) == len(logged), (onsets, logged)
-    assert all(abs(o - c) <= 0.0051 for o, c in zip(onsets, logged)), (onsets, logged)
+    # Each logged click has its burst, and each burst its click. (A click in
+    # the track's last few milliseconds may have its burst there or not, so
+    # neither list is held to the other at the very end.)
+    end = len(left) / 48000 - 0.011
+    logged = [c for c in clicks if 0 <= c < end]
+    assert all(any(abs(o - c) <= 0.0051 for o in onsets) for c in logged), (onsets, logged)
+    assert all(any(abs(o - c) <= 0.0051 for c in clicks) for o in onsets if o < end - 0.006), (onsets, clicks)
+    assert len(logged) >= 4
 
 
 def test_a_recording_frozen_for_three_seconds_keeps_its_sound(wine, tmp_path):
