@@ -10,6 +10,10 @@ constexpr int64_t kTicksPerSecond = 10'000'000;
 constexpr int64_t kRate = 48000;
 constexpr int64_t kToneRate = 48096;  // slightly off 48 kHz, as real devices are
 constexpr int64_t kDriftTolerance = 240;  // 5 ms
+// An offset beyond the tolerance is corrected once it has lasted this long;
+// one of a second or more (a device that stalled) at once.
+constexpr int64_t kSettleFrames = 2400;  // 50 ms
+constexpr int64_t kTakenAtOnce = 48000;
 
 // Assembled from bytes so the result does not depend on the host's byte order.
 uint32_t ReadLittle(const uint8_t* at, int bytes) {
@@ -253,10 +257,32 @@ void AudioTrack::Place(std::vector<float>& block, int64_t endPos) {
         first = 0;
         start = endPos - n;
         anchored = true;
+        offTrack_ = false;
     } else {
-        const int64_t gap = (endPos - n) - (start + Count());
-        if (gap > kDriftTolerance) silence = gap;
-        else if (gap < -kDriftTolerance) skip = std::min(n, -gap);
+        const int64_t end = start + Count();
+        const int64_t gap = (endPos - n) - end;
+        if (gap >= kTakenAtOnce) {
+            silence = gap;
+            offTrack_ = false;
+        } else if (gap <= -kTakenAtOnce) {
+            skip = std::min(n, -gap);
+            offTrack_ = false;
+        } else if (gap > kDriftTolerance || gap < -kDriftTolerance) {
+            // A device's time stamps jitter: Wine's, for one, are taken when
+            // its thread reads the packets, later on a busy machine. One late
+            // stamp is no gap in the sound, so the block goes on where the
+            // last one ended, and only an offset that stays beyond the
+            // tolerance for a settling moment is corrected.
+            if (!offTrack_ || (offGap_ > 0) != (gap > 0)) {
+                offTrack_ = true;
+                offFrom_ = end;
+                offGap_ = gap;
+            } else if (std::abs(gap) < std::abs(offGap_)) {
+                offGap_ = gap;
+            }
+        } else {
+            offTrack_ = false;
+        }
     }
     // Settle the cap before appending so a long gap never allocates its full
     // length of silence: drop held frames first, then silence, then block.
@@ -275,6 +301,35 @@ void AudioTrack::Place(std::vector<float>& block, int64_t endPos) {
     frames.insert(frames.end(), static_cast<size_t>(silence * 2), 0.0f);
     frames.insert(frames.end(), block.begin() + skip * 2, block.begin() + n * 2);
     block.clear();
+    if (offTrack_ && start + Count() - offFrom_ >= kSettleFrames) {
+        offTrack_ = false;
+        Shift(std::max(offFrom_, start), offGap_);
+    }
+}
+
+void AudioTrack::Shift(int64_t at, int64_t gap) {
+    // The sound from `at` on moves by `gap`: silence goes in where the offset
+    // began, or what overlaps goes out there. Those frames are still held,
+    // since the settling moment is shorter than the lag behind the clock.
+    if (gap < 0) {
+        const int64_t cut = std::min(-gap, start + Count() - at);
+        const auto from = frames.begin() + (first + at - start) * 2;
+        frames.erase(from, from + cut * 2);
+        return;
+    }
+    int64_t silence = gap;
+    int64_t excess = Count() + silence - kMaxTrackFrames;
+    if (excess > 0) {
+        const int64_t held = std::min(excess, at - start);
+        DropFront(held);
+        excess -= held;
+    }
+    const auto into = frames.begin() + (first + at - start) * 2;
+    if (excess > 0) {
+        silence -= excess;
+        start += excess;
+    }
+    frames.insert(into, static_cast<size_t>(silence * 2), 0.0f);
 }
 
 float AudioTrack::Left(int64_t pos) const {
@@ -293,6 +348,7 @@ void AudioTrack::TrimBefore(int64_t target) {
 
 void AudioTrack::DropFrom(int64_t pos) {
     if (!anchored || pos >= start + Count()) return;
+    offTrack_ = false;
     frames.resize(static_cast<size_t>((first + std::max<int64_t>(0, pos - start)) * 2));
 }
 

@@ -69,8 +69,8 @@ constexpr int64_t kMaxTrackFrames = 480000;
 
 // One source's stereo frames on the 48 kHz timeline, holding at most the
 // newest kMaxTrackFrames. Blocks are placed by the position just past their end;
-// small clock drift is absorbed and larger drift corrected by inserting
-// silence or cutting overlap.
+// small clock drift is absorbed, and an offset beyond 5 ms that lasts is
+// corrected where it began, by inserting silence or cutting overlap.
 struct AudioTrack {
     // Frames before `first` are already dropped; they are removed in bulk so
     // dropping from the front stays cheap.
@@ -90,6 +90,13 @@ struct AudioTrack {
 
 private:
     void DropFront(int64_t count);
+    void Shift(int64_t at, int64_t gap);
+
+    // An offset from the held frames' end seen since `offFrom_`, the smallest
+    // of it kept, while it is not yet known to last.
+    bool offTrack_ = false;
+    int64_t offFrom_ = 0;
+    int64_t offGap_ = 0;
 };
 
 // Sums the two tracks over [from, from + count), clipped to full scale, as
