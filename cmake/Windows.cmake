@@ -14,6 +14,7 @@ add_library(ostrel_glue STATIC
   src/app/hotkeys.cpp
   src/app/main_window.cpp
   src/common/clipboard.cpp
+  src/common/copy_request.cpp
   src/common/posted.cpp
   src/app/recovery.cpp
   src/app/region_overlay.cpp
@@ -23,6 +24,7 @@ add_library(ostrel_glue STATIC
   src/app/signin_window.cpp
   src/app/toolbar.cpp
   src/app/tray.cpp
+  src/app/trim_window.cpp
   src/audio/audio_source.cpp
   src/capture/capturer.cpp
   src/capture/d3d.cpp
@@ -83,12 +85,14 @@ set(OSTREL_WINDOWS_BACKENDS
   src/capture/capturer_wgc.cpp
   src/recorder/mf_writer.cpp
   src/recorder/video_processor.cpp
+  src/trim/trim_pictures_mf.cpp
 )
 set(OSTREL_STANDIN_BACKENDS
   src/audio/computer_sound_monitor.cpp
   src/capture/capturer_gdi.cpp
   src/recorder/cpu_converter.cpp
   src/recorder/mp4_file_writer.cpp
+  src/trim/trim_pictures_standin.cpp
 )
 
 # The shipping program: only the Windows implementations.

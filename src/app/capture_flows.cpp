@@ -11,6 +11,7 @@
 #include "common/posted.h"
 #include "common/steady_clock.h"
 #include "app/shell.h"
+#include "app/trim_window.h"
 #include "app/region_overlay.h"
 #include "app/shell_core.h"
 #include "app/toolbar.h"
@@ -33,6 +34,7 @@ bool StartPosted = false;
 // The Windows session is ending (WM_ENDSESSION): Windows ends the process
 // soon, so nothing new is started that it would cut off mid-write.
 bool SessionEnded = false;
+bool Quitting = false;
 
 // What the next recording and screenshot capture besides their monitor.
 ScreenRect PendingRecordArea;
@@ -298,6 +300,8 @@ void StartRecordingNow() {
     UpdateToolbar();
 }
 
+void QuitStarted() { Quitting = true; }
+
 void StopOrCancel() {
     if (CountdownRemaining != 0 || StartPosted) {
         KillTimer(MainWindow, TIMER_COUNTDOWN);
@@ -312,9 +316,11 @@ void StopOrCancel() {
     const std::wstring path = TheRecorder.Stop(&problem);
     if (!path.empty()) {
         LastCapture = path;
+        LastRecording = path;
         ShowBalloon(L"Recording saved", SavedRecordingText(path, problem), BALLOON_INFO,
                     {NoticeAction::Kind::ShowInFolder, path});
         SaveNewCapture(path);
+        if (CurrentSettings.trim_after_recording && !SessionEnded && !Quitting) OpenTrimWindowOrSay(path);
     } else if (!problem.empty()) {
         MessageBoxW(MainWindow, problem.c_str(), L"NIRA Ostrel", MB_ICONWARNING);
     }

@@ -10,6 +10,9 @@
 #include "app/region_overlay.h"
 #include "capture/region_core.h"
 
+// Quit goes ahead: a recording stopped on the way out opens no window.
+void QuitStarted();
+
 // Starts the countdown for a recording of `monitor`, of `area` of it, or of
 // `window` instead.
 void BeginRecording(HMONITOR monitor, const ScreenRect& area = {}, HWND window = nullptr);

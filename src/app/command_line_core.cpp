@@ -96,10 +96,18 @@ SelfTestRequest ParseSelfTest(const std::vector<std::wstring>& args) {
     return r;
 }
 
-std::wstring EditRequest(const std::vector<std::wstring>& args) {
-    if (args.size() != 3 || args[1] != L"--edit") return {};
+namespace {
+
+std::wstring PathAfter(const std::vector<std::wstring>& args, const wchar_t* flag) {
+    if (args.size() != 3 || args[1] != flag) return {};
     return args[2];
 }
+
+}  // namespace
+
+std::wstring EditRequest(const std::vector<std::wstring>& args) { return PathAfter(args, L"--edit"); }
+
+std::wstring TrimRequest(const std::vector<std::wstring>& args) { return PathAfter(args, L"--trim"); }
 
 PausePlan PlanPauses(int32_t seconds, int32_t pauses) {
     PausePlan plan;

@@ -36,6 +36,8 @@ SelfTestRequest ParseSelfTest(const std::vector<std::wstring>& args);
 // "--edit PATH": the picture to open in the editor; empty when the command
 // line asks for something else (or for a blank path).
 std::wstring EditRequest(const std::vector<std::wstring>& args);
+// "--trim PATH": the recording to open in the trim window, the same way.
+std::wstring TrimRequest(const std::vector<std::wstring>& args);
 
 // How a record or sync self-test of `seconds` seconds of recording pauses:
 // `pauses` times, each after an equal stretch, so the recording is cut into

@@ -15,6 +15,7 @@
 #include "app/hotkeys.h"
 #include "app/recovery.h"
 #include "app/region_overlay.h"
+#include "app/trim_window.h"
 #include "editor/editor_window.h"
 #include "app/self_tests.h"
 #include "app/shell_core.h"
@@ -77,6 +78,7 @@ void RegisterWindowClasses() {
         {kSignInClass, SignInWindowProc, reinterpret_cast<HBRUSH>(COLOR_WINDOW + 1)},
         {kRegionClass, RegionOverlayProc, nullptr},
         {kEditorClass, EditorWindowProc, nullptr},
+        {kTrimClass, TrimWindowProc, nullptr},
     };
     for (const ClassRow& row : rows) {
         WNDCLASSEXW windowClass{};
@@ -112,17 +114,17 @@ int RunMessageLoop() {
 
 // The mutex is the caller's, so that it is held until after Media Foundation
 // is shut down. `edit`: a picture to open in the editor, here or in the copy
-// that runs already.
-int RunTrayProgram(UniqueHandle& instanceMutex, const std::wstring& edit) {
+// that runs already; `trim`: a recording to open in the trim window, the same way.
+int RunTrayProgram(UniqueHandle& instanceMutex, const std::wstring& edit, const std::wstring& trim) {
     HANDLE mutex = CreateMutexW(nullptr, TRUE, kInstanceMutexName);
     const DWORD mutexError = GetLastError();
     instanceMutex.Reset(mutex);
     if (AnotherCopyRuns(mutex != nullptr, mutexError)) {
         HWND running = FindWindowW(kMainWindowClass, nullptr);
-        if (running != nullptr && !edit.empty()) {
-            if (!SendEditRequest(running, edit))
+        if (running != nullptr && (!edit.empty() || !trim.empty())) {
+            if (!(edit.empty() ? SendTrimRequest(running, trim) : SendEditRequest(running, edit)))
                 MessageBoxW(nullptr, L"Ostrel is running but did not answer. Try again in a moment.",
-                            L"NIRA Ostrel: editor", MB_ICONWARNING);
+                            edit.empty() ? L"NIRA Ostrel: trim" : L"NIRA Ostrel: editor", MB_ICONWARNING);
         } else if (running != nullptr) {
             PostMessageW(running, WM_ANOTHER_INSTANCE, 0, 0);
         }
@@ -151,6 +153,7 @@ int RunTrayProgram(UniqueHandle& instanceMutex, const std::wstring& edit) {
     OfferRecoveries();
 
     if (!edit.empty()) OpenEditorOrSay(edit);
+    if (!trim.empty()) OpenTrimWindowOrSay(trim);
     ShowBalloon(L"NIRA Ostrel is ready",
                 L"Record with " +
                     HotkeyText(CurrentSettings.hotkey_record_mod, static_cast<uint32_t>(CurrentSettings.hotkey_record_key)) +
@@ -198,15 +201,18 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
         return *exitCode;
     }
 
-    // "Open with": the picture's full path, as this process sees it.
-    std::wstring edit = EditRequest(CommandLineArguments());
-    if (!edit.empty()) {
-        wchar_t full[32768] = {};
-        const DWORD length = GetFullPathNameW(edit.c_str(), 32768, full, nullptr);
-        if (length > 0 && length < 32768) edit = full;
-    }
+    // "Open with": the file's full path, as this process sees it.
+    const auto fullPath = [](std::wstring path) {
+        if (path.empty()) return path;
+        std::vector<wchar_t> full(32768);
+        const DWORD length = GetFullPathNameW(path.c_str(), 32768, full.data(), nullptr);
+        if (length > 0 && length < 32768) path = full.data();
+        return path;
+    };
+    const std::wstring edit = fullPath(EditRequest(CommandLineArguments()));
+    const std::wstring trim = fullPath(TrimRequest(CommandLineArguments()));
     UniqueHandle instanceMutex;
-    const int exitCode = RunTrayProgram(instanceMutex, edit);
+    const int exitCode = RunTrayProgram(instanceMutex, edit, trim);
     endMedia();
     instanceMutex.Reset();
     return exitCode;

@@ -14,6 +14,7 @@
 #include "app/shell_core.h"
 #include "app/toolbar.h"
 #include "app/tray.h"
+#include "app/trim_window.h"
 #include "editor/editor_window.h"
 #include "recorder/recorder.h"
 #include "storage/folders.h"
@@ -102,9 +103,10 @@ void OnCommand(WORD id) {
                             MB_OKCANCEL | MB_ICONQUESTION) != IDOK)
                 return;
             // Each editor with changes asks first; Cancel on any keeps the program.
-            if (!CloseEditorsForQuit()) return;
+            if (!CloseEditorsForQuit() || !CloseTrimWindowsForQuit()) return;
             // A recording saved on the way out is not sent: the program ends now.
             StopSavingNewCaptures();
+            QuitStarted();
             StopOrCancel();
             DestroyWindow(MainWindow);
             return;
@@ -135,6 +137,9 @@ void OnCommand(WORD id) {
             return;
         case ID_EDIT_LAST_SCREENSHOT:
             if (!LastScreenshot.empty()) OpenEditorOrSay(LastScreenshot);
+            return;
+        case ID_TRIM_LAST_RECORDING:
+            if (!LastRecording.empty()) OpenTrimWindowOrSay(LastRecording);
             return;
         case ID_RECORD_REGION:
             if (!RefusedWhileRecording()) ChooseRegion(RegionUse::Recording);
@@ -286,6 +291,7 @@ LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
             // finished and kept, and so are changes in an editor.
             if (TheRecorder.State() != Idle) TheRecorder.Stop();
             KeepEditorChanges();
+            CloseTrimWindows();
             Shell_NotifyIconW(NIM_DELETE, &TrayIcon);
             PostQuitMessage(0);
             return 0;
@@ -319,18 +325,26 @@ LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
             ShowBalloon(L"NIRA Ostrel", L"Ostrel is already running. Use the tray icon or the toolbar.", BALLOON_INFO);
             return 0;
         case WM_COPYDATA: {
-            // Another start of the program asks for a picture to be edited here.
+            // Another start of the program asks for a picture to be edited
+            // here, or a recording to be trimmed.
             const auto* data = reinterpret_cast<const COPYDATASTRUCT*>(lParam);
             std::wstring path;
-            if (!EditRequestFromCopy(data, path)) return FALSE;
-            // The sender waits for the answer: it has it now, and the picture
+            UINT request = WM_EDIT_REQUEST;
+            if (!EditRequestFromCopy(data, path)) {
+                if (!TrimRequestFromCopy(data, path)) return FALSE;
+                request = WM_TRIM_REQUEST;
+            }
+            // The sender waits for the answer: it has it now, and the file
             // is opened once this message is done.
             ReplyMessage(TRUE);
-            PostObject(window, WM_EDIT_REQUEST, 0, std::make_unique<std::wstring>(std::move(path)));
+            PostObject(window, request, 0, std::make_unique<std::wstring>(std::move(path)));
             return TRUE;
         }
         case WM_EDIT_REQUEST:
             if (const std::unique_ptr<std::wstring> path = TakePosted<std::wstring>(lParam)) OpenEditorOrSay(*path);
+            return 0;
+        case WM_TRIM_REQUEST:
+            if (const std::unique_ptr<std::wstring> path = TakePosted<std::wstring>(lParam)) OpenTrimWindowOrSay(*path);
             return 0;
         case WM_REGION_DONE:
             if (const std::unique_ptr<RegionResult> result = TakePosted<RegionResult>(lParam)) RegionChosen(*result);

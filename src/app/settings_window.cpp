@@ -40,6 +40,7 @@ enum : WORD {
     IDC_HOTKEY_REGION = 515,
     IDC_EDITOR_AFTER = 516,
     IDC_SAVE_NEW = 517,
+    IDC_TRIM_AFTER = 518,
 };
 
 constexpr DWORD kWindowStyle = WS_CAPTION | WS_SYSMENU;
@@ -136,6 +137,7 @@ void SaveFromSettingsWindow(HWND window) {
     working.microphone = Checked(window, IDC_MICROPHONE);
     working.cursor = Checked(window, IDC_CURSOR);
     working.editor_after_screenshot = Checked(window, IDC_EDITOR_AFTER);
+    working.trim_after_recording = Checked(window, IDC_TRIM_AFTER);
     working.save_new_to_library = Checked(window, IDC_SAVE_NEW);
     std::vector<std::wstring> ids;
     for (const MicrophoneEntry& entry : MicrophoneChoices) ids.push_back(entry.id);
@@ -208,6 +210,8 @@ void CreateControls(HWND window) {
     AddCheck(window, IDC_CURSOR, L"Show the mouse p&ointer", s.cursor, y);
     y += 30;
     AddCheck(window, IDC_EDITOR_AFTER, L"Open the edi&tor after each screenshot", s.editor_after_screenshot, y);
+    y += 30;
+    AddCheck(window, IDC_TRIM_AFTER, L"Open the trim &window after each recording", s.trim_after_recording, y);
     y += 30;
     AddCheck(window, IDC_SAVE_NEW, L"Save every new capture to the &library (when signed in)", s.save_new_to_library, y);
     y += 30;

@@ -12,6 +12,7 @@ HICON SmallIcon = nullptr;
 NOTIFYICONDATAW TrayIcon{};
 std::wstring LastCapture;
 std::wstring LastScreenshot;
+std::wstring LastRecording;
 int32_t CountdownRemaining = 0;
 HMONITOR PendingRecordMonitor = nullptr;
 HMONITOR PendingScreenshotMonitor = nullptr;

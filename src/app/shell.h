@@ -17,6 +17,7 @@ constexpr WPARAM kScreenshotNotCopied = 1;  // WM_SCREENSHOT_DONE's wParam: save
 constexpr UINT WM_CLOUD_EVENT = WM_APP + 5;
 constexpr UINT WM_REGION_DONE = WM_APP + 6;  // a RegionResult, posted (common/posted.h)
 constexpr UINT WM_EDIT_REQUEST = WM_APP + 7;  // a picture to edit (a std::wstring, posted), from a second start
+constexpr UINT WM_TRIM_REQUEST = WM_APP + 8;  // a recording to trim, the same way
 
 // Codes of WM_CLOUD_EVENT (its wParam).
 constexpr WPARAM CLOUD_SIGNIN_DONE = 1;      // lParam: heap std::wstring, empty on success
@@ -45,6 +46,7 @@ constexpr WORD ID_COPY_LINK = 124;
 constexpr WORD ID_RECORD_REGION = 110;
 constexpr WORD ID_SCREENSHOT_REGION = 111;
 constexpr WORD ID_EDIT_LAST_SCREENSHOT = 112;
+constexpr WORD ID_TRIM_LAST_RECORDING = 113;
 constexpr WORD ID_RECORD_MONITOR = 200;
 constexpr WORD ID_SCREENSHOT_MONITOR = 300;
 constexpr WORD ID_RECORD_WINDOW = 400;  // to 449: the entries of "Record a window"
@@ -71,6 +73,7 @@ constexpr wchar_t kSettingsClass[] = L"NIRAOstrelSettings";
 constexpr wchar_t kSignInClass[] = L"NIRAOstrelSignIn";
 constexpr wchar_t kRegionClass[] = L"NIRAOstrelRegion";
 constexpr wchar_t kEditorClass[] = L"NIRAOstrelEditor";
+constexpr wchar_t kTrimClass[] = L"NIRAOstrelTrim";
 
 constexpr wchar_t kInstanceMutexName[] = L"Local\\NIRAOstrelWindows";
 constexpr wchar_t kTrayTip[] = L"NIRA Ostrel: screen recorder and capture";
@@ -88,6 +91,7 @@ extern HICON SmallIcon;
 extern NOTIFYICONDATAW TrayIcon;
 extern std::wstring LastCapture;
 extern std::wstring LastScreenshot;
+extern std::wstring LastRecording;
 extern int32_t CountdownRemaining;
 extern HMONITOR PendingRecordMonitor;
 extern HMONITOR PendingScreenshotMonitor;

@@ -5,7 +5,7 @@ namespace {
 constexpr uint32_t kRecord = 100, kPause = 101, kStop = 102, kScreenshot = 103, kOpenFolder = 104,
                    kOpenWebApp = 105, kSettings = 106, kQuit = 107, kShowToolbar = 108, kSignIn = 120,
                    kSignOut = 121, kSaveToLibrary = 122, kSaveLastCapture = 123, kCopyLink = 124, kRecordRegion = 110,
-                   kScreenshotRegion = 111, kEditLastScreenshot = 112;
+                   kScreenshotRegion = 111, kEditLastScreenshot = 112, kTrimLastRecording = 113;
 
 TrayMenuItem Command(std::wstring text, uint32_t id, bool grayed = false) {
     return {TrayMenuItemKind::Command, std::move(text), id, grayed};
@@ -35,6 +35,7 @@ std::vector<TrayMenuItem> TrayMenuItems(const TrayMenuState& s) {
                                 s.pauseShortcut,
                             kPause, !Running(s.recorder)));
     items.push_back(Command(L"Stop", kStop, !(Running(s.recorder) || s.countdown)));
+    items.push_back(Command(L"Trim last recording\u2026", kTrimLastRecording, s.lastRecording.empty()));
     items.push_back(Separator());
     items.push_back(Command(L"Screenshot\t" + s.screenshotShortcut, kScreenshot));
     items.push_back({TrayMenuItemKind::ScreenshotMonitorMenu, L"Screenshot of a monitor", 0, false});

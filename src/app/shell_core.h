@@ -18,6 +18,7 @@ struct TrayMenuState {
     bool uploadInProgress = false;
     std::wstring lastCapture;  // full path, empty when nothing was saved in this run
     std::wstring lastScreenshot;  // the same for screenshots
+    std::wstring lastRecording;   // and for recordings
     bool haveLink = false;        // a capture saved in this run has a link in the library
     std::wstring recordShortcut, pauseShortcut, screenshotShortcut, regionShortcut;  // texts of the shortcuts
 };

@@ -182,6 +182,7 @@ void ShowTrayMenu() {
     state.uploadInProgress = UploadInProgress.load();
     state.lastCapture = LastCapture;
     state.lastScreenshot = LastScreenshot;
+    state.lastRecording = LastRecording;
     state.haveLink = !LastSavedLink().empty();
     state.recordShortcut = HotkeyText(CurrentSettings.hotkey_record_mod, static_cast<uint32_t>(CurrentSettings.hotkey_record_key));
     state.pauseShortcut = HotkeyText(CurrentSettings.hotkey_pause_mod, static_cast<uint32_t>(CurrentSettings.hotkey_pause_key));

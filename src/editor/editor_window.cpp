@@ -18,6 +18,7 @@
 #include "capture/screenshot.h"
 #include "cloud/save_flow.h"
 #include "cloud/utf8_core.h"
+#include "common/copy_request.h"
 #include "common/paint_parts.h"
 #include "common/steady_clock.h"
 #include "editor/editor_core.h"
@@ -619,31 +620,12 @@ void TellKeptEdits() {
 
 namespace {
 constexpr ULONG_PTR kEditRequestTag = 0x4F53454Eu;  // marks our own requests among WM_COPYDATA
-constexpr DWORD kLongestPath = 32767;
 }  // namespace
 
-bool SendEditRequest(HWND running, const std::wstring& path) {
-    if (path.empty() || path.size() > kLongestPath) return false;
-    COPYDATASTRUCT data{};
-    data.dwData = kEditRequestTag;
-    data.cbData = static_cast<DWORD>(path.size() * sizeof(wchar_t));
-    data.lpData = const_cast<wchar_t*>(path.data());
-    DWORD_PTR answer = 0;
-    // The running copy may let the foreground go to the editor it opens.
-    DWORD process = 0;
-    GetWindowThreadProcessId(running, &process);
-    AllowSetForegroundWindow(process);
-    return SendMessageTimeoutW(running, WM_COPYDATA, 0, reinterpret_cast<LPARAM>(&data), SMTO_ABORTIFHUNG, 15000,
-                               &answer) != 0 &&
-           answer == TRUE;
-}
+bool SendEditRequest(HWND running, const std::wstring& path) { return SendPathByCopy(running, kEditRequestTag, path); }
 
 bool EditRequestFromCopy(const COPYDATASTRUCT* data, std::wstring& path) {
-    if (data == nullptr || data->dwData != kEditRequestTag || data->lpData == nullptr || data->cbData == 0 ||
-        data->cbData % sizeof(wchar_t) != 0 || data->cbData > kLongestPath * sizeof(wchar_t))
-        return false;
-    path.assign(static_cast<const wchar_t*>(data->lpData), data->cbData / sizeof(wchar_t));
-    return path.find(L'\0') == std::wstring::npos;
+    return PathFromCopy(data, kEditRequestTag, path);
 }
 
 void OpenEditorOrSay(const std::wstring& path) {

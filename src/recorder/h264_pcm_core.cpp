@@ -345,4 +345,115 @@ size_t EncodeIdrPcm(const uint8_t* nv12, uint32_t width, uint32_t height, uint32
     return escapedEnd;
 }
 
+namespace {
+
+// Most significant bit first over an unescaped payload; reading past its end
+// only sets `failed`.
+class BitReader {
+public:
+    BitReader(const uint8_t* data, size_t size) : data_(data), size_(size) {}
+    uint32_t Bit() {
+        if (at_ >= size_ * 8) {
+            failed = true;
+            return 0;
+        }
+        const uint32_t bit = data_[at_ / 8] >> (7 - at_ % 8) & 1;
+        ++at_;
+        return bit;
+    }
+    uint32_t Bits(int count) {
+        uint32_t value = 0;
+        for (int i = 0; i < count; ++i) value = value << 1 | Bit();
+        return value;
+    }
+    uint32_t Ue() {
+        int zeros = 0;
+        while (Bit() == 0 && !failed) {
+            if (++zeros > 31) {
+                failed = true;
+                return 0;
+            }
+        }
+        return static_cast<uint32_t>((uint64_t{1} << zeros) - 1 + Bits(zeros));
+    }
+    // Past the zero bits up to the next byte boundary; false when one is not zero.
+    bool AlignZero() {
+        while (at_ % 8 != 0)
+            if (Bit() != 0) return false;
+        return !failed;
+    }
+    size_t Byte() const { return at_ / 8; }
+    bool failed = false;
+
+private:
+    const uint8_t* data_;
+    size_t size_;
+    size_t at_ = 0;
+};
+
+}  // namespace
+
+bool DecodeIdrPcm(const uint8_t* sample, size_t size, uint32_t width, uint32_t height, std::vector<uint8_t>& nv12) {
+    if (width == 0 || height == 0 || width % 2 != 0 || height % 2 != 0 || width > 16384 || height > 16384 || size < 6)
+        return false;
+    const uint32_t nalSize = uint32_t{sample[0]} << 24 | uint32_t{sample[1]} << 16 | uint32_t{sample[2]} << 8 | sample[3];
+    if (nalSize != size - 4 || (sample[4] & 0x1F) != 5) return false;
+    const uint32_t mbWidth = (width + 15) / 16, mbHeight = (height + 15) / 16;
+    const size_t mbs = size_t{mbWidth} * mbHeight;
+    // The payload is a header of a few bytes and the macroblocks; anything
+    // larger is not one of ours, and is refused before it is copied.
+    const size_t payload = kPcmBytes + (mbs - 1) * (kPcmBytes + 2) + 1;
+    if (nalSize > payload + 64) return false;
+    std::vector<uint8_t> rbsp;
+    rbsp.reserve(nalSize);
+    int zeros = 0;
+    for (size_t i = 5; i < size; ++i) {
+        const uint8_t b = sample[i];
+        if (zeros >= 2 && b == 3) {
+            zeros = 0;
+            continue;
+        }
+        rbsp.push_back(b);
+        zeros = b == 0 ? zeros + 1 : 0;
+    }
+    BitReader r(rbsp.data(), rbsp.size());
+    const uint32_t firstMb = r.Ue(), sliceType = r.Ue(), pps = r.Ue();
+    r.Bits(4);  // frame_num
+    r.Ue();     // idr_pic_id
+    r.Bits(2);  // no_output_of_prior_pics_flag, long_term_reference_flag
+    r.Ue();     // slice_qp_delta (its sign does not matter here)
+    const uint32_t deblocking = r.Ue(), mbType = r.Ue();
+    if (r.failed || firstMb != 0 || (sliceType != 2 && sliceType != 7) || pps != 0 || deblocking != 1 || mbType != 25 ||
+        !r.AlignZero())
+        return false;
+    const size_t begin = r.Byte();
+    if (rbsp.size() - begin != payload || rbsp.back() != 0x80) return false;
+
+    nv12.assign(size_t{width} * height * 3 / 2, 0);
+    uint8_t* luma = nv12.data();
+    uint8_t* chroma = luma + size_t{width} * height;
+    const uint8_t* in = rbsp.data() + begin;
+    for (uint32_t my = 0; my < mbHeight; ++my) {
+        for (uint32_t mx = 0; mx < mbWidth; ++mx) {
+            if (mx != 0 || my != 0) {
+                if (in[0] != 0x0D || in[1] != 0x00) return false;
+                in += 2;
+            }
+            const uint32_t x0 = mx * 16, y0 = my * 16;
+            const uint32_t columns = std::min(16u, width - x0), rows = std::min(16u, height - y0);
+            for (uint32_t row = 0; row < rows; ++row)
+                std::memcpy(luma + size_t{y0 + row} * width + x0, in + row * 16, columns);
+            for (uint32_t row = 0; row < rows / 2; ++row) {
+                uint8_t* pair = chroma + size_t{y0 / 2 + row} * width + x0;
+                for (uint32_t c = 0; c < columns / 2; ++c) {
+                    pair[2 * c] = in[256 + row * 8 + c];
+                    pair[2 * c + 1] = in[320 + row * 8 + c];
+                }
+            }
+            in += kPcmBytes;
+        }
+    }
+    return true;
+}
+
 }  // namespace mp4

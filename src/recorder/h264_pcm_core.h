@@ -52,4 +52,12 @@ size_t IdrPcmBytes(uint32_t width, uint32_t height);
 size_t EncodeIdrPcm(const uint8_t* nv12, uint32_t width, uint32_t height, uint32_t& idrId, std::vector<uint8_t>& frame,
                     std::vector<uint8_t>& header, std::vector<size_t>& spots);
 
+// The inverse, for the stand-in's own pictures only (the trim window shows
+// them with no decoder): one sample holding one IDR slice of I_PCM
+// macroblocks as EncodeIdrPcm writes it, back to a tightly packed NV12
+// picture of width x height. False for anything else, such as another
+// encoder's picture or a size that does not match; nothing is read past
+// `size`.
+bool DecodeIdrPcm(const uint8_t* sample, size_t size, uint32_t width, uint32_t height, std::vector<uint8_t>& nv12);
+
 }  // namespace mp4

@@ -1,5 +1,6 @@
 #include "recorder/nv12_core.h"
 
+#include <algorithm>
 #include <cstring>
 
 namespace {
@@ -93,4 +94,24 @@ void PackNv12(const uint8_t* mapped, size_t pitch, int32_t width, int32_t height
         return;
     }
     for (size_t y = 0; y < rows + rows / 2; ++y) std::memcpy(out + y * rowBytes, mapped + y * pitch, rowBytes);
+}
+
+void Nv12ToBgra(const uint8_t* nv12, int32_t width, int32_t height, uint8_t* bgra) {
+    // Fixed point, 16 fractional bits: 255/219 for luma, the BT.709 matrix for chroma.
+    constexpr int32_t kY = 76309, kRv = 117489, kGu = 13975, kGv = 34924, kBu = 138437;
+    const auto clamp = [](int32_t v) { return static_cast<uint8_t>(std::clamp(v >> 16, 0, 255)); };
+    const uint8_t* chroma = nv12 + size_t(width) * height;
+    for (int32_t y = 0; y < height; ++y) {
+        const uint8_t* row = nv12 + size_t(y) * width;
+        const uint8_t* pairs = chroma + size_t(y / 2) * width;
+        uint8_t* out = bgra + size_t(y) * width * 4;
+        for (int32_t x = 0; x < width; ++x, out += 4) {
+            const int32_t l = (row[x] - 16) * kY + (1 << 15);
+            const int32_t u = pairs[x & ~1] - 128, v = pairs[(x & ~1) + 1] - 128;
+            out[0] = clamp(l + kBu * u);
+            out[1] = clamp(l - kGu * u - kGv * v);
+            out[2] = clamp(l + kRv * v);
+            out[3] = 255;
+        }
+    }
 }

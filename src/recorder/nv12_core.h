@@ -27,3 +27,7 @@ private:
 // apart, the chroma rows straight after `height` luma rows) into `out`,
 // width x height x 3 / 2 bytes with no gaps.
 void PackNv12(const uint8_t* mapped, size_t pitch, int32_t width, int32_t height, uint8_t* out);
+
+// A tightly packed NV12 picture (BT.709, video levels, as recordings are) to
+// top-down BGRA, 4 bytes a pixel with opaque alpha, for showing it.
+void Nv12ToBgra(const uint8_t* nv12, int32_t width, int32_t height, uint8_t* bgra);

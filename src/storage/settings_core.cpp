@@ -50,6 +50,7 @@ Settings SettingsFromReader(const ReadIntFn& readInt, const ReadTextFn& readText
     s.hotkey_region_key = readInt(L"hotkey_region_key", d.hotkey_region_key);
     s.editor_after_screenshot = readInt(L"editor_after_screenshot", 0) != 0;
     s.save_new_to_library = readInt(L"save_new_to_library", 0) != 0;
+    s.trim_after_recording = readInt(L"trim_after_recording", 0) != 0;
     return s;
 }
 
@@ -76,5 +77,6 @@ std::vector<std::pair<std::wstring, std::wstring>> SettingsFileEntries(const Set
         {L"hotkey_region_key", DecimalText(s.hotkey_region_key)},
         {L"editor_after_screenshot", flag(s.editor_after_screenshot)},
         {L"save_new_to_library", flag(s.save_new_to_library)},
+        {L"trim_after_recording", flag(s.trim_after_recording)},
     };
 }

@@ -29,6 +29,7 @@ struct Settings {
     int32_t hotkey_region_key = 0x41;
     bool editor_after_screenshot = false;  // open each new screenshot in the editor
     bool save_new_to_library = false;      // save each new capture to the library by itself
+    bool trim_after_recording = false;     // open each new recording in the trim window
 
     bool operator==(const Settings&) const = default;
 };

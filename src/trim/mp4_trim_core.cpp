@@ -9,6 +9,9 @@
 #include "recorder/mp4_boxes_core.h"
 
 namespace trim {
+
+const wchar_t kUnwritable[] = L"The trimmed copy could not be written. Check there is free space and try again.";
+
 namespace {
 
 constexpr int64_t kMicro = 1'000'000;
@@ -26,7 +29,6 @@ const wchar_t kProtected[] = L"This file is protected, so Ostrel can't trim it."
 const wchar_t kNotH264[] = L"Ostrel can trim H.264 video only, and this file's picture is in another format.";
 const wchar_t kNoPicture[] = L"This file has no picture to trim.";
 const wchar_t kUnreadable[] = L"The file could not be read to the end, so no trimmed copy was made.";
-const wchar_t kUnwritable[] = L"The trimmed copy could not be written. Check there is free space and try again.";
 
 int64_t Rescale(int64_t value, int64_t from, int64_t to) {
     if (from <= 0) return 0;

@@ -66,6 +66,9 @@ struct Movie {
 constexpr uint64_t kMaxIndexBytes = 256ull << 20;  // a moov or one moof
 constexpr size_t kMaxSamples = 6'000'000;           // all tracks together (about 190 MiB of index)
 
+// Said when the copy cannot be written.
+extern const wchar_t kUnwritable[];
+
 // Reads the file's index. False, with the sentence for the user, when it is
 // not an MP4 this can trim or its boxes do not fit the file and each other.
 bool ReadMovie(Source& source, Movie& movie, std::wstring& problem);

@@ -151,7 +151,7 @@ bool TrimRecording(const std::wstring& path, int64_t startMs, int64_t endMs, Tri
             cut = sink.Allocate() && trim::Cut(source, movie, startMs, endMs, sink, made, problem);
             if (cut && (!sink.Flush() || !FlushFileBuffers(file.Get()))) {
                 cut = false;
-                problem = L"The trimmed copy could not be written. Check there is free space and try again.";
+                problem = trim::kUnwritable;
             }
             if (!cut && problem.empty()) problem = L"There was not enough memory to trim this recording.";
         }

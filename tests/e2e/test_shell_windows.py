@@ -86,7 +86,7 @@ def test_settings_window_checks_and_saves(wine, data_dir, tmp_path):
     time.sleep(1)
     assert wine.driver_output("count", SETTINGS) == "1"
     client = wine.driver_output("client", SETTINGS)
-    assert client == "506 562"
+    assert client == "506 592"
     assert wine.driver_output("send", SETTINGS, IDC_COUNTDOWN, CB_GETCURSEL, 0, 0) == "1"  # 3 seconds
     assert wine.driver_output("send", SETTINGS, IDC_HOTKEY_RECORD, HKM_GETHOTKEY, 0, 0) == str(0x0552)
     before = (data_dir / "settings.ini").read_bytes() if (data_dir / "settings.ini").exists() else None
@@ -116,7 +116,7 @@ def test_settings_window_checks_and_saves(wine, data_dir, tmp_path):
         "resolution", "fps", "system_audio", "microphone", "microphone_id", "cursor", "countdown",
         "screenshot_delay", "folder", "hotkey_record_mod", "hotkey_record_key", "hotkey_pause_mod",
         "hotkey_pause_key", "hotkey_screenshot_mod", "hotkey_screenshot_key", "hotkey_region_mod", "hotkey_region_key",
-        "editor_after_screenshot", "save_new_to_library"]
+        "editor_after_screenshot", "save_new_to_library", "trim_after_recording"]
     assert values["folder"] == winpath(chosen)
     assert (values["countdown"], values["hotkey_record_mod"], values["hotkey_record_key"]) == ("0", "6", "120")
     assert (values["hotkey_pause_mod"], values["hotkey_pause_key"]) == ("5", "80")

@@ -5,7 +5,9 @@
 #include <vector>
 
 #include "recorder/mp4_recovery_core.h"
+#include "recorder/h264_pcm_core.h"
 #include "recorder/mp4_writer_core.h"
+#include "recorder/nv12_core.h"
 
 namespace {
 
@@ -53,6 +55,32 @@ TEST_CASE("emulation prevention") {
     CHECK(buf == std::vector<uint8_t>{0x65, 0, 0, 3, 1, 0, 0, 3, 0, 0, 5, 0, 0, 4, 0, 0, 3});
     std::vector<uint8_t> clean{1, 0, 2, 0, 0, 9};
     CHECK(mp4::EscapeInPlace(clean, 0, clean.size(), spots) == 6);
+}
+
+TEST_CASE("the stand-in's pictures read back as they were written, and nothing else is taken") {
+    // 40 x 20: macroblocks cut off at the right and the bottom.
+    const uint32_t w = 40, h = 20;
+    std::vector<uint8_t> nv12(w * h * 3 / 2);
+    for (size_t i = 0; i < nv12.size(); ++i) nv12[i] = static_cast<uint8_t>(16 + (i * 7) % 220);
+    std::vector<uint8_t> frame, header, back;
+    std::vector<size_t> spots;
+    for (uint32_t id : {0u, 1u}) {
+        uint32_t idr = id;
+        const size_t size = mp4::EncodeIdrPcm(nv12.data(), w, h, idr, frame, header, spots);
+        CHECK((mp4::DecodeIdrPcm(frame.data(), size, w, h, back) && back == nv12));
+        CHECK(!mp4::DecodeIdrPcm(frame.data(), size - 1, w, h, back));
+        CHECK(!mp4::DecodeIdrPcm(frame.data(), size, w + 16, h, back));
+        std::vector<uint8_t> other(frame.begin(), frame.begin() + static_cast<long>(size));
+        other[4] = 0x41;  // a picture that needs another to be decoded
+        CHECK(!mp4::DecodeIdrPcm(other.data(), other.size(), w, h, back));
+    }
+    // White and black at video levels, and a red, to the screen's colours.
+    std::vector<uint8_t> two{235, 16, 235, 16, 128, 128}, bgra(16);
+    Nv12ToBgra(two.data(), 2, 2, bgra.data());
+    CHECK(std::vector<uint8_t>(bgra.begin(), bgra.begin() + 8) == std::vector<uint8_t>{255, 255, 255, 255, 0, 0, 0, 255});
+    std::vector<uint8_t> red{63, 63, 63, 63, 102, 240};  // BT.709 limited red
+    Nv12ToBgra(red.data(), 2, 2, bgra.data());
+    CHECK((bgra[0] <= 2 && bgra[1] <= 2 && bgra[2] >= 253));
 }
 
 TEST_CASE("levels follow the picture size and rate") {

@@ -43,6 +43,7 @@ TEST_CASE("tray menu when idle and signed out") {
         L"Record a window #0 >",
         L"Pause\tAlt+Shift+P #101 -",
         L"Stop #102 -",
+        L"Trim last recording\u2026 #113 -",
         L"----",
         L"Screenshot\tAlt+Shift+S #103",
         L"Screenshot of a monitor #0 >",
@@ -61,7 +62,9 @@ TEST_CASE("tray menu when idle and signed out") {
     CHECK(Lines(Base()) == expected);
     TrayMenuState edited = Base();
     edited.lastScreenshot = L"C:\\caps\\Screenshot 2026-01-02 03-04-05.png";
-    CHECK(Lines(edited)[10] == L"Edit last screenshot\u2026 #112");
+    CHECK(Lines(edited)[11] == L"Edit last screenshot\u2026 #112");
+    edited.lastRecording = L"C:\\caps\\Recording 2026-01-02 03-04-05.mp4";
+    CHECK(Lines(edited)[6] == L"Trim last recording\u2026 #113");
 }
 
 TEST_CASE("tray menu while busy: countdown, recording, paused") {
@@ -74,8 +77,8 @@ TEST_CASE("tray menu while busy: countdown, recording, paused") {
     CHECK(lines[3] == L"Record a window #0 > -");
     CHECK(lines[4] == L"Pause\tAlt+Shift+P #101 -");
     CHECK(lines[5] == L"Stop #102");
-    CHECK(lines[8] == L"Screenshot of a monitor #0 >");
-    CHECK(lines[9] == L"Screenshot of a region\u2026\tAlt+Shift+A #111");
+    CHECK(lines[9] == L"Screenshot of a monitor #0 >");
+    CHECK(lines[10] == L"Screenshot of a region\u2026\tAlt+Shift+A #111");
 
     s.countdown = false;
     s.recorder = State::Recording;
@@ -103,25 +106,25 @@ TEST_CASE("tray menu when signed in, with and without a last capture and during 
     s.signedIn = true;
     s.email = L"ana@example.com";
     auto lines = Lines(s);
-    REQUIRE(lines.size() == 23);
-    CHECK(lines[12] == L"Save to library\u2026 #122");
-    CHECK(lines[13] == L"Copy link to last saved capture #124 -");
-    CHECK(lines[14] == L"Signed in as ana@example.com #0 -");
-    CHECK(lines[15] == L"Sign out of NIRA #121");
-    CHECK(lines[16] == L"----");
+    REQUIRE(lines.size() == 24);
+    CHECK(lines[13] == L"Save to library\u2026 #122");
+    CHECK(lines[14] == L"Copy link to last saved capture #124 -");
+    CHECK(lines[15] == L"Signed in as ana@example.com #0 -");
+    CHECK(lines[16] == L"Sign out of NIRA #121");
+    CHECK(lines[17] == L"----");
 
     s.lastCapture = L"C:\\Users\\u\\Videos\\Ostrel\\Screenshot 2025-03-07 09-05-41.png";
     s.haveLink = true;
     lines = Lines(s);
-    CHECK(lines[13] == L"Save last capture to library (Screenshot 2025-03-07 09-05-41.png) #123");
-    CHECK(lines[14] == L"Copy link to last saved capture #124");
+    CHECK(lines[14] == L"Save last capture to library (Screenshot 2025-03-07 09-05-41.png) #123");
+    CHECK(lines[15] == L"Copy link to last saved capture #124");
 
     s.uploadInProgress = true;
     lines = Lines(s);
-    CHECK(lines[12] == L"Save to library\u2026 #122 -");
-    CHECK(lines[13].back() == L'-');
-    CHECK(lines[14] == L"Copy link to last saved capture #124");
-    CHECK(lines[16] == L"Sign out of NIRA #121");
+    CHECK(lines[13] == L"Save to library\u2026 #122 -");
+    CHECK(lines[14].back() == L'-');
+    CHECK(lines[15] == L"Copy link to last saved capture #124");
+    CHECK(lines[17] == L"Sign out of NIRA #121");
 }
 
 TEST_CASE("record command and record shortcut") {

@@ -60,6 +60,7 @@ TEST_CASE("saving writes every key in order and loads back the same record") {
     s.hotkey_record_key = 0x70;
     s.editor_after_screenshot = true;
     s.save_new_to_library = true;
+    s.trim_after_recording = true;
     SaveSettings(s);
     CHECK(LoadSettings() == s);
 
@@ -70,7 +71,7 @@ TEST_CASE("saving writes every key in order and loads back the same record") {
         L"cursor",           L"countdown",     L"screenshot_delay",  L"folder",           L"hotkey_record_mod",
         L"hotkey_record_key", L"hotkey_pause_mod", L"hotkey_pause_key", L"hotkey_screenshot_mod",
         L"hotkey_screenshot_key", L"hotkey_region_mod", L"hotkey_region_key", L"editor_after_screenshot",
-        L"save_new_to_library"};
+        L"save_new_to_library", L"trim_after_recording"};
     CHECK(order == expected);
     wchar_t value[16] = {};
     GetPrivateProfileStringW(L"ostrel", L"microphone", L"", value, 16, file.c_str());
