@@ -69,6 +69,8 @@ struct Trim {
     bool firstPictureLogged = false;
     bool whyLogged = false;
     int64_t openedAt = 0;  // performance-counter ticks
+    int64_t askedAt = 0;   // of the oldest picture asked for and not yet shown, 0 when none
+    std::vector<int32_t> waits;  // milliseconds from asking to showing, for the log at closing
 
     bool saving = false;
     bool libraryAfterSave = false;
@@ -143,6 +145,7 @@ void EnableButtons(Trim& t) {
 
 void AskForPicture(Trim& t) {
     if (!t.timeline) return;
+    if (t.askedAt == 0) t.askedAt = SteadyTicks();
     {
         std::lock_guard<std::mutex> hold(t.slot->lock);
         t.slot->wanted = t.timeline->Playhead();
@@ -344,6 +347,13 @@ void PictureRead(Trim& t) {
             t.why = L"There is not enough memory free to show this picture. " + std::wstring(kTrimWithoutPictures);
         }
     }
+    // Shown before the next message is taken, so the wait counts the painting.
+    const RECT area = LayoutOf(t.window).picture;
+    InvalidateRect(t.window, &area, FALSE);
+    UpdateWindow(t.window);
+    if (t.askedAt != 0 && t.waits.size() < 100000)
+        t.waits.push_back(static_cast<int32_t>((SteadyTicks() - t.askedAt) * 1000 / SteadyFrequency()));
+    t.askedAt = 0;
     if (t.picture == nullptr && !t.whyLogged) {
         t.whyLogged = true;
         Log(L"Trim window shows no picture: %s", t.why.c_str());
@@ -353,8 +363,15 @@ void PictureRead(Trim& t) {
         Log(L"Trim window: first picture %s %lld ms after opening", t.picture != nullptr ? L"shown" : L"not shown",
             static_cast<long long>((SteadyTicks() - t.openedAt) * 1000 / SteadyFrequency()));
     }
-    const RECT area = LayoutOf(t.window).picture;
-    InvalidateRect(t.window, &area, FALSE);
+}
+
+void LogWaits(const Trim& t) {
+    // The first picture is told of at opening.
+    if (t.waits.size() < 2) return;
+    std::vector<int32_t> waits(t.waits.begin() + 1, t.waits.end());
+    std::sort(waits.begin(), waits.end());
+    Log(L"Trim window closed: %llu pictures shown after the first, median %d ms, slowest %d ms from asking to showing",
+        static_cast<unsigned long long>(waits.size()), waits[waits.size() / 2], waits.back());
 }
 
 void StartSave(Trim& t, bool library) {
@@ -575,6 +592,7 @@ LRESULT Handle(HWND window, Trim* const t, UINT message, WPARAM wParam, LPARAM l
             if (Close(*t)) DestroyWindow(window);
             return 0;
         case WM_DESTROY: {
+            LogWaits(*t);
             {
                 std::lock_guard<std::mutex> hold(t->slot->lock);
                 t->slot->quit = true;

@@ -146,11 +146,11 @@ public:
         while (at < fileSize_) {
             uint8_t head[16];
             if (fileSize_ - at < 8) break;  // a few bytes of a box never finished
-            if (!source_.Read(at, head, 8)) return Fail(kUnreadable);
+            if (!ReadAhead(at, head, 8)) return Fail(kUnreadable);
             uint64_t length = Get32(head);
             uint64_t header = 8;
             if (length == 1) {
-                if (fileSize_ - at < 16 || !source_.Read(at + 8, head + 8, 8)) return Fail(sawMoov ? kDamaged : kNotMp4);
+                if (fileSize_ - at < 16 || !ReadAhead(at + 8, head + 8, 8)) return Fail(sawMoov ? kDamaged : kNotMp4);
                 length = Get64(head + 8);
                 header = 16;
             } else if (length == 0) {
@@ -200,7 +200,28 @@ private:
         } catch (const std::bad_alloc&) {
             return Fail(kTooLarge);
         }
-        return size == 0 || source_.Read(offset, out.data(), out.size()) || Fail(kUnreadable);
+        return size == 0 || ReadAhead(offset, out.data(), out.size()) || Fail(kUnreadable);
+    }
+
+    // Box headers and small boxes come from a few kilobytes read at once: a
+    // recording of one fragment a picture has a hundred thousand of them an
+    // hour, and one read each made its index slow to open. Larger reads go
+    // to the file straight.
+    bool ReadAhead(uint64_t offset, void* out, size_t size) {
+        if (size > kAhead) return source_.Read(offset, out, size);
+        if (offset > fileSize_) return false;
+        if (offset < aheadAt_ || offset - aheadAt_ > ahead_.size() || ahead_.size() - (offset - aheadAt_) < size) {
+            const size_t fill = static_cast<size_t>(std::min<uint64_t>(kAhead, fileSize_ - offset));
+            if (fill < size) return false;
+            ahead_.resize(fill);
+            if (!source_.Read(offset, ahead_.data(), fill)) {
+                ahead_.clear();
+                return false;
+            }
+            aheadAt_ = offset;
+        }
+        std::memcpy(out, ahead_.data() + (offset - aheadAt_), size);
+        return true;
     }
 
     bool Reserve(size_t more) {
@@ -562,9 +583,13 @@ private:
         return true;
     }
 
+    static constexpr size_t kAhead = 16 * 1024;
+
     Source& source_;
     std::wstring& problem_;
     const uint64_t fileSize_;
+    std::vector<uint8_t> ahead_;
+    uint64_t aheadAt_ = 0;
     uint32_t movieTimescale_ = 1000;
     size_t samples_ = 0;
     std::vector<Parsed> parsed_;

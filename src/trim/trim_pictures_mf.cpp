@@ -24,7 +24,7 @@ constexpr DWORD kVideo = static_cast<DWORD>(MF_SOURCE_READER_FIRST_VIDEO_STREAM)
 constexpr int32_t kLargestSide = 16384;
 
 std::wstring Cannot(HRESULT hr) {
-    return L"Windows could not show this recording's pictures (" + ErrorText(static_cast<uint32_t>(hr)) + L"). " +
+    return L"Windows could not show this recording's pictures: " + ErrorText(static_cast<uint32_t>(hr)) + L" " +
            kTrimWithoutPictures;
 }
 
