@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
-# Fuzzes the JSON parser, the editor's EXIF orientation reader and the MP4
-# trim reader natively with libFuzzer (clang, AddressSanitizer and UBSan),
+# Fuzzes the JSON parser, the editor's EXIF orientation reader, the MP4
+# trim reader and the test build's picture reader natively with libFuzzer (clang, AddressSanitizer and UBSan),
 # each for the given number of seconds (default 300). Findings land in build/fuzz/; the corpora
 # are kept there between runs.
 set -euo pipefail
@@ -51,3 +51,15 @@ for seed in "${seeds[@]}"; do
 done
 log_step "fuzzing for $seconds s"
 ./mp4_trim_fuzz -max_total_time="$seconds" -max_len=65536 -rss_limit_mb=2048 -print_final_stats=1 mp4-corpus
+
+log_step "building the test build's picture reader's fuzzer"
+clang++ -std=c++20 -g -O1 -fsanitize=fuzzer,address,undefined -fno-sanitize-recover=all \
+  -I "$OSTREL_ROOT/src" "$OSTREL_ROOT/tests/fuzz/pcm_picture_fuzz.cpp" "$OSTREL_ROOT/src/recorder/h264_pcm_core.cpp" \
+  -o "$out/pcm_picture_fuzz"
+mkdir -p "$out/pcm-corpus"
+# A 32 x 16 picture as the stand-in writer makes it.
+clang++ -std=c++20 -O1 -DOSTREL_SEED_MAIN -I "$OSTREL_ROOT/src" "$OSTREL_ROOT/tests/fuzz/pcm_picture_fuzz.cpp" \
+  "$OSTREL_ROOT/src/recorder/h264_pcm_core.cpp" -o "$out/pcm_picture_seed"
+"$out/pcm_picture_seed" "$out/pcm-corpus/seed-32x16"
+log_step "fuzzing for $seconds s"
+./pcm_picture_fuzz -max_total_time="$seconds" -max_len=65536 -print_final_stats=1 pcm-corpus
