@@ -151,6 +151,7 @@ add_test(NAME unit-windows COMMAND OstrelUnitTests)
 add_executable(OstrelGlueTests
   tests/unit/main.cpp
   tests/unit/glue_test.cpp
+  tests/unit/glue_trim_test.cpp
   tests/unit/fakes/fake_platform.cpp
   tests/unit/win_test_support.cpp
   ${OSTREL_WINDOWS_BACKENDS}
