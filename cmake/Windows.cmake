@@ -32,7 +32,7 @@ add_library(ostrel_glue STATIC
   src/cloud/account.cpp
   src/cloud/device_signin.cpp
   src/cloud/http_client.cpp
-  src/cloud/save_flow.cpp
+  src/app/save_flow.cpp
   src/cloud/upload.cpp
   src/recorder/audio_loop.cpp
   src/recorder/media_foundation.cpp
@@ -42,8 +42,8 @@ add_library(ostrel_glue STATIC
   src/cloud/uploads_file.cpp
   src/common/wide_format.cpp
   src/editor/editor_picture.cpp
-  src/editor/editor_view.cpp
-  src/editor/editor_window.cpp
+  src/app/editor_view.cpp
+  src/app/editor_window.cpp
   src/storage/folders.cpp
   src/storage/log.cpp
   src/storage/monitors.cpp

@@ -17,7 +17,7 @@
 #include "app/toolbar.h"
 #include "app/tray.h"
 #include "capture/screenshot.h"
-#include "cloud/save_flow.h"
+#include "app/save_flow.h"
 #include "recorder/recorder.h"
 #include "storage/folders.h"
 #include "storage/log.h"

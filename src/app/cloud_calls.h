@@ -7,7 +7,7 @@
 #include "app/signin_window.h"
 #include "cloud/account.h"
 #include "cloud/device_signin.h"  // SignOut
-#include "cloud/save_flow.h"
+#include "app/save_flow.h"
 
 // CLOUD_SIGNIN_CODE: takes over the posted device code and frees it.
 void HandleSignInCodeEvent(LPARAM lParam);

@@ -16,7 +16,7 @@
 #include "app/recovery.h"
 #include "app/region_overlay.h"
 #include "app/trim_window.h"
-#include "editor/editor_window.h"
+#include "app/editor_window.h"
 #include "app/self_tests.h"
 #include "app/shell_core.h"
 #include "app/settings_window.h"

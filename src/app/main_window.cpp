@@ -15,7 +15,7 @@
 #include "app/toolbar.h"
 #include "app/tray.h"
 #include "app/trim_window.h"
-#include "editor/editor_window.h"
+#include "app/editor_window.h"
 #include "recorder/recorder.h"
 #include "storage/folders.h"
 #include "storage/monitors.h"

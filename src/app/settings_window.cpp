@@ -14,7 +14,7 @@
 #include "app/shell.h"
 #include "app/toolbar.h"
 #include "audio/audio_source.h"
-#include "cloud/save_flow.h"
+#include "app/save_flow.h"
 #include "storage/folders.h"
 #include "storage/settings.h"
 #include "storage/storage_core.h"

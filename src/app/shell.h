@@ -8,24 +8,19 @@
 #include <atomic>
 #include <string>
 
+#include "cloud/cloud_events.h"
+#include "common/version.h"
+
 // Custom messages of MainWindow.
 constexpr UINT WM_TRAYICON = WM_APP + 1;
 constexpr UINT WM_ANOTHER_INSTANCE = WM_APP + 2;
 constexpr UINT WM_RECORDER_NOTIFY = WM_APP + 3;
 constexpr UINT WM_SCREENSHOT_DONE = WM_APP + 4;
 constexpr WPARAM kScreenshotNotCopied = 1;  // WM_SCREENSHOT_DONE's wParam: saved, but the clipboard did not take it
-constexpr UINT WM_CLOUD_EVENT = WM_APP + 5;
 constexpr UINT WM_REGION_DONE = WM_APP + 6;  // a RegionResult, posted (common/posted.h)
 constexpr UINT WM_EDIT_REQUEST = WM_APP + 7;  // a picture to edit (a std::wstring, posted), from a second start
 constexpr UINT WM_TRIM_REQUEST = WM_APP + 8;  // a recording to trim, the same way
 
-// Codes of WM_CLOUD_EVENT (its wParam).
-constexpr WPARAM CLOUD_SIGNIN_DONE = 1;      // lParam: heap std::wstring, empty on success
-constexpr WPARAM CLOUD_UPLOAD_PROGRESS = 2;  // lParam: percentage 0..100, no object
-constexpr WPARAM CLOUD_UPLOAD_SAVED = 3;     // lParam: heap std::wstring
-constexpr WPARAM CLOUD_SIGNIN_CODE = 4;      // lParam: heap SignInCodeMessage
-constexpr WPARAM CLOUD_UPLOAD_FAILED = 5;    // lParam: heap std::wstring
-constexpr WPARAM CLOUD_SIGNED_OUT = 6;       // lParam: 0
 
 // Commands (low word of WM_COMMAND's wParam).
 constexpr WORD ID_RECORD = 100;
@@ -77,7 +72,6 @@ constexpr wchar_t kTrimClass[] = L"NIRAOstrelTrim";
 
 constexpr wchar_t kInstanceMutexName[] = L"Local\\NIRAOstrelWindows";
 constexpr wchar_t kTrayTip[] = L"NIRA Ostrel: screen recorder and capture";
-constexpr wchar_t kAppVersion[] = L"0.1.0";
 
 extern HINSTANCE Instance;
 extern HWND MainWindow;

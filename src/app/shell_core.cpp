@@ -19,11 +19,6 @@ bool Running(ShellRecorderState state) {
 
 }  // namespace
 
-std::wstring_view PathFileName(std::wstring_view path) {
-    const size_t slash = path.find_last_of(L"\\/");
-    return slash == std::wstring_view::npos ? path : path.substr(slash + 1);
-}
-
 std::vector<TrayMenuItem> TrayMenuItems(const TrayMenuState& s) {
     const bool busy = s.recorder != ShellRecorderState::Idle || s.countdown;
     std::vector<TrayMenuItem> items;

@@ -7,6 +7,8 @@
 #include <string_view>
 #include <vector>
 
+#include "storage/storage_core.h"  // PathFileName
+
 // Matches the Recorder's states.
 enum class ShellRecorderState : int32_t { Idle = 0, Recording = 1, Paused = 2, Stopping = 3 };
 
@@ -35,8 +37,6 @@ struct TrayMenuItem {
 constexpr size_t kMaxMonitorMenuEntries = 50;
 
 std::vector<TrayMenuItem> TrayMenuItems(const TrayMenuState& state);
-// The file name of a path: what follows the last backslash or slash.
-std::wstring_view PathFileName(std::wstring_view path);
 
 enum class ShellAction { Nothing, CancelCountdown, BeginRecording, TogglePause, StopOrCancel };
 // The record command (tray menu, toolbar primary button): pauses or resumes a running recording.

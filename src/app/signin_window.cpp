@@ -78,7 +78,7 @@ void ShowSignInWindow() {
     }
 
     DWORD error = ERROR_SUCCESS;
-    if (!StartDetachedThread([stop = State->stop, window] { SignInWorker(stop, window); }, error)) {
+    if (!StartDetachedThread([stop = State->stop, window] { SignInWorker(stop, window, MainWindow); }, error)) {
         // Without its worker the window would wait for a code forever.
         DestroyWindow(window);
         MessageBoxW(nullptr, L"Windows couldn't start the sign-in. Please try again.", L"NIRA Ostrel: sign in",

@@ -11,7 +11,7 @@
 #include "app/shell.h"
 #include "app/shell_core.h"
 #include "capture/region_core.h"
-#include "editor/editor_window.h"
+#include "app/editor_window.h"
 #include "recorder/recorder.h"
 #include "storage/folders.h"
 #include "storage/log.h"

@@ -14,7 +14,7 @@
 #include "app/capture_flows.h"
 #include "app/shell.h"
 #include "app/tray.h"
-#include "cloud/save_flow.h"
+#include "app/save_flow.h"
 #include "common/com_apartment.h"
 #include "common/copy_request.h"
 #include "common/steady_clock.h"

@@ -1,6 +1,6 @@
 #include "cloud/device_signin.h"
 
-#include "app/shell.h"
+#include "cloud/cloud_events.h"
 #include "cloud/account.h"
 #include "common/posted.h"
 #include "cloud/http_client.h"
@@ -9,10 +9,11 @@
 
 namespace {
 
-// Hands an object to the main window; it is freed here when the post cannot be made.
+// Hands an object to the window that hears of the sign-in; it is freed
+// here when the post cannot be made.
 template <typename Object>
-void PostCloudEvent(WPARAM code, Object* object) {
-    PostObject(MainWindow, WM_CLOUD_EVENT, code, std::unique_ptr<Object>(object));
+void PostCloudEvent(HWND reportTo, WPARAM code, Object* object) {
+    PostObject(reportTo, WM_CLOUD_EVENT, code, std::unique_ptr<Object>(object));
 }
 
 std::string ComputerDeviceName() {
@@ -76,14 +77,14 @@ void SignOut() {
     ForgetAccount();
 }
 
-void SignInWorker(SignInStopFlag stop, HWND signInWindow) {
+void SignInWorker(SignInStopFlag stop, HWND signInWindow, HWND reportTo) {
     DeviceCode code;
     std::wstring message;
     if (!StartDeviceSignIn(code, message)) {
-        if (!stop->load()) PostCloudEvent(CLOUD_SIGNIN_DONE, new std::wstring(message));
+        if (!stop->load()) PostCloudEvent(reportTo, CLOUD_SIGNIN_DONE, new std::wstring(message));
         return;
     }
-    if (!stop->load()) PostCloudEvent(CLOUD_SIGNIN_CODE, new SignInCodeMessage{code, signInWindow});
+    if (!stop->load()) PostCloudEvent(reportTo, CLOUD_SIGNIN_CODE, new SignInCodeMessage{code, signInWindow});
 
     std::wstring status = L"pending";
     while (!stop->load() && status == L"pending") {
@@ -96,5 +97,5 @@ void SignInWorker(SignInStopFlag stop, HWND signInWindow) {
     if (stop->load()) return;
 
     Log(L"cloud: sign-in end %s", status.c_str());
-    PostCloudEvent(CLOUD_SIGNIN_DONE, new std::wstring(SignInEndMessage(status, message)));
+    PostCloudEvent(reportTo, CLOUD_SIGNIN_DONE, new std::wstring(SignInEndMessage(status, message)));
 }

@@ -29,5 +29,5 @@ std::wstring PollDeviceToken(const DeviceCode& code, std::wstring& message);
 // so the computer is signed out even when the service is unreachable.
 void SignOut();
 // The sign-in thread's body: posts CLOUD_SIGNIN_CODE, then CLOUD_SIGNIN_DONE,
-// to MainWindow; nothing at all once the stop flag is set.
-void SignInWorker(SignInStopFlag stop, HWND signInWindow);
+// to `reportTo`; nothing at all once the stop flag is set.
+void SignInWorker(SignInStopFlag stop, HWND signInWindow, HWND reportTo);

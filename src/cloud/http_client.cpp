@@ -5,7 +5,7 @@
 
 #include <optional>
 
-#include "app/shell.h"
+#include "common/version.h"
 #include "cloud/account.h"
 
 namespace {

@@ -5,7 +5,7 @@
 #include <set>
 #include <vector>
 
-#include "app/shell_core.h"
+#include "storage/storage_core.h"
 #include "cloud/capture_facts.h"
 #include "cloud/http_client.h"
 #include "cloud/upload_core.h"

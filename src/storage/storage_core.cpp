@@ -10,6 +10,11 @@ std::wstring ChooseDataFolder(std::wstring_view envValue, std::wstring_view roam
     return std::wstring(roamingAppData) + L"\\NIRA Ostrel";
 }
 
+std::wstring_view PathFileName(std::wstring_view path) {
+    const size_t slash = path.find_last_of(L"\\/");
+    return slash == std::wstring_view::npos ? path : path.substr(slash + 1);
+}
+
 std::wstring CapturesFolderBelow(std::wstring_view videosFolder) {
     if (videosFolder.empty()) return {};
     return std::wstring(videosFolder) + L"\\Ostrel";

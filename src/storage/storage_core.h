@@ -15,6 +15,9 @@ constexpr size_t kDataDirEnvBuffer = 260;
 // roaming application-data folder (empty when it could not be resolved).
 std::wstring ChooseDataFolder(std::wstring_view envValue, std::wstring_view roamingAppData);
 
+// The file name of a path: what follows the last backslash or slash.
+std::wstring_view PathFileName(std::wstring_view path);
+
 // The default captures folder below the Videos folder; empty when Videos is unknown.
 std::wstring CapturesFolderBelow(std::wstring_view videosFolder);
 

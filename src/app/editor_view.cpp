@@ -1,4 +1,4 @@
-#include "editor/editor_view.h"
+#include "app/editor_view.h"
 
 #include <windowsx.h>
 #include <commctrl.h>
@@ -9,7 +9,7 @@
 
 #include "app/shell.h"
 #include "editor/editor_picture.h"
-#include "editor/editor_window.h"
+#include "app/editor_window.h"
 
 namespace editor_ui {
 

@@ -1,4 +1,4 @@
-#include "cloud/save_flow.h"
+#include "app/save_flow.h"
 
 #include <windows.h>
 #include <objbase.h>

@@ -1,4 +1,4 @@
-#include "editor/editor_window.h"
+#include "app/editor_window.h"
 
 #include <windowsx.h>
 #include <commdlg.h>
@@ -16,14 +16,14 @@
 #include "app/shell.h"
 #include "app/tray.h"
 #include "capture/screenshot.h"
-#include "cloud/save_flow.h"
+#include "app/save_flow.h"
 #include "cloud/utf8_core.h"
 #include "common/copy_request.h"
 #include "common/paint_parts.h"
 #include "common/steady_clock.h"
 #include "editor/editor_core.h"
 #include "editor/editor_picture.h"
-#include "editor/editor_view.h"
+#include "app/editor_view.h"
 #include "storage/folders.h"
 #include "storage/log.h"
 #include "storage/step_trace_core.h"
