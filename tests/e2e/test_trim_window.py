@@ -19,6 +19,7 @@ CAPTION = "NIRA Ostrel: trim"
 WM_CLOSE, WM_KEYDOWN, WM_COMMAND = 0x0010, 0x0100, 0x0111
 VK_RETURN, VK_HOME, VK_LEFT, VK_RIGHT = 0x0D, 0x24, 0x25, 0x27
 ID_TRIM_LAST_RECORDING = 113
+IDT_LIBRARY = 601
 
 
 def key(wine, code, times=1):
@@ -133,3 +134,32 @@ def test_ways_in_the_setting_the_tray_menu_and_quit(wine, data_dir, tmp_path):
     assert answer(wine, tmp_path, CAPTION, OK) is not None
     assert wine.ended(process) == 0
     assert len(list(caps.glob("*.mp4"))) == 1
+
+
+def test_save_to_library_saves_the_trimmed_copy_then_sends_it_with_its_link(wine, library, tmp_path):
+    import hashlib
+
+    from test_save import tray
+
+    caps = tmp_path / "caps"
+    caps.mkdir()
+    talk = make(caps / "Talk.mp4", seconds=3)
+    process, command = tray(wine, library, caps)
+    library.settings(url="{base}/app/captures/{id}")
+    command(120)  # signed in at once by the test server
+    assert wait_until((wine.data_dir / "account.dat").exists, 60)
+    assert wine.run(["--trim", winpath(talk)], exe=TEST_EXE).returncode == 0
+    assert wine.wait_for_window(TRIM)
+    log = wine.data_dir / "ostrel.log"
+    assert wait_until(lambda: "Trim window: first picture" in read_text(log), 30)
+    key(wine, VK_RIGHT, 45)
+    key(wine, ord("I"))
+    assert wine.driver("post", TRIM, WM_COMMAND, IDT_LIBRARY, 0) == 0
+    copy = caps / "Talk (trimmed).mp4"
+    assert wait_until(lambda: any(c["sha256"] for c in library.state()["captures"].values()), 60)
+    ((_, entry),) = library.state()["captures"].items()
+    assert entry["meta"]["filename"] == copy.stem
+    assert entry["sha256"] == hashlib.sha256(copy.read_bytes()).hexdigest()
+    assert wait_until(lambda: "Notice: Saved to library: Saved to your workspace library. The link is on the clipboard."
+                      in read_text(log), 20)
+    assert wine.close(process) == 0
