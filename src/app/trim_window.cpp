@@ -87,6 +87,10 @@ std::vector<HWND>& TrimWindows() {
     return windows;
 }
 
+std::wstring NoMemoryForPicture() {
+    return L"There is not enough memory free to show this picture. " + std::wstring(kTrimWithoutPictures);
+}
+
 Trim* Of(HWND window) { return reinterpret_cast<Trim*>(GetWindowLongPtrW(window, GWLP_USERDATA)); }
 
 int Scaled(HWND window, int pixels) { return MulDiv(pixels, static_cast<int>(GetDpiForWindow(window)), 96); }
@@ -285,7 +289,7 @@ void ReadRecording(const std::shared_ptr<TrimSlot>& slot, HWND window, const std
         try {
             shown = pictures != nullptr && pictures->At(us, picture, why);
         } catch (const std::bad_alloc&) {
-            why = L"There is not enough memory free to show this picture. " + std::wstring(kTrimWithoutPictures);
+            why = NoMemoryForPicture();
         }
         {
             std::lock_guard<std::mutex> hold(slot->lock);
@@ -344,7 +348,7 @@ void PictureRead(Trim& t) {
             t.pictureWidth = picture.width;
             t.pictureHeight = picture.height;
         } else {
-            t.why = L"There is not enough memory free to show this picture. " + std::wstring(kTrimWithoutPictures);
+            t.why = NoMemoryForPicture();
         }
     }
     // Shown before the next message is taken, so the wait counts the painting.
@@ -491,21 +495,6 @@ void Act(Trim& t, trim::TrimAction action) {
     Repaint(t);
 }
 
-void MouseDown(Trim& t, int x, int y) {
-    SetFocus(t.window);
-    if (!t.timeline) return;
-    const Layout l = LayoutOf(t.window);
-    const int reach = Scaled(t.window, 8);
-    if (y < l.bar.top - reach || y > l.bar.bottom + reach) return;
-    const int start = XOf(t, l, t.timeline->Start()), end = XOf(t, l, t.timeline->End());
-    // The nearer handle when both are in reach (a short part to keep).
-    if (std::abs(x - start) <= reach && std::abs(x - start) <= std::abs(x - end)) t.drag = Drag::Start;
-    else if (std::abs(x - end) <= reach) t.drag = Drag::End;
-    else t.drag = Drag::Playhead;
-    SetCapture(t.window);
-    PostMessageW(t.window, WM_MOUSEMOVE, 0, MAKELPARAM(x, y));
-}
-
 void MouseMove(Trim& t, int x) {
     if (t.drag == Drag::None || !t.timeline) return;
     const Layout l = LayoutOf(t.window);
@@ -524,6 +513,21 @@ void MouseMove(Trim& t, int x) {
     }
     if (line.Playhead() != before) AskForPicture(t);
     Repaint(t);
+}
+
+void MouseDown(Trim& t, int x, int y) {
+    SetFocus(t.window);
+    if (!t.timeline) return;
+    const Layout l = LayoutOf(t.window);
+    const int reach = Scaled(t.window, 8);
+    if (y < l.bar.top - reach || y > l.bar.bottom + reach) return;
+    const int start = XOf(t, l, t.timeline->Start()), end = XOf(t, l, t.timeline->End());
+    // The nearer handle when both are in reach (a short part to keep).
+    if (std::abs(x - start) <= reach && std::abs(x - start) <= std::abs(x - end)) t.drag = Drag::Start;
+    else if (std::abs(x - end) <= reach) t.drag = Drag::End;
+    else t.drag = Drag::Playhead;
+    SetCapture(t.window);
+    MouseMove(t, x);
 }
 
 void Command(Trim& t, WORD id) {

@@ -25,7 +25,8 @@ public:
 };
 
 // Null, with that sentence, when the file's pictures cannot be shown at all.
+// `movie` is the file's index, read before; it must outlive the pictures.
 std::unique_ptr<TrimPictures> OpenTrimPictures(const std::wstring& path, const trim::Movie& movie, std::wstring& why);
 
 // Said beside the sentence: the rest of the window works without pictures.
-extern const wchar_t kTrimWithoutPictures[];
+inline constexpr wchar_t kTrimWithoutPictures[] = L"Trimming works all the same: the timeline shows where the cut goes.";

@@ -16,8 +16,6 @@
 
 using Microsoft::WRL::ComPtr;
 
-const wchar_t kTrimWithoutPictures[] = L"Trimming works all the same: the timeline shows where the cut goes.";
-
 namespace {
 
 constexpr DWORD kVideo = static_cast<DWORD>(MF_SOURCE_READER_FIRST_VIDEO_STREAM);

@@ -10,8 +10,6 @@
 #include "recorder/h264_pcm_core.h"
 #include "recorder/nv12_core.h"
 
-const wchar_t kTrimWithoutPictures[] = L"Trimming works all the same: the timeline shows where the cut goes.";
-
 namespace {
 
 constexpr uint32_t kLargestPicture = 64u << 20;
@@ -58,7 +56,7 @@ private:
     }
 
     UniqueHandle file_;
-    trim::Track track_;
+    const trim::Track& track_;
     std::vector<std::pair<int64_t, size_t>> shown_;  // presentation time, sample
     std::vector<uint8_t> data_, nv12_;
 };
