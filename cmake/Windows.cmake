@@ -9,6 +9,7 @@ target_link_options(convert_write_bench PRIVATE ${OSTREL_STATIC_RUNTIME})
 
 # Platform glue shared by the shipping program, its test build and the unit tests.
 add_library(ostrel_glue STATIC
+  src/app/camera_bubble.cpp
   src/app/capture_flows.cpp
   src/app/cloud_calls.cpp
   src/app/hotkeys.cpp
@@ -82,6 +83,7 @@ enable_language(RC)
 # The backends behind the narrow seams of the screen path.
 set(OSTREL_WINDOWS_BACKENDS
   src/audio/computer_sound_loopback.cpp
+  src/camera/camera_mf.cpp
   src/capture/capturer_wgc.cpp
   src/recorder/mf_writer.cpp
   src/recorder/video_processor.cpp
@@ -89,6 +91,7 @@ set(OSTREL_WINDOWS_BACKENDS
 )
 set(OSTREL_STANDIN_BACKENDS
   src/audio/computer_sound_monitor.cpp
+  src/camera/camera_standin.cpp
   src/capture/capturer_gdi.cpp
   src/recorder/cpu_converter.cpp
   src/recorder/mp4_file_writer.cpp
@@ -151,6 +154,7 @@ add_test(NAME unit-windows COMMAND OstrelUnitTests)
 add_executable(OstrelGlueTests
   tests/unit/main.cpp
   tests/unit/glue_test.cpp
+  tests/unit/glue_camera_test.cpp
   tests/unit/glue_trim_test.cpp
   tests/unit/fakes/fake_platform.cpp
   tests/unit/win_test_support.cpp

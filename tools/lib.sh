@@ -12,7 +12,7 @@ OSTREL_PACKAGES=(
   pulseaudio pulseaudio-utils
   doctest-dev python3 python3-pytest python3-pil
   clang libclang-rt-14-dev
-  ffmpeg imagemagick
+  ffmpeg imagemagick xdotool
 )
 
 log_step() { printf '==> %s\n' "$*"; }

@@ -27,6 +27,7 @@ void RegisterShortcuts(bool report) {
         {HOTKEY_SCREENSHOT, CurrentSettings.hotkey_screenshot_mod, CurrentSettings.hotkey_screenshot_key,
          L" (screenshot)"},
         {HOTKEY_REGION, CurrentSettings.hotkey_region_mod, CurrentSettings.hotkey_region_key, L" (region screenshot)"},
+        {HOTKEY_CAMERA, CurrentSettings.hotkey_camera_mod, CurrentSettings.hotkey_camera_key, L" (show or hide the camera)"},
     };
     for (const Row& row : rows) UnregisterHotKey(MainWindow, row.id);
     std::wstring refused;

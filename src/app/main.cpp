@@ -16,6 +16,7 @@
 #include "app/recovery.h"
 #include "app/region_overlay.h"
 #include "app/trim_window.h"
+#include "app/camera_bubble.h"
 #include "app/editor_window.h"
 #include "app/self_tests.h"
 #include "app/shell_core.h"
@@ -79,6 +80,7 @@ void RegisterWindowClasses() {
         {kRegionClass, RegionOverlayProc, nullptr},
         {kEditorClass, EditorWindowProc, nullptr},
         {kTrimClass, TrimWindowProc, nullptr},
+        {kCameraClass, CameraWindowProc, nullptr},
     };
     for (const ClassRow& row : rows) {
         WNDCLASSEXW windowClass{};

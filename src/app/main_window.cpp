@@ -5,6 +5,7 @@
 
 #include <memory>
 
+#include "app/camera_bubble.h"
 #include "app/capture_flows.h"
 #include "app/cloud_calls.h"
 #include "common/posted.h"
@@ -141,6 +142,9 @@ void OnCommand(WORD id) {
         case ID_TRIM_LAST_RECORDING:
             if (!LastRecording.empty()) OpenTrimWindowOrSay(LastRecording);
             return;
+        case ID_SHOW_CAMERA:
+            ToggleCamera();
+            return;
         case ID_RECORD_REGION:
             if (!RefusedWhileRecording()) ChooseRegion(RegionUse::Recording);
             return;
@@ -173,6 +177,9 @@ void OnHotkey(WPARAM id) {
             break;
         case HOTKEY_REGION:
             RequestRegionScreenshot();
+            break;
+        case HOTKEY_CAMERA:
+            ToggleCamera();
             break;
         default:
             break;
@@ -292,6 +299,7 @@ LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
             if (TheRecorder.State() != Idle) TheRecorder.Stop();
             KeepEditorChanges();
             CloseTrimWindows();
+            HideCamera();
             Shell_NotifyIconW(NIM_DELETE, &TrayIcon);
             PostQuitMessage(0);
             return 0;

@@ -64,5 +64,5 @@ void ApplyHotkeyControl(uint16_t value, int32_t& modifiers, int32_t& key) {
 
 bool ShortcutsHaveModifiers(const Settings& s) {
     return s.hotkey_record_mod != 0 && s.hotkey_pause_mod != 0 && s.hotkey_screenshot_mod != 0 &&
-           s.hotkey_region_mod != 0;
+           s.hotkey_region_mod != 0 && s.hotkey_camera_mod != 0;
 }

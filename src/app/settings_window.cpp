@@ -9,11 +9,13 @@
 
 #include <vector>
 
+#include "app/camera_bubble.h"
 #include "app/hotkeys.h"
 #include "app/settings_form_core.h"
 #include "app/shell.h"
 #include "app/toolbar.h"
 #include "audio/audio_source.h"
+#include "camera/camera.h"
 #include "app/save_flow.h"
 #include "storage/folders.h"
 #include "storage/settings.h"
@@ -41,12 +43,18 @@ enum : WORD {
     IDC_EDITOR_AFTER = 516,
     IDC_SAVE_NEW = 517,
     IDC_TRIM_AFTER = 518,
+    IDC_CAMERA = 519,
+    IDC_CAMERA_SIZE = 520,
+    IDC_HOTKEY_CAMERA = 521,
 };
 
 constexpr DWORD kWindowStyle = WS_CAPTION | WS_SYSMENU;
 constexpr DWORD kWindowExStyle = WS_EX_CONTROLPARENT;
 
 std::vector<MicrophoneEntry> MicrophoneChoices;
+std::vector<CameraEntry> CameraChoices;
+constexpr camera::BubbleSize kCameraSizes[] = {camera::BubbleSize::Small, camera::BubbleSize::Medium,
+                                               camera::BubbleSize::Large};
 
 // Alt+letter typed into a shortcut control is the shortcut being chosen, yet
 // the dialog handling of the message loop would take the character it makes
@@ -58,7 +66,8 @@ HHOOK ShortcutKeyHook = nullptr;
 bool IsShortcutControl(HWND control) {
     if (control == nullptr || SettingsWindow == nullptr || GetParent(control) != SettingsWindow) return false;
     const int id = GetDlgCtrlID(control);
-    return id == IDC_HOTKEY_RECORD || id == IDC_HOTKEY_PAUSE || id == IDC_HOTKEY_SCREENSHOT || id == IDC_HOTKEY_REGION;
+    return id == IDC_HOTKEY_RECORD || id == IDC_HOTKEY_PAUSE || id == IDC_HOTKEY_SCREENSHOT || id == IDC_HOTKEY_REGION ||
+           id == IDC_HOTKEY_CAMERA;
 }
 
 LRESULT CALLBACK KeepShortcutKeys(int code, WPARAM wParam, LPARAM lParam) {
@@ -142,6 +151,12 @@ void SaveFromSettingsWindow(HWND window) {
     std::vector<std::wstring> ids;
     for (const MicrophoneEntry& entry : MicrophoneChoices) ids.push_back(entry.id);
     working.microphone_id = MicrophoneIdForRow(ids, Selected(window, IDC_MICROPHONE_ID));
+    // The cameras' list keeps the microphones' rule: row 0 is the first one found.
+    std::vector<std::wstring> links;
+    for (const CameraEntry& entry : CameraChoices) links.push_back(entry.link);
+    working.camera = MicrophoneIdForRow(links, Selected(window, IDC_CAMERA));
+    const int sizeRow = Selected(window, IDC_CAMERA_SIZE);
+    if (sizeRow >= 0 && sizeRow < 3) working.camera_size = std::wstring(camera::BubbleSizeName(kCameraSizes[sizeRow]));
 
     wchar_t folder[260] = {};
     GetDlgItemTextW(window, IDC_FOLDER, folder, 260);
@@ -160,6 +175,7 @@ void SaveFromSettingsWindow(HWND window) {
         {IDC_HOTKEY_PAUSE, &working.hotkey_pause_mod, &working.hotkey_pause_key},
         {IDC_HOTKEY_SCREENSHOT, &working.hotkey_screenshot_mod, &working.hotkey_screenshot_key},
         {IDC_HOTKEY_REGION, &working.hotkey_region_mod, &working.hotkey_region_key},
+        {IDC_HOTKEY_CAMERA, &working.hotkey_camera_mod, &working.hotkey_camera_key},
     };
     for (const auto& shortcut : shortcuts) {
         const auto value = static_cast<uint16_t>(SendDlgItemMessageW(window, shortcut.id, HKM_GETHOTKEY, 0, 0));
@@ -170,8 +186,14 @@ void SaveFromSettingsWindow(HWND window) {
         return;
     }
 
+    const bool cameraChanged = working.camera != CurrentSettings.camera || working.camera_size != CurrentSettings.camera_size;
     CurrentSettings = working;
     SaveSettings(CurrentSettings);
+    // A bubble on the screen shows the camera and the size chosen now.
+    if (cameraChanged && CameraShowing()) {
+        HideCamera();
+        ToggleCamera();
+    }
     if (!CurrentSettings.save_new_to_library) ForgetWaitingSaves();
     RegisterShortcuts(true);
     DestroyWindow(window);
@@ -207,6 +229,20 @@ void CreateControls(HWND window) {
     }
     AddList(window, IDC_MICROPHONE_ID, names, MicrophoneRow(ids, s.microphone_id), y);
     y += 34;
+    AddLabel(window, L"Camera to &use", y);
+    std::vector<std::wstring> cameraNames = {L"The first camera found"};
+    std::vector<std::wstring> links;
+    for (const CameraEntry& entry : CameraChoices) {
+        cameraNames.push_back(entry.name);
+        links.push_back(entry.link);
+    }
+    AddList(window, IDC_CAMERA, cameraNames, MicrophoneRow(links, s.camera), y);
+    y += 34;
+    AddLabel(window, L"Camera bubble si&ze", y);
+    const camera::BubbleSize size = camera::BubbleSizeNamed(s.camera_size);
+    AddList(window, IDC_CAMERA_SIZE, {L"Small", L"Medium", L"Large"},
+            size == camera::BubbleSize::Small ? 0 : size == camera::BubbleSize::Large ? 2 : 1, y);
+    y += 34;
     AddCheck(window, IDC_CURSOR, L"Show the mouse p&ointer", s.cursor, y);
     y += 30;
     AddCheck(window, IDC_EDITOR_AFTER, L"Open the edi&tor after each screenshot", s.editor_after_screenshot, y);
@@ -229,6 +265,9 @@ void CreateControls(HWND window) {
     y += 34;
     AddShortcut(window, IDC_HOTKEY_REGION, L"Shortcut: re&gion screenshot", s.hotkey_region_mod, s.hotkey_region_key, y);
     y += 34;
+    AddShortcut(window, IDC_HOTKEY_CAMERA, L"Shortcut: show or &hide camera", s.hotkey_camera_mod, s.hotkey_camera_key,
+                y);
+    y += 34;
     AddControl(window, 0, L"BUTTON", L"Save", WS_TABSTOP | BS_DEFPUSHBUTTON, 300, y + 8, 90, 30, IDC_SAVE);
     AddControl(window, 0, L"BUTTON", L"Cancel", WS_TABSTOP | BS_PUSHBUTTON, 400, y + 8, 90, 30, IDC_CANCEL);
 
@@ -246,6 +285,7 @@ void OpenSettingsWindow() {
         return;
     }
     MicrophoneChoices = ListMicrophones();
+    CameraChoices = ListCameras();
     SettingsWindow = CreateWindowExW(kWindowExStyle, kSettingsClass, L"NIRA Ostrel settings", kWindowStyle,
                                      CW_USEDEFAULT, CW_USEDEFAULT, 520, 560, nullptr, nullptr, Instance, nullptr);
     if (SettingsWindow == nullptr) return;

@@ -42,6 +42,7 @@ constexpr WORD ID_RECORD_REGION = 110;
 constexpr WORD ID_SCREENSHOT_REGION = 111;
 constexpr WORD ID_EDIT_LAST_SCREENSHOT = 112;
 constexpr WORD ID_TRIM_LAST_RECORDING = 113;
+constexpr WORD ID_SHOW_CAMERA = 114;  // shows the camera bubble, or takes it away
 constexpr WORD ID_RECORD_MONITOR = 200;
 constexpr WORD ID_SCREENSHOT_MONITOR = 300;
 constexpr WORD ID_RECORD_WINDOW = 400;  // to 449: the entries of "Record a window"
@@ -57,6 +58,7 @@ constexpr int HOTKEY_RECORD = 1;
 constexpr int HOTKEY_PAUSE = 2;
 constexpr int HOTKEY_SCREENSHOT = 3;
 constexpr int HOTKEY_REGION = 4;
+constexpr int HOTKEY_CAMERA = 5;
 
 // SetWindowDisplayAffinity's WDA_EXCLUDEFROMCAPTURE (Windows 10 2004 and later).
 constexpr DWORD kExcludeFromCapture = 0x11;
@@ -69,6 +71,7 @@ constexpr wchar_t kSignInClass[] = L"NIRAOstrelSignIn";
 constexpr wchar_t kRegionClass[] = L"NIRAOstrelRegion";
 constexpr wchar_t kEditorClass[] = L"NIRAOstrelEditor";
 constexpr wchar_t kTrimClass[] = L"NIRAOstrelTrim";
+constexpr wchar_t kCameraClass[] = L"NIRAOstrelCamera";
 
 constexpr wchar_t kInstanceMutexName[] = L"Local\\NIRAOstrelWindows";
 constexpr wchar_t kTrayTip[] = L"NIRA Ostrel: screen recorder and capture";

@@ -5,7 +5,8 @@ namespace {
 constexpr uint32_t kRecord = 100, kPause = 101, kStop = 102, kScreenshot = 103, kOpenFolder = 104,
                    kOpenWebApp = 105, kSettings = 106, kQuit = 107, kShowToolbar = 108, kSignIn = 120,
                    kSignOut = 121, kSaveToLibrary = 122, kSaveLastCapture = 123, kCopyLink = 124, kRecordRegion = 110,
-                   kScreenshotRegion = 111, kEditLastScreenshot = 112, kTrimLastRecording = 113;
+                   kScreenshotRegion = 111, kEditLastScreenshot = 112, kTrimLastRecording = 113,
+                   kShowCamera = 114;
 
 TrayMenuItem Command(std::wstring text, uint32_t id, bool grayed = false) {
     return {TrayMenuItemKind::Command, std::move(text), id, grayed};
@@ -51,6 +52,9 @@ std::vector<TrayMenuItem> TrayMenuItems(const TrayMenuState& s) {
     items.push_back(Separator());
     items.push_back(Command(L"Open captures folder", kOpenFolder));
     items.push_back(Command(L"Open Ostrel web app (library, team, Pelk\u00e9)", kOpenWebApp));
+    TrayMenuItem camera = Command(L"Show camera\t" + s.cameraShortcut, kShowCamera);
+    camera.checked = s.cameraShowing;
+    items.push_back(camera);
     items.push_back(Command(L"Show toolbar", kShowToolbar));
     items.push_back(Command(L"Settings\u2026", kSettings));
     items.push_back(Separator());

@@ -22,7 +22,8 @@ struct TrayMenuState {
     std::wstring lastScreenshot;  // the same for screenshots
     std::wstring lastRecording;   // and for recordings
     bool haveLink = false;        // a capture saved in this run has a link in the library
-    std::wstring recordShortcut, pauseShortcut, screenshotShortcut, regionShortcut;  // texts of the shortcuts
+    std::wstring recordShortcut, pauseShortcut, screenshotShortcut, regionShortcut, cameraShortcut;  // their texts
+    bool cameraShowing = false;   // the camera bubble is on the screen
 };
 
 enum class TrayMenuItemKind { Command, Separator, RecordMonitorMenu, ScreenshotMonitorMenu, RecordWindowMenu };
@@ -32,6 +33,7 @@ struct TrayMenuItem {
     std::wstring text;
     uint32_t id = 0;
     bool grayed = false;
+    bool checked = false;
 };
 
 constexpr size_t kMaxMonitorMenuEntries = 50;

@@ -6,6 +6,7 @@
 #include <windows.h>
 #include <dwmapi.h>
 
+#include "app/camera_bubble.h"
 #include "app/shell.h"
 #include "app/toolbar_core.h"
 #include "recorder/recorder.h"
@@ -13,7 +14,7 @@
 
 namespace {
 
-constexpr int kWidth = 450, kHeight = 44, kHeightWithWarning = 64;
+constexpr int kWidth = 526, kHeight = 44, kHeightWithWarning = 64;
 constexpr DWORD kDarkMode = 20;              // DWMWA_USE_IMMERSIVE_DARK_MODE
 constexpr DWORD kCornerPreference = 33;      // DWMWA_WINDOW_CORNER_PREFERENCE
 constexpr int kRoundCorners = 2;             // DWMWCP_ROUND
@@ -86,7 +87,8 @@ void DrawToolbarButton(const DRAWITEMSTRUCT& item) {
         face = GetSysColor(COLOR_BTNFACE);
         text = GetSysColor(disabled ? COLOR_GRAYTEXT : COLOR_BTNTEXT);
     } else {
-        const ButtonColours colours = ToolbarButtonColours(static_cast<int32_t>(item.CtlID), disabled, pressed);
+        const ButtonColours colours = ToolbarButtonColours(static_cast<int32_t>(item.CtlID), disabled, pressed,
+                                                           item.CtlID == ID_SHOW_CAMERA && CameraShowing());
         face = Colour(colours.face);
         text = Colour(colours.text);
     }
@@ -180,7 +182,7 @@ void CreateToolbar() {
     RECT work{};
     SystemParametersInfoW(SPI_GETWORKAREA, 0, &work, 0);
     ToolbarWindow = CreateWindowExW(WS_EX_TOPMOST | WS_EX_TOOLWINDOW | WS_EX_CONTROLPARENT, kToolbarClass,
-                                    L"NIRA Ostrel recording controls", WS_POPUP, work.right - 470, work.top + 20,
+                                    L"NIRA Ostrel recording controls", WS_POPUP, work.right - 20 - kWidth, work.top + 20,
                                     kWidth, kHeight, nullptr, nullptr, Instance, nullptr);
     if (ToolbarWindow == nullptr) return;
 
@@ -193,7 +195,8 @@ void CreateToolbar() {
         {L"Record", ID_RECORD, 160, 74},
         {L"Stop", ID_STOP, 238, 60},
         {L"Screenshot", ID_SCREENSHOT, 302, 100},
-        {L"Hide", ID_HIDE_TOOLBAR, 406, 40},
+        {L"Camera", ID_SHOW_CAMERA, 406, 72},
+        {L"Hide", ID_HIDE_TOOLBAR, 482, 40},
     };
     for (const ButtonRow& row : buttons) {
         HWND button = CreateWindowExW(0, L"BUTTON", row.text, WS_CHILD | WS_VISIBLE | WS_TABSTOP | BS_OWNERDRAW,
@@ -219,4 +222,5 @@ void UpdateToolbar() {
     SetWindowTextW(PrimaryButton, PrimaryButtonText(state, CountdownRemaining != 0).c_str());
     EnableWindow(StopButton, StopButtonEnabled(state));
     InvalidateRect(ToolbarWindow, nullptr, TRUE);
+    InvalidateRect(GetDlgItem(ToolbarWindow, ID_SHOW_CAMERA), nullptr, FALSE);  // lit while the camera shows
 }

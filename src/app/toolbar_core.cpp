@@ -44,9 +44,11 @@ bool StopButtonEnabled(ShellRecorderState state) {
     return state == ShellRecorderState::Recording || state == ShellRecorderState::Paused;
 }
 
-ButtonColours ToolbarButtonColours(int32_t id, bool disabled, bool pressed) {
+ButtonColours ToolbarButtonColours(int32_t id, bool disabled, bool pressed, bool on) {
     ButtonColours colours;
-    if (id == 102)
+    if (on)
+        colours = {toolbar_colour::kIdle, toolbar_colour::kBackground};
+    else if (id == 102)
         colours = disabled ? ButtonColours{{42, 58, 85}, {144, 164, 191}} : ButtonColours{{255, 77, 77}, {255, 255, 255}};
     else if (id == 100)
         colours = {{255, 138, 42}, {42, 17, 0}};

@@ -40,4 +40,5 @@ struct ButtonColours {
     Rgb text;
 };
 // Outside high-contrast mode; a pressed face is darkened to four fifths.
-ButtonColours ToolbarButtonColours(int32_t id, bool disabled, bool pressed);
+// `on`: the camera button while the camera shows.
+ButtonColours ToolbarButtonColours(int32_t id, bool disabled, bool pressed, bool on = false);

@@ -6,6 +6,7 @@
 
 #include <algorithm>
 
+#include "app/camera_bubble.h"
 #include "app/cloud_calls.h"
 #include "app/hotkeys.h"
 #include "app/shell.h"
@@ -190,6 +191,9 @@ void ShowTrayMenu() {
         HotkeyText(CurrentSettings.hotkey_screenshot_mod, static_cast<uint32_t>(CurrentSettings.hotkey_screenshot_key));
     state.regionShortcut =
         HotkeyText(CurrentSettings.hotkey_region_mod, static_cast<uint32_t>(CurrentSettings.hotkey_region_key));
+    state.cameraShortcut =
+        HotkeyText(CurrentSettings.hotkey_camera_mod, static_cast<uint32_t>(CurrentSettings.hotkey_camera_key));
+    state.cameraShowing = CameraShowing();
 
     // Submenus not attached to the menu are destroyed by hand afterwards.
     bool recordAttached = false, screenshotAttached = false, windowAttached = false;
@@ -200,7 +204,7 @@ void ShowTrayMenu() {
                 AppendMenuW(menu, MF_SEPARATOR, 0, nullptr);
                 break;
             case TrayMenuItemKind::Command:
-                AppendMenuW(menu, MF_STRING | grey, item.id, item.text.c_str());
+                AppendMenuW(menu, MF_STRING | grey | (item.checked ? MF_CHECKED : 0u), item.id, item.text.c_str());
                 break;
             case TrayMenuItemKind::RecordMonitorMenu:
                 recordAttached = AppendMenuW(menu, MF_POPUP | grey, reinterpret_cast<UINT_PTR>(recordMenu), item.text.c_str());

@@ -25,10 +25,21 @@ struct MediaFoundation {
                                              IMFSinkWriter** writer) = nullptr;
     HRESULT(WINAPI* createSourceReaderFromURL)(LPCWSTR url, IMFAttributes* attributes,
                                                IMFSourceReader** reader) = nullptr;
+    // The camera's (mf.dll and mfreadwrite.dll).
+    HRESULT(WINAPI* enumDeviceSources)(IMFAttributes* attributes, IMFActivate*** sources, UINT32* count) = nullptr;
+    HRESULT(WINAPI* createDeviceSource)(IMFAttributes* attributes, IMFMediaSource** source) = nullptr;
+    HRESULT(WINAPI* createSourceReaderFromMediaSource)(IMFMediaSource* source, IMFAttributes* attributes,
+                                                       IMFSourceReader** reader) = nullptr;
 
     // Everything a recording needs is there.
     bool CanRecord() const;
 };
+
+// The size and row order of the RGB32 pictures a source reader's first video
+// stream was set to give: rows of 4 bytes a pixel, top down unless the type
+// gives a negative stride. MF_E_INVALIDMEDIATYPE for a size beyond 16384 or
+// rows of another length.
+HRESULT RgbPictureOf(IMFSourceReader* reader, int32_t& width, int32_t& height, bool& bottomUp);
 
 // The process's table, loaded on first use.
 MediaFoundation& MediaFunctions();

@@ -11,6 +11,20 @@ int32_t OneOf(int32_t value, std::initializer_list<int32_t> allowed, int32_t fal
     return std::find(allowed.begin(), allowed.end(), value) != allowed.end() ? value : fallback;
 }
 
+// "-123" or "45"; anything else, or a number beyond 32 bits, is `fallback`.
+int32_t SignedNumber(std::wstring_view text, int32_t fallback) {
+    const bool negative = !text.empty() && text[0] == L'-';
+    if (negative) text.remove_prefix(1);
+    if (text.empty() || text.size() > 10) return fallback;
+    int64_t value = 0;
+    for (wchar_t c : text) {
+        if (c < L'0' || c > L'9') return fallback;
+        value = value * 10 + (c - L'0');
+    }
+    if (negative) value = -value;
+    return value < INT32_MIN || value > INT32_MAX ? fallback : static_cast<int32_t>(value);
+}
+
 }  // namespace
 
 std::wstring DecimalText(int64_t value) {
@@ -51,6 +65,17 @@ Settings SettingsFromReader(const ReadIntFn& readInt, const ReadTextFn& readText
     s.editor_after_screenshot = readInt(L"editor_after_screenshot", 0) != 0;
     s.save_new_to_library = readInt(L"save_new_to_library", 0) != 0;
     s.trim_after_recording = readInt(L"trim_after_recording", 0) != 0;
+    s.camera = readText(L"camera", L"");
+    const std::wstring size = readText(L"camera_size", d.camera_size);
+    s.camera_size = size == L"small" || size == L"medium" || size == L"large" ? size : d.camera_size;
+    // Read as text: the system's reading of numbers turns negative ones,
+    // the places left of and above the primary monitor, into 0.
+    s.camera_x = SignedNumber(readText(L"camera_x", L""), d.camera_x);
+    s.camera_y = SignedNumber(readText(L"camera_y", L""), d.camera_y);
+    // One half of a place is no place.
+    if (s.camera_x == kBubbleNotPlaced || s.camera_y == kBubbleNotPlaced) s.camera_x = s.camera_y = kBubbleNotPlaced;
+    s.hotkey_camera_mod = readInt(L"hotkey_camera_mod", d.hotkey_camera_mod);
+    s.hotkey_camera_key = readInt(L"hotkey_camera_key", d.hotkey_camera_key);
     return s;
 }
 
@@ -78,5 +103,11 @@ std::vector<std::pair<std::wstring, std::wstring>> SettingsFileEntries(const Set
         {L"editor_after_screenshot", flag(s.editor_after_screenshot)},
         {L"save_new_to_library", flag(s.save_new_to_library)},
         {L"trim_after_recording", flag(s.trim_after_recording)},
+        {L"camera", s.camera},
+        {L"camera_size", s.camera_size},
+        {L"camera_x", DecimalText(s.camera_x)},
+        {L"camera_y", DecimalText(s.camera_y)},
+        {L"hotkey_camera_mod", DecimalText(s.hotkey_camera_mod)},
+        {L"hotkey_camera_key", DecimalText(s.hotkey_camera_key)},
     };
 }

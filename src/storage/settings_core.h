@@ -8,6 +8,9 @@
 #include <utility>
 #include <vector>
 
+// The stored place of a camera bubble never moved.
+constexpr int32_t kBubbleNotPlaced = INT32_MIN;
+
 struct Settings {
     int32_t resolution = 720;  // picture height 720 or 1080, or 0 for the monitor's own size
     int32_t fps = 30;          // 15, 30 or 60
@@ -18,7 +21,7 @@ struct Settings {
     int32_t countdown = 3;         // 0, 3, 5 or 10 seconds
     int32_t screenshot_delay = 0;  // 0, 3, 5 or 10 seconds
     std::wstring folder;           // filled by loading; empty in a fresh record
-    // Four (modifiers, virtual key) pairs: record, pause, screenshot, region screenshot.
+    // (modifiers, virtual key) pairs: record, pause, screenshot, region screenshot; the camera's below.
     int32_t hotkey_record_mod = 5;
     int32_t hotkey_record_key = 0x52;
     int32_t hotkey_pause_mod = 5;
@@ -30,6 +33,15 @@ struct Settings {
     bool editor_after_screenshot = false;  // open each new screenshot in the editor
     bool save_new_to_library = false;      // save each new capture to the library by itself
     bool trim_after_recording = false;     // open each new recording in the trim window
+    // The camera bubble: the camera's symbolic link (empty: the first one),
+    // "small", "medium" or "large", and its top left on the screen
+    // (kBubbleNotPlaced until it is first moved), and its shortcut.
+    std::wstring camera;
+    std::wstring camera_size = L"medium";
+    int32_t camera_x = kBubbleNotPlaced;
+    int32_t camera_y = kBubbleNotPlaced;
+    int32_t hotkey_camera_mod = 5;
+    int32_t hotkey_camera_key = 0x43;
 
     bool operator==(const Settings&) const = default;
 };

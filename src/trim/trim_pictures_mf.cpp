@@ -19,7 +19,6 @@ using Microsoft::WRL::ComPtr;
 namespace {
 
 constexpr DWORD kVideo = static_cast<DWORD>(MF_SOURCE_READER_FIRST_VIDEO_STREAM);
-constexpr int32_t kLargestSide = 16384;
 
 std::wstring Cannot(HRESULT hr) {
     return L"Windows could not show this recording's pictures: " + ErrorText(static_cast<uint32_t>(hr)) + L" " +
@@ -107,22 +106,12 @@ std::unique_ptr<TrimPictures> OpenTrimPictures(const std::wstring& path, const t
     if (SUCCEEDED(hr)) hr = wanted->SetGUID(MF_MT_MAJOR_TYPE, MFMediaType_Video);
     if (SUCCEEDED(hr)) hr = wanted->SetGUID(MF_MT_SUBTYPE, MFVideoFormat_RGB32);
     if (SUCCEEDED(hr)) hr = reader->SetCurrentMediaType(kVideo, nullptr, wanted.Get());
-    ComPtr<IMFMediaType> got;
-    if (SUCCEEDED(hr)) hr = reader->GetCurrentMediaType(kVideo, &got);
-    UINT64 size = 0;
-    if (SUCCEEDED(hr)) hr = got->GetUINT64(MF_MT_FRAME_SIZE, &size);
-    const auto width = static_cast<int32_t>(size >> 32), height = static_cast<int32_t>(size & 0xFFFFFFFF);
-    // Rows of the converted picture go top down, 4 bytes a pixel, unless
-    // the type gives a negative stride (bottom up).
-    UINT32 stride = static_cast<UINT32>(width) * 4;
-    if (SUCCEEDED(hr) && FAILED(got->GetUINT32(MF_MT_DEFAULT_STRIDE, &stride))) stride = static_cast<UINT32>(width) * 4;
-    const auto signedStride = static_cast<INT32>(stride);
-    if (SUCCEEDED(hr) && (width <= 0 || height <= 0 || width > kLargestSide || height > kLargestSide ||
-                          (signedStride != width * 4 && signedStride != -width * 4)))
-        hr = MF_E_INVALIDMEDIATYPE;
+    int32_t width = 0, height = 0;
+    bool bottomUp = false;
+    if (SUCCEEDED(hr)) hr = RgbPictureOf(reader.Get(), width, height, bottomUp);
     if (FAILED(hr)) {
         why = Cannot(hr);
         return nullptr;
     }
-    return std::make_unique<SourceReaderPictures>(std::move(reader), width, height, signedStride < 0);
+    return std::make_unique<SourceReaderPictures>(std::move(reader), width, height, bottomUp);
 }

@@ -32,8 +32,8 @@ def test_toolbar_place_size_and_buttons_that_act_once_per_double_click(wine, dat
     caps = tmp_path / "caps"
     process = start(wine, data_dir, caps, countdown=3)
     left, top, right, bottom = map(int, wine.driver_output("rect", TOOLBAR).split())
-    # Top right of the work area (the whole 1920 x 1080 screen here), 450 wide.
-    assert (left, top, right - left) == (1920 - 470, 20, 450)
+    # Top right of the work area (the whole 1920 x 1080 screen here), 20 in from its edges.
+    assert (left, top, right - left) == (1920 - 20 - 526, 20, 526)
     assert bottom - top in (44, 64)  # 64 where Windows cannot keep it out of captures
     assert wine.driver_output("get-text", TOOLBAR, 0) == "NIRA Ostrel recording controls"
     assert wine.driver_output("get-text", TOOLBAR, 109) == "Hide toolbar"
@@ -86,7 +86,9 @@ def test_settings_window_checks_and_saves(wine, data_dir, tmp_path):
     time.sleep(1)
     assert wine.driver_output("count", SETTINGS) == "1"
     client = wine.driver_output("client", SETTINGS)
-    assert client == "506 592"
+    assert client == "506 694"
+    # The cameras: the first one found, then the test build's one by name.
+    assert wine.driver_output("send", SETTINGS, 519, 0x0146, 0, 0) == "2"  # CB_GETCOUNT
     assert wine.driver_output("send", SETTINGS, IDC_COUNTDOWN, CB_GETCURSEL, 0, 0) == "1"  # 3 seconds
     assert wine.driver_output("send", SETTINGS, IDC_HOTKEY_RECORD, HKM_GETHOTKEY, 0, 0) == str(0x0552)
     before = (data_dir / "settings.ini").read_bytes() if (data_dir / "settings.ini").exists() else None
@@ -116,7 +118,8 @@ def test_settings_window_checks_and_saves(wine, data_dir, tmp_path):
         "resolution", "fps", "system_audio", "microphone", "microphone_id", "cursor", "countdown",
         "screenshot_delay", "folder", "hotkey_record_mod", "hotkey_record_key", "hotkey_pause_mod",
         "hotkey_pause_key", "hotkey_screenshot_mod", "hotkey_screenshot_key", "hotkey_region_mod", "hotkey_region_key",
-        "editor_after_screenshot", "save_new_to_library", "trim_after_recording"]
+        "editor_after_screenshot", "save_new_to_library", "trim_after_recording", "camera", "camera_size", "camera_x",
+        "camera_y", "hotkey_camera_mod", "hotkey_camera_key"]
     assert values["folder"] == winpath(chosen)
     assert (values["countdown"], values["hotkey_record_mod"], values["hotkey_record_key"]) == ("0", "6", "120")
     assert (values["hotkey_pause_mod"], values["hotkey_pause_key"]) == ("5", "80")
@@ -126,6 +129,7 @@ def test_settings_window_checks_and_saves(wine, data_dir, tmp_path):
     assert (values["hotkey_region_mod"], values["hotkey_region_key"]) == ("5", "65")
     assert wine.driver_output("hold-hotkey", 6, 0x78, 0) is None
     assert wine.driver_output("hold-hotkey", 5, 0x41, 0) is None
+    assert wine.driver_output("hold-hotkey", 5, 0x43, 0) is None  # Alt+Shift+C: the camera
     assert wine.driver_output("hold-hotkey", 5, 0x52, 0) == "holding"
     assert wine.close(process) == 0
 

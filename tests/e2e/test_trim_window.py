@@ -24,7 +24,11 @@ IDT_LIBRARY = 601
 
 def key(wine, code, times=1):
     for _ in range(times):
-        assert wine.driver("post", TRIM, WM_KEYDOWN, code, 0) == 0
+        if wine.driver("post", TRIM, WM_KEYDOWN, code, 0) != 0:
+            # Say what became of the window's program: still running, ended, or crashed.
+            ended = [(p.args[1:], p.poll(), wine.errors(p)) for p in wine.started]
+            raise AssertionError(f"the trim window took no key; programs: {ended}; the log ends: "
+                                 f"{read_text(wine.data_dir / 'ostrel.log')[-1500:]}")
 
 
 def shown(wine):

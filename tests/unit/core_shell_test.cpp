@@ -14,10 +14,11 @@ TrayMenuState Base() {
     s.pauseShortcut = L"Alt+Shift+P";
     s.screenshotShortcut = L"Alt+Shift+S";
     s.regionShortcut = L"Alt+Shift+A";
+    s.cameraShortcut = L"Alt+Shift+C";
     return s;
 }
 
-// The menu as one line per item: text, id, and "-" for grey ones.
+// The menu as one line per item: text, id, "-" for grey ones and "*" for checked ones.
 std::vector<std::wstring> Lines(const TrayMenuState& state) {
     std::vector<std::wstring> lines;
     for (const TrayMenuItem& item : TrayMenuItems(state)) {
@@ -28,6 +29,7 @@ std::vector<std::wstring> Lines(const TrayMenuState& state) {
         std::wstring line = item.text + L" #" + std::to_wstring(item.id);
         if (item.kind != TrayMenuItemKind::Command) line += L" >";
         if (item.grayed) line += L" -";
+        if (item.checked) line += L" *";
         lines.push_back(line);
     }
     return lines;
@@ -54,6 +56,7 @@ TEST_CASE("tray menu when idle and signed out") {
         L"----",
         L"Open captures folder #104",
         L"Open Ostrel web app (library, team, Pelk\u00e9) #105",
+        L"Show camera\tAlt+Shift+C #114",
         L"Show toolbar #108",
         L"Settings\u2026 #106",
         L"----",
@@ -65,6 +68,8 @@ TEST_CASE("tray menu when idle and signed out") {
     CHECK(Lines(edited)[11] == L"Edit last screenshot\u2026 #112");
     edited.lastRecording = L"C:\\caps\\Recording 2026-01-02 03-04-05.mp4";
     CHECK(Lines(edited)[6] == L"Trim last recording\u2026 #113");
+    edited.cameraShowing = true;
+    CHECK(Lines(edited)[17] == L"Show camera\tAlt+Shift+C #114 *");
 }
 
 TEST_CASE("tray menu while busy: countdown, recording, paused") {
@@ -106,7 +111,7 @@ TEST_CASE("tray menu when signed in, with and without a last capture and during 
     s.signedIn = true;
     s.email = L"ana@example.com";
     auto lines = Lines(s);
-    REQUIRE(lines.size() == 24);
+    REQUIRE(lines.size() == 25);
     CHECK(lines[13] == L"Save to library\u2026 #122");
     CHECK(lines[14] == L"Copy link to last saved capture #124 -");
     CHECK(lines[15] == L"Signed in as ana@example.com #0 -");

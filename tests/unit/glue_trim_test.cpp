@@ -14,25 +14,10 @@
 #include <vector>
 
 #include "fakes/com_fake.h"
+#include "fakes/platform_stubs.h"
 #include "recorder/media_foundation.h"
 #include "trim/trim_pictures.h"
 
-#pragma GCC diagnostic push
-#pragma GCC diagnostic ignored "-Wunused-parameter"
-struct StubMFSourceReader : IMFSourceReader {
-    HRESULT STDMETHODCALLTYPE GetStreamSelection(DWORD index, WINBOOL* selected) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE SetStreamSelection(DWORD index, WINBOOL selected) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE GetNativeMediaType(DWORD index, DWORD typeindex, IMFMediaType** type) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE GetCurrentMediaType(DWORD index, IMFMediaType** type) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE SetCurrentMediaType(DWORD index, DWORD* reserved, IMFMediaType* type) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE SetCurrentPosition(REFGUID format, REFPROPVARIANT position) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE ReadSample(DWORD index, DWORD flags, DWORD* actualindex, DWORD* sampleflags,
-                                         LONGLONG* timestamp, IMFSample** sample) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE Flush(DWORD index) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE GetServiceForStream(DWORD index, REFGUID service, REFIID riid, void** object) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE GetPresentationAttribute(DWORD index, REFGUID guid, PROPVARIANT* attr) override { return E_NOTIMPL; }
-};
-#pragma GCC diagnostic pop
 
 namespace {
 

@@ -61,6 +61,10 @@ TEST_CASE("saving writes every key in order and loads back the same record") {
     s.editor_after_screenshot = true;
     s.save_new_to_library = true;
     s.trim_after_recording = true;
+    s.camera = L"\\\\?\\usb#vid_046d&pid_0825#{e5323777-f976-4f5b-9b55-b94699c46e44}\\global";
+    s.camera_size = L"large";
+    s.camera_x = -1500;  // on a monitor left of the primary one
+    s.camera_y = 40;
     SaveSettings(s);
     CHECK(LoadSettings() == s);
 
@@ -71,7 +75,8 @@ TEST_CASE("saving writes every key in order and loads back the same record") {
         L"cursor",           L"countdown",     L"screenshot_delay",  L"folder",           L"hotkey_record_mod",
         L"hotkey_record_key", L"hotkey_pause_mod", L"hotkey_pause_key", L"hotkey_screenshot_mod",
         L"hotkey_screenshot_key", L"hotkey_region_mod", L"hotkey_region_key", L"editor_after_screenshot",
-        L"save_new_to_library", L"trim_after_recording"};
+        L"save_new_to_library", L"trim_after_recording", L"camera", L"camera_size", L"camera_x", L"camera_y",
+        L"hotkey_camera_mod", L"hotkey_camera_key"};
     CHECK(order == expected);
     wchar_t value[16] = {};
     GetPrivateProfileStringW(L"ostrel", L"microphone", L"", value, 16, file.c_str());
@@ -94,7 +99,7 @@ TEST_CASE("saving into an existing file keeps other sections, foreign keys and l
     GetPrivateProfileStringW(L"ostrel", L"mine", L"", value, 16, file.c_str());
     CHECK(std::wstring(value) == L"yes");
     const auto order = KeyOrder(file);
-    REQUIRE(order.size() == 21);
+    REQUIRE(order.size() == 27);
     CHECK(order[0] == L"fps");
     CHECK(order[1] == L"mine");
     CHECK(LoadSettings() == s);

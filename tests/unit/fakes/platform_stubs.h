@@ -205,4 +205,66 @@ struct StubAudioCaptureClient : IAudioCaptureClient {
     HRESULT STDMETHODCALLTYPE GetNextPacketSize(UINT32 *pNumFramesInNextPacket) override { return E_NOTIMPL; }
 };
 
+struct StubMFSourceReader : IMFSourceReader {
+    HRESULT STDMETHODCALLTYPE GetStreamSelection(DWORD index, WINBOOL* selected) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE SetStreamSelection(DWORD index, WINBOOL selected) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE GetNativeMediaType(DWORD index, DWORD typeindex, IMFMediaType** type) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE GetCurrentMediaType(DWORD index, IMFMediaType** type) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE SetCurrentMediaType(DWORD index, DWORD* reserved, IMFMediaType* type) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE SetCurrentPosition(REFGUID format, REFPROPVARIANT position) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE ReadSample(DWORD index, DWORD flags, DWORD* actualindex, DWORD* sampleflags,
+                                         LONGLONG* timestamp, IMFSample** sample) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE Flush(DWORD index) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE GetServiceForStream(DWORD index, REFGUID service, REFIID riid, void** object) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE GetPresentationAttribute(DWORD index, REFGUID guid, PROPVARIANT* attr) override { return E_NOTIMPL; }
+};
+struct StubMFActivate : IMFActivate {
+    HRESULT STDMETHODCALLTYPE GetItem(REFGUID key, PROPVARIANT* value) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE GetItemType(REFGUID key, MF_ATTRIBUTE_TYPE* type) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE CompareItem(REFGUID key, REFPROPVARIANT value, WINBOOL* result) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE Compare(IMFAttributes* theirs, MF_ATTRIBUTES_MATCH_TYPE type, WINBOOL* result) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE GetUINT32(REFGUID key, UINT32* value) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE GetUINT64(REFGUID key, UINT64* value) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE GetDouble(REFGUID key, double* value) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE GetGUID(REFGUID key, GUID* value) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE GetStringLength(REFGUID key, UINT32* length) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE GetString(REFGUID key, LPWSTR value, UINT32 size, UINT32* length) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE GetAllocatedString(REFGUID key, LPWSTR* value, UINT32* length) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE GetBlobSize(REFGUID key, UINT32* size) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE GetBlob(REFGUID key, UINT8* buffer, UINT32 size, UINT32* length) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE GetAllocatedBlob(REFGUID key, UINT8** buffer, UINT32* size) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE GetUnknown(REFGUID key, REFIID iid, LPVOID* object) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE SetItem(REFGUID key, REFPROPVARIANT value) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE DeleteItem(REFGUID key) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE DeleteAllItems() override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE SetUINT32(REFGUID key, UINT32 value) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE SetUINT64(REFGUID key, UINT64 value) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE SetDouble(REFGUID key, double value) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE SetGUID(REFGUID key, REFGUID value) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE SetString(REFGUID key, LPCWSTR value) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE SetBlob(REFGUID key, const UINT8* buffer, UINT32 size) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE SetUnknown(REFGUID key, IUnknown* object) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE LockStore() override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE UnlockStore() override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE GetCount(UINT32* count) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE GetItemByIndex(UINT32 index, GUID* key, PROPVARIANT* value) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE CopyAllItems(IMFAttributes* target) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE ActivateObject(REFIID iid, void** object) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE ShutdownObject() override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE DetachObject() override { return E_NOTIMPL; }
+};
+
+struct StubMFMediaSource : IMFMediaSource {
+    HRESULT STDMETHODCALLTYPE GetEvent(DWORD flags, IMFMediaEvent** event) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE BeginGetEvent(IMFAsyncCallback* callback, IUnknown* state) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE EndGetEvent(IMFAsyncResult* result, IMFMediaEvent** event) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE QueueEvent(MediaEventType type, REFGUID extended, HRESULT status, const PROPVARIANT* value) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE GetCharacteristics(DWORD* characteristics) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE CreatePresentationDescriptor(IMFPresentationDescriptor** descriptor) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE Start(IMFPresentationDescriptor* descriptor, const GUID* format, const PROPVARIANT* start) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE Stop() override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE Pause() override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE Shutdown() override { return E_NOTIMPL; }
+};
+
 #pragma GCC diagnostic pop
