@@ -19,8 +19,8 @@
 
 namespace {
 
-constexpr UINT WM_CAMERA_PICTURE = WM_APP + 40;  // a new picture waits in the slot
-constexpr UINT WM_CAMERA_FAILED = WM_APP + 41;   // the camera could not be had, or went; the slot says why
+constexpr UINT WM_CAMERA_PICTURE = WM_APP + 60;  // a new picture waits in the slot
+constexpr UINT WM_CAMERA_FAILED = WM_APP + 61;   // the camera could not be had, or went; the slot says why
 constexpr WORD ID_SIZE_SMALL = 1, ID_SIZE_MEDIUM = 2, ID_SIZE_LARGE = 3, ID_HIDE = 4;
 
 // What the window and its reading thread share. The thread holds it until
