@@ -17,7 +17,7 @@ from test_trim import make
 TRIM = "NIRAOstrelTrim"
 CAPTION = "NIRA Ostrel: trim"
 WM_CLOSE, WM_KEYDOWN, WM_COMMAND = 0x0010, 0x0100, 0x0111
-VK_RETURN, VK_HOME, VK_LEFT, VK_RIGHT = 0x0D, 0x24, 0x25, 0x27
+VK_RETURN, VK_LEFT, VK_RIGHT = 0x0D, 0x25, 0x27
 ID_TRIM_LAST_RECORDING = 113
 IDT_LIBRARY = 601
 
@@ -86,7 +86,8 @@ def test_the_picture_at_the_playhead_and_the_part_kept_saved_beside_the_recordin
     assert abs(float(probe(copy)["format"]["duration"]) - (later - first + 1) / 30) < 0.05
 
     # A change after the save is asked about at closing; No closes with nothing more written.
-    key(wine, VK_HOME)
+    # (The start moves to just before the end: the recording's first picture may be the one kept first.)
+    key(wine, VK_LEFT)
     key(wine, ord("I"))
     assert wine.driver("post", TRIM, WM_CLOSE, 0, 0) == 0
     assert answer(wine, tmp_path, CAPTION, NO).startswith("Save a trimmed copy of this recording before closing?")

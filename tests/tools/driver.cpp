@@ -36,7 +36,7 @@
 //                                                as a program running elevated does; prints "holding"
 //   OstrelDriver hold-hotkey MODIFIERS KEY SECONDS  hold a system-wide shortcut that long;
 //                                                prints "holding" or "refused"
-//   OstrelDriver hold-desktop SECONDS            keep Wine's desktop open that long; prints "holding"
+//   OstrelDriver hold-desktop SECONDS            keep Wine's desktop open that long; prints "holding W H"
 //
 // Every wait is bounded by its SECONDS argument.
 #include <windows.h>
@@ -498,7 +498,8 @@ int HoldMutex(const wchar_t* name, double seconds) {
 int HoldDesktop(double seconds) {
     HWND window = CreateWindowExW(0, L"STATIC", L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, nullptr, nullptr);
     if (window == nullptr) return 1;
-    std::puts("holding");
+    // The size Wine measured its screen at, so that a wrong measure shows before a test relies on it.
+    std::printf("holding %d %d\n", GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN));
     std::fflush(stdout);
     Sleep(static_cast<DWORD>(seconds * 1000.0));
     DestroyWindow(window);
