@@ -6,6 +6,7 @@ set(OSTREL_STATIC_RUNTIME -static -static-libgcc -static-libstdc++)
 add_compile_definitions(UNICODE _UNICODE WIN32_LEAN_AND_MEAN NOMINMAX _WIN32_WINNT=0x0A00 WINVER=0x0A00)
 target_compile_options(ostrel_core PRIVATE -municode)
 target_link_options(convert_write_bench PRIVATE ${OSTREL_STATIC_RUNTIME})
+target_link_options(input_effects_bench PRIVATE ${OSTREL_STATIC_RUNTIME})
 
 # Platform glue shared by the shipping program, its test build and the unit tests.
 add_library(ostrel_glue STATIC
@@ -36,6 +37,7 @@ add_library(ostrel_glue STATIC
   src/app/save_flow.cpp
   src/cloud/upload.cpp
   src/recorder/audio_loop.cpp
+  src/recorder/input_watch.cpp
   src/recorder/media_foundation.cpp
   src/recorder/recorder.cpp
   src/recorder/video_loop.cpp

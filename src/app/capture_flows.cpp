@@ -285,6 +285,8 @@ void StartRecordingNow() {
     options.microphone = CurrentSettings.microphone;
     options.microphoneId = CurrentSettings.microphone_id;
     options.cursor = CurrentSettings.cursor;
+    options.showClicks = CurrentSettings.show_clicks;
+    options.showKeys = CurrentSettings.show_keys;
     options.folder = CurrentSettings.folder;
     options.syncTest = false;
     options.area = PendingRecordArea;

@@ -46,6 +46,8 @@ enum : WORD {
     IDC_CAMERA = 519,
     IDC_CAMERA_SIZE = 520,
     IDC_HOTKEY_CAMERA = 521,
+    IDC_SHOW_CLICKS = 522,
+    IDC_SHOW_KEYS = 523,
 };
 
 constexpr DWORD kWindowStyle = WS_CAPTION | WS_SYSMENU;
@@ -97,8 +99,13 @@ void AddList(HWND parent, WORD id, const std::vector<std::wstring>& items, int s
     SendMessageW(list, CB_SETCURSEL, static_cast<WPARAM>(selected), 0);
 }
 
-void AddCheck(HWND parent, WORD id, const wchar_t* text, bool checked, int y) {
-    HWND box = AddControl(parent, 0, L"BUTTON", text, WS_TABSTOP | BS_AUTOCHECKBOX, 16, y, 470, 24, id);
+// Across the window, or in its left or right half when two share a row.
+enum class Column { Whole, Left, Right };
+
+void AddCheck(HWND parent, WORD id, const wchar_t* text, bool checked, int y, Column column = Column::Whole) {
+    const int x = column == Column::Right ? 246 : 16;
+    const int width = column == Column::Whole ? 470 : column == Column::Left ? 226 : 244;
+    HWND box = AddControl(parent, 0, L"BUTTON", text, WS_TABSTOP | BS_AUTOCHECKBOX, x, y, width, 24, id);
     SendMessageW(box, BM_SETCHECK, checked ? BST_CHECKED : BST_UNCHECKED, 0);
 }
 
@@ -148,6 +155,8 @@ void SaveFromSettingsWindow(HWND window) {
     working.editor_after_screenshot = Checked(window, IDC_EDITOR_AFTER);
     working.trim_after_recording = Checked(window, IDC_TRIM_AFTER);
     working.save_new_to_library = Checked(window, IDC_SAVE_NEW);
+    working.show_clicks = Checked(window, IDC_SHOW_CLICKS);
+    working.show_keys = Checked(window, IDC_SHOW_KEYS);
     std::vector<std::wstring> ids;
     for (const MicrophoneEntry& entry : MicrophoneChoices) ids.push_back(entry.id);
     working.microphone_id = MicrophoneIdForRow(ids, Selected(window, IDC_MICROPHONE_ID));
@@ -216,9 +225,8 @@ void CreateControls(HWND window) {
     AddLabel(window, L"Screenshot &delay", y);
     AddList(window, IDC_SCREENSHOT_DELAY, seconds, SecondsRow(s.screenshot_delay), y);
     y += 34;
-    AddCheck(window, IDC_SYSTEM_AUDIO, L"Record computer &sound", s.system_audio, y);
-    y += 30;
-    AddCheck(window, IDC_MICROPHONE, L"Record the &microphone", s.microphone, y);
+    AddCheck(window, IDC_SYSTEM_AUDIO, L"Record computer &sound", s.system_audio, y, Column::Left);
+    AddCheck(window, IDC_MICROPHONE, L"Record the &microphone", s.microphone, y, Column::Right);
     y += 30;
     AddLabel(window, L"Micro&phone to use", y);
     std::vector<std::wstring> names = {L"Default microphone"};
@@ -244,6 +252,9 @@ void CreateControls(HWND window) {
             size == camera::BubbleSize::Small ? 0 : size == camera::BubbleSize::Large ? 2 : 1, y);
     y += 34;
     AddCheck(window, IDC_CURSOR, L"Show the mouse p&ointer", s.cursor, y);
+    y += 30;
+    AddCheck(window, IDC_SHOW_CLICKS, L"Show clic&ks in recordings", s.show_clicks, y, Column::Left);
+    AddCheck(window, IDC_SHOW_KEYS, L"Show ke&y combinations in recordings", s.show_keys, y, Column::Right);
     y += 30;
     AddCheck(window, IDC_EDITOR_AFTER, L"Open the edi&tor after each screenshot", s.editor_after_screenshot, y);
     y += 30;

@@ -1,5 +1,7 @@
 #include "capture/capturer.h"
 
+#include <dwmapi.h>
+
 #include <cstring>
 
 using Microsoft::WRL::ComPtr;
@@ -138,4 +140,26 @@ bool Capturer::CopyLatestFrame(ComPtr<ID3D11Texture2D>& texture, int32_t& width,
         *error = FAILED(hr) ? hr : E_PENDING;  // no frame yet, for no reason the source gave
     }
     return copied;
+}
+
+bool FrameOrigin(HMONITOR monitor, HWND window, int32_t frameWidth, int32_t frameHeight, POINT& origin) {
+    if (window == nullptr) {
+        MONITORINFO info{};
+        info.cbSize = sizeof info;
+        if (!GetMonitorInfoW(monitor, &info)) return false;
+        origin = {info.rcMonitor.left, info.rcMonitor.top};
+        return true;
+    }
+    RECT visible{}, whole{};
+    const bool haveVisible =
+        SUCCEEDED(DwmGetWindowAttribute(window, DWMWA_EXTENDED_FRAME_BOUNDS, &visible, sizeof visible));
+    if (!GetWindowRect(window, &whole)) return false;
+    // A frame cropped to even sides is a pixel smaller than the window at most.
+    const auto fits = [&](const RECT& r) {
+        const int32_t w = r.right - r.left, h = r.bottom - r.top;
+        return w - frameWidth >= 0 && w - frameWidth <= 1 && h - frameHeight >= 0 && h - frameHeight <= 1;
+    };
+    const RECT& chosen = haveVisible && fits(visible) && !fits(whole) ? visible : whole;
+    origin = {chosen.left, chosen.top};
+    return true;
 }

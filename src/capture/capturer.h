@@ -99,3 +99,8 @@ private:
     // running when Stop returns never touches freed memory.
     std::shared_ptr<FrameStore> state_;
 };
+
+// Where a frame's top left pixel lies on the screen: the monitor's corner, or
+// for a window, the corner of its visible frame or of its whole rectangle,
+// whichever has the frame's size. False when neither can be told.
+bool FrameOrigin(HMONITOR monitor, HWND window, int32_t frameWidth, int32_t frameHeight, POINT& origin);

@@ -160,6 +160,12 @@ std::wstring Recorder::Start(const RecordingOptions& requested) {
     // to sleep, which ends its capture and its sound. Start and Stop run on
     // the same thread, whose request this is.
     PowerFunctions().setThreadExecutionState(ES_CONTINUOUS | ES_SYSTEM_REQUIRED | ES_DISPLAY_REQUIRED);
+    if (options.showClicks || options.showKeys) {
+        inputDpiScale = MonitorDpiScale(options.window != nullptr
+                                            ? MonitorFromWindow(options.window, MONITOR_DEFAULTTONEAREST)
+                                            : options.monitor);
+        input.Start(options.showClicks, options.showKeys);
+    }
     Log(L"Recording started: %dx%d %d fps, sound %d mic %d, encoder %s", width, height, options.fps,
         options.systemAudio ? 1 : 0, options.microphone ? 1 : 0, encoderName.c_str());
     Log(L"%s", trace.Line(L"Recording start").c_str());
@@ -184,6 +190,7 @@ std::wstring Recorder::Stop(std::wstring* problem) {
     stopRequested = true;
     if (videoThread.joinable()) videoThread.join();
     if (audioThread.joinable()) audioThread.join();
+    input.Stop();
     capturer.Stop();
     PowerFunctions().setThreadExecutionState(ES_CONTINUOUS);  // sleep as usual again
 

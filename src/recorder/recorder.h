@@ -16,6 +16,7 @@
 #include "capture/d3d.h"
 #include "capture/region_core.h"
 #include "recorder/backends.h"
+#include "recorder/input_watch.h"
 #include "recorder/recording_rules_core.h"
 #include "recorder/sound_mix_core.h"
 
@@ -41,6 +42,9 @@ struct RecordingOptions {
     ScreenRect area;
     // A window to record instead of the monitor; the recording ends when it closes.
     HWND window = nullptr;
+    // Rings at the pointer's presses, and labels of key combinations, drawn into the pictures.
+    bool showClicks = false;
+    bool showKeys = false;
 };
 
 enum RecorderState : int32_t { Idle = 0, Recording = 1, Paused = 2, Stopping = 3 };
@@ -97,6 +101,9 @@ public:
     int64_t qpcFrequency = 1;
     int64_t startCounter = 0;
     PauseClock pauseClock;
+    // Watches the input only while a recording that shows it runs.
+    InputWatch input;
+    double inputDpiScale = 1.0;
 
     // Writes under the writer lock; a failure is latched once and ends the calling loop.
     // A hardware encoder that fails within a recording's first second is

@@ -75,6 +75,8 @@ std::wstring GraphicsSentence(HRESULT hr) {
 struct Submitted {
     int64_t time;
     int64_t pausedTicks;
+    // Where the screen lands in it, for the input shown; empty when none is.
+    input_effects::PictureMapping mapping;
 };
 
 }  // namespace
@@ -136,6 +138,11 @@ void VideoLoop(Recorder& recorder) {
                                                TicksToHundredNs(slot.pausedTicks, recorder.qpcFrequency));
             std::memset(picture.data, white ? 235 : 16, lumaSize);
             std::memset(picture.data + lumaSize, 128, frameSize - lumaSize);
+        }
+        if (slot.mapping.areaWidth > 0) {
+            const int64_t counterTime = startHundredNs + slot.time +
+                                        TicksToHundredNs(slot.pausedTicks, recorder.qpcFrequency);
+            recorder.input.Draw(picture.data, width, height, slot.mapping, counterTime);
         }
         if (!recorder.WriteVideo(picture, slot.time, interval)) return false;
         watch.Succeeded();
@@ -204,7 +211,16 @@ void VideoLoop(Recorder& recorder) {
                 nextTime += interval;
                 continue;
             }
-            const Submitted slot{nextTime, pause.pausedTicks};
+            Submitted slot{nextTime, pause.pausedTicks, {}};
+            if (recorder.input.Watching()) {
+                POINT origin{};
+                const int32_t frameWidth = inMemory ? pixelsWidth : sourceWidth;
+                const int32_t frameHeight = inMemory ? pixelsHeight : sourceHeight;
+                if (FrameOrigin(recorder.options.monitor, recorder.options.window, frameWidth, frameHeight, origin))
+                    slot.mapping = {origin.x + area.left, origin.y + area.top, area.Width(), area.Height(),
+                                    LetterboxPlacement(area.Width(), area.Height(), width, height),
+                                    recorder.inputDpiScale};
+            }
             if (inMemory) {
                 std::unique_ptr<Picture> picture;
                 if (SUCCEEDED(recorder.NewPicture(frameSize, picture))) {

@@ -76,6 +76,8 @@ Settings SettingsFromReader(const ReadIntFn& readInt, const ReadTextFn& readText
     if (s.camera_x == kBubbleNotPlaced || s.camera_y == kBubbleNotPlaced) s.camera_x = s.camera_y = kBubbleNotPlaced;
     s.hotkey_camera_mod = readInt(L"hotkey_camera_mod", d.hotkey_camera_mod);
     s.hotkey_camera_key = readInt(L"hotkey_camera_key", d.hotkey_camera_key);
+    s.show_clicks = readInt(L"show_clicks", 0) != 0;
+    s.show_keys = readInt(L"show_keys", 0) != 0;
     return s;
 }
 
@@ -109,5 +111,7 @@ std::vector<std::pair<std::wstring, std::wstring>> SettingsFileEntries(const Set
         {L"camera_y", DecimalText(s.camera_y)},
         {L"hotkey_camera_mod", DecimalText(s.hotkey_camera_mod)},
         {L"hotkey_camera_key", DecimalText(s.hotkey_camera_key)},
+        {L"show_clicks", flag(s.show_clicks)},
+        {L"show_keys", flag(s.show_keys)},
     };
 }

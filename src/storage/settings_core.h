@@ -33,6 +33,8 @@ struct Settings {
     bool editor_after_screenshot = false;  // open each new screenshot in the editor
     bool save_new_to_library = false;      // save each new capture to the library by itself
     bool trim_after_recording = false;     // open each new recording in the trim window
+    bool show_clicks = false;              // rings at the pointer's presses in recordings
+    bool show_keys = false;                // labels of key combinations in recordings
     // The camera bubble: the camera's symbolic link (empty: the first one),
     // "small", "medium" or "large", and its top left on the screen
     // (kBubbleNotPlaced until it is first moved), and its shortcut.

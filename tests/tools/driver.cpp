@@ -36,6 +36,8 @@
 //                                                as a program running elevated does; prints "holding"
 //   OstrelDriver hold-hotkey MODIFIERS KEY SECONDS  hold a system-wide shortcut that long;
 //                                                prints "holding" or "refused"
+//   OstrelDriver presses SECONDS [password]        a grey screen whose top left square turns at each press;
+//                                                prints "showing"
 //   OstrelDriver hold-desktop SECONDS            keep Wine's desktop open that long; prints "holding W H"
 //
 // Every wait is bounded by its SECONDS argument.
@@ -189,6 +191,67 @@ int ShowPlain(bool tooltip, int x, int y, int width, int height, COLORREF colour
         MsgWaitForMultipleObjects(0, nullptr, FALSE, static_cast<DWORD>(deadline - now), QS_ALLINPUT);
         MSG message;
         while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&message);
+    }
+    DestroyWindow(window);
+    return 0;
+}
+
+// A grey window over the whole screen whose top left square turns over,
+// white to black and back, at each press of a mouse button, so a recording
+// shows when the window saw it. With `password`, a password field in it has
+// the focus.
+bool PressesFlipped = false;
+
+LRESULT CALLBACK PressesProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    if (message == WM_LBUTTONDOWN || message == WM_RBUTTONDOWN) {
+        PressesFlipped = !PressesFlipped;
+        InvalidateRect(window, nullptr, FALSE);
+    } else if (message == WM_PAINT) {
+        PAINTSTRUCT paint;
+        HDC dc = BeginPaint(window, &paint);
+        RECT area{};
+        GetClientRect(window, &area);
+        HBRUSH grey = CreateSolidBrush(RGB(120, 120, 120));
+        FillRect(dc, &area, grey);
+        DeleteObject(grey);
+        const RECT square{0, 0, 120, 120};
+        FillRect(dc, &square, static_cast<HBRUSH>(GetStockObject(PressesFlipped ? BLACK_BRUSH : WHITE_BRUSH)));
+        EndPaint(window, &paint);
+        return 0;
+    }
+    return DefWindowProcW(window, message, wParam, lParam);
+}
+
+int ShowPresses(double seconds, bool password) {
+    WNDCLASSW windowClass{};
+    windowClass.lpfnWndProc = PressesProc;
+    windowClass.hInstance = GetModuleHandleW(nullptr);
+    windowClass.lpszClassName = L"OstrelDriverPresses";
+    windowClass.hCursor = LoadCursorW(nullptr, IDC_ARROW);
+    RegisterClassW(&windowClass);
+    HWND window = CreateWindowExW(0, L"OstrelDriverPresses", L"Ostrel driver presses", WS_POPUP,
+                                  GetSystemMetrics(SM_XVIRTUALSCREEN), GetSystemMetrics(SM_YVIRTUALSCREEN),
+                                  GetSystemMetrics(SM_CXVIRTUALSCREEN), GetSystemMetrics(SM_CYVIRTUALSCREEN), nullptr,
+                                  nullptr, windowClass.hInstance, nullptr);
+    if (window == nullptr) return 1;
+    HWND field = password ? CreateWindowExW(0, L"EDIT", L"", WS_CHILD | WS_VISIBLE | WS_BORDER | ES_PASSWORD, 200, 40,
+                                            300, 28, window, nullptr, windowClass.hInstance, nullptr)
+                          : nullptr;
+    ShowWindow(window, SW_SHOW);
+    SetForegroundWindow(window);
+    SetFocus(field != nullptr ? field : window);
+    UpdateWindow(window);
+    GdiFlush();
+    std::puts("showing");
+    std::fflush(stdout);
+    const ULONGLONG deadline = GetTickCount64() + static_cast<ULONGLONG>(seconds * 1000.0);
+    for (ULONGLONG now = GetTickCount64(); now < deadline; now = GetTickCount64()) {
+        MsgWaitForMultipleObjects(0, nullptr, FALSE, static_cast<DWORD>(deadline - now), QS_ALLINPUT);
+        MSG message;
+        while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
+            TranslateMessage(&message);
+            DispatchMessageW(&message);
+        }
     }
     DestroyWindow(window);
     return 0;
@@ -529,6 +592,8 @@ int wmain(int argc, wchar_t** argv) {
     if (command == L"hold-file" && argc >= 4) return HoldFile(argv[2], std::wcstod(argv[3], nullptr));
     if (command == L"hold-mutex" && argc >= 4) return HoldMutex(argv[2], std::wcstod(argv[3], nullptr));
     if (command == L"hold-desktop") return HoldDesktop(std::wcstod(argv[2], nullptr));
+    if (command == L"presses")
+        return ShowPresses(std::wcstod(argv[2], nullptr), argc >= 4 && std::wstring(argv[3]) == L"password");
     if ((command == L"tooltip" || command == L"foreground") && argc >= 8)
         return ShowPlain(command == L"tooltip", static_cast<int>(Number(argv[2])), static_cast<int>(Number(argv[3])),
                          static_cast<int>(Number(argv[4])), static_cast<int>(Number(argv[5])),

@@ -111,9 +111,9 @@ TEST_CASE("the file entries hold every key in order, booleans as 0 or 1") {
                              L"hotkey_screenshot_key", L"hotkey_region_mod", L"hotkey_region_key",
                              L"editor_after_screenshot", L"save_new_to_library", L"trim_after_recording",
                              L"camera", L"camera_size", L"camera_x", L"camera_y", L"hotkey_camera_mod",
-                             L"hotkey_camera_key"};
-    REQUIRE(entries.size() == 26);
-    for (size_t i = 0; i < 26; ++i) CHECK(entries[i].first == keys[i]);
+                             L"hotkey_camera_key", L"show_clicks", L"show_keys"};
+    REQUIRE(entries.size() == 28);
+    for (size_t i = 0; i < 28; ++i) CHECK(entries[i].first == keys[i]);
     CHECK(entries[0].second == L"720");
     CHECK(entries[2].second == L"0");
     CHECK(entries[3].second == L"1");

@@ -57,6 +57,7 @@ struct Setup {
     bool systemAudio = false;
     bool microphone = false;
     std::wstring microphoneId;
+    bool showInput = false;  // clicks and keys both
     std::wstring folder = L"captures";  // below the scratch folder, unless it names a drive
     ScreenRect area;                    // of the monitor; all zero for the whole
     HWND window = nullptr;              // recorded instead of the monitor
@@ -103,6 +104,7 @@ Outcome Record(fake::FakePlatform& platform, const Setup& setup = {}) {
         options.systemAudio = setup.systemAudio;
         options.microphone = setup.microphone;
         options.microphoneId = setup.microphoneId;
+        options.showClicks = options.showKeys = setup.showInput;
         options.folder = setup.folder.find(L':') != std::wstring::npos ? setup.folder : scratch / setup.folder;
         outcome.folder = options.folder;
         if (setup.before) setup.before(scratch.Path());
@@ -116,6 +118,12 @@ Outcome Record(fake::FakePlatform& platform, const Setup& setup = {}) {
         }
         CHECK(recorder.State() == Idle);
         platform.Quiesce();
+        {
+            // However it ended, the input hooks are out, each removed once.
+            std::lock_guard<std::mutex> hold(platform.seen.lock);
+            CHECK(platform.seen.hooksIn.empty());
+            CHECK(platform.seen.strayUnhooks == 0);
+        }
         {
             // However it ended, the computer may sleep again: a recording
             // asks to be kept awake only while it runs.
@@ -582,6 +590,60 @@ TEST_CASE("a check failing during a recording fails its case and lets the rest r
     Setup setup;
     setup.during = [](Recorder&, const std::wstring&) { REQUIRE(false); };
     Record(platform, setup);
+}
+
+TEST_CASE("the input hooks are in only while a recording that shows the input runs") {
+    ComApartment apartment;
+    fake::FakePlatform platform;
+    const auto hooksIn = [&] {
+        std::lock_guard<std::mutex> hold(platform.seen.lock);
+        std::vector<int> kinds;
+        for (const auto& [hook, kind] : platform.seen.hooksIn) kinds.push_back(kind);
+        std::sort(kinds.begin(), kinds.end());
+        return kinds;
+    };
+    std::vector<int> during;
+    Setup setup;
+    setup.during = [&](Recorder&, const std::wstring&) { during = hooksIn(); };
+
+    SUBCASE("a recording that shows them, to its stop") {
+        setup.showInput = true;
+        CHECK(Record(platform, setup).saved);
+        CHECK(during == std::vector<int>{WH_KEYBOARD_LL, WH_MOUSE_LL});
+    }
+    SUBCASE("one that does not") {
+        CHECK(Record(platform, setup).saved);
+        CHECK(during.empty());
+    }
+    SUBCASE("a start that fails sets none") {
+        setup.showInput = true;
+        platform.media.createFile = E_ACCESSDENIED;
+        CHECK(!Record(platform, setup).started.empty());
+        CHECK(platform.seen.hooksSet == 0);
+    }
+    SUBCASE("a hook the system refuses: the recording goes on with the other, and the log says so") {
+        setup.showInput = true;
+        platform.seen.refusedHook = WH_KEYBOARD_LL;
+        const Outcome outcome = Record(platform, setup);
+        CHECK(outcome.saved);
+        CHECK(during == std::vector<int>{WH_MOUSE_LL});
+        CHECK(Contains(outcome.log, "Key combinations are not shown: the keyboard could not be watched"));
+    }
+    SUBCASE("a recorder that ends while it records, as at the end of the session") {
+        ScratchFolder scratch;
+        DataDirOverride data(scratch.Path().c_str());
+        {
+            Recorder recorder;
+            RecordingOptions options;
+            options.monitor = PrimaryMonitor();
+            options.folder = scratch / L"captures";
+            options.showClicks = true;
+            REQUIRE(recorder.Start(options).empty());
+            CHECK(hooksIn() == std::vector<int>{WH_MOUSE_LL});
+        }
+        platform.Quiesce();
+        CHECK(hooksIn().empty());
+    }
 }
 
 TEST_CASE("every sentence a recording can end with, and the file it keeps") {

@@ -61,6 +61,7 @@ TEST_CASE("saving writes every key in order and loads back the same record") {
     s.editor_after_screenshot = true;
     s.save_new_to_library = true;
     s.trim_after_recording = true;
+    s.show_keys = true;
     s.camera = L"\\\\?\\usb#vid_046d&pid_0825#{e5323777-f976-4f5b-9b55-b94699c46e44}\\global";
     s.camera_size = L"large";
     s.camera_x = -1500;  // on a monitor left of the primary one
@@ -76,7 +77,7 @@ TEST_CASE("saving writes every key in order and loads back the same record") {
         L"hotkey_record_key", L"hotkey_pause_mod", L"hotkey_pause_key", L"hotkey_screenshot_mod",
         L"hotkey_screenshot_key", L"hotkey_region_mod", L"hotkey_region_key", L"editor_after_screenshot",
         L"save_new_to_library", L"trim_after_recording", L"camera", L"camera_size", L"camera_x", L"camera_y",
-        L"hotkey_camera_mod", L"hotkey_camera_key"};
+        L"hotkey_camera_mod", L"hotkey_camera_key", L"show_clicks", L"show_keys"};
     CHECK(order == expected);
     wchar_t value[16] = {};
     GetPrivateProfileStringW(L"ostrel", L"microphone", L"", value, 16, file.c_str());

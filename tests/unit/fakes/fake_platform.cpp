@@ -1277,6 +1277,7 @@ struct FakePlatform::Previous {
     VideoPlatform video = VideoFunctions();
     AudioPlatform audio = AudioFunctions();
     PowerPlatform power = PowerFunctions();
+    InputPlatform input = InputFunctions();
     FakePlatform* platform = current;
 };
 
@@ -1346,6 +1347,27 @@ FakePlatform::FakePlatform() : previous_(new Previous), aliveBefore_(LetGoOfKept
         current->seen.executionStates.push_back(flags);
         return ES_CONTINUOUS;
     };
+    // As the system: only low-level hooks for the whole desktop, with a procedure.
+    InputFunctions().setWindowsHookEx = [](int kind, HOOKPROC proc, HINSTANCE, DWORD thread) -> HHOOK {
+        std::lock_guard<std::mutex> hold(current->seen.lock);
+        if ((kind != WH_MOUSE_LL && kind != WH_KEYBOARD_LL) || proc == nullptr || thread != 0 ||
+            kind == current->seen.refusedHook) {
+            SetLastError(ERROR_ACCESS_DENIED);
+            return nullptr;
+        }
+        const auto hook = reinterpret_cast<HHOOK>(static_cast<uintptr_t>(0x4000 + ++current->seen.hooksSet));
+        current->seen.hooksIn[hook] = kind;
+        return hook;
+    };
+    InputFunctions().unhookWindowsHookEx = [](HHOOK hook) -> BOOL {
+        std::lock_guard<std::mutex> hold(current->seen.lock);
+        if (current->seen.hooksIn.erase(hook) == 0) {
+            ++current->seen.strayUnhooks;
+            SetLastError(ERROR_INVALID_HOOK_HANDLE);
+            return FALSE;
+        }
+        return TRUE;
+    };
 }
 
 FakePlatform::~FakePlatform() {
@@ -1379,6 +1401,7 @@ FakePlatform::~FakePlatform() {
     VideoFunctions() = previous_->video;
     AudioFunctions() = previous_->audio;
     PowerFunctions() = previous_->power;
+    InputFunctions() = previous_->input;
     current = previous_->platform;
     delete previous_;
 }

@@ -147,6 +147,12 @@ struct Seen {
     int bufferLocks = 0;  // by anyone but the sink writer, which reads them
     int borderlessPolls = 0;  // status asked of the borderless-access request while pending
     std::vector<EXECUTION_STATE> executionStates;  // SetThreadExecutionState calls, in order
+    // The input hooks: those in now (kind by handle), all ever set, removals of
+    // a hook that is not in, and the kind the system refuses (0: none).
+    std::map<HHOOK, int> hooksIn;
+    int hooksSet = 0;
+    int strayUnhooks = 0;
+    int refusedHook = 0;
     std::atomic<int> videoCallsAfterRemoval{0};    // video calls refused once the device was removed
 };
 
