@@ -18,6 +18,7 @@ add_library(ostrel_glue STATIC
   src/common/clipboard.cpp
   src/common/copy_request.cpp
   src/common/posted.cpp
+  src/app/recent_menu.cpp
   src/app/recovery.cpp
   src/app/region_overlay.cpp
   src/app/settings_window.cpp
@@ -50,7 +51,9 @@ add_library(ostrel_glue STATIC
   src/storage/folders.cpp
   src/storage/log.cpp
   src/storage/monitors.cpp
+  src/storage/recent_file.cpp
   src/storage/settings.cpp
+  src/storage/sign_in_start.cpp
   src/storage/whole_file.cpp
   src/trim/trim_file.cpp
 )
@@ -111,6 +114,7 @@ add_library(ostrel_setup_glue STATIC
   src/setup/install.cpp
   src/setup/setup_shared.cpp
   src/setup/uninstall.cpp
+  src/storage/sign_in_start.cpp
 )
 target_include_directories(ostrel_setup_glue PUBLIC src)
 target_compile_options(ostrel_setup_glue PRIVATE ${OSTREL_WARNINGS} -municode)

@@ -11,6 +11,7 @@
 #include "common/posted.h"
 #include "common/steady_clock.h"
 #include "app/shell.h"
+#include "app/recent_menu.h"
 #include "app/trim_window.h"
 #include "app/region_overlay.h"
 #include "app/shell_core.h"
@@ -317,7 +318,7 @@ void StopOrCancel() {
     std::wstring problem;
     const std::wstring path = TheRecorder.Stop(&problem);
     if (!path.empty()) {
-        LastCapture = path;
+        NoteCapture(path);
         LastRecording = path;
         ShowBalloon(L"Recording saved", SavedRecordingText(path, problem), BALLOON_INFO,
                     {NoticeAction::Kind::ShowInFolder, path});

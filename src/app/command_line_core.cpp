@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <limits>
 
+#include "storage/sign_in_start_core.h"
+
 int32_t CommandLineNumber(std::wstring_view text) {
     size_t i = 0;
     auto isSpace = [](wchar_t c) { return c == L' ' || c == L'\t' || c == L'\n' || c == L'\v' || c == L'\f' || c == L'\r'; };
@@ -108,6 +110,8 @@ std::wstring PathAfter(const std::vector<std::wstring>& args, const wchar_t* fla
 std::wstring EditRequest(const std::vector<std::wstring>& args) { return PathAfter(args, L"--edit"); }
 
 std::wstring TrimRequest(const std::vector<std::wstring>& args) { return PathAfter(args, L"--trim"); }
+
+bool QuietStart(const std::vector<std::wstring>& args) { return args.size() == 2 && args[1] == kQuietSwitch; }
 
 PausePlan PlanPauses(int32_t seconds, int32_t pauses) {
     PausePlan plan;

@@ -38,6 +38,8 @@ SelfTestRequest ParseSelfTest(const std::vector<std::wstring>& args);
 std::wstring EditRequest(const std::vector<std::wstring>& args);
 // "--trim PATH": the recording to open in the trim window, the same way.
 std::wstring TrimRequest(const std::vector<std::wstring>& args);
+// "--quiet" alone: the start at sign-in.
+bool QuietStart(const std::vector<std::wstring>& args);
 
 // How a record or sync self-test of `seconds` seconds of recording pauses:
 // `pauses` times, each after an equal stretch, so the recording is cut into

@@ -32,6 +32,7 @@
 #include "storage/folders.h"
 #include "storage/log.h"
 #include "storage/settings.h"
+#include "storage/sign_in_start.h"
 
 namespace {
 
@@ -114,10 +115,23 @@ int RunMessageLoop() {
     return 0;
 }
 
+// A sign-in start meant for this program that is stale (an old path, an
+// old form) is written again for it; one for another copy, or none, stays.
+void MendSignInStart() {
+    const std::wstring own = RunningProgramPath();
+    if (own.empty() || SignInStartFor(own) != SignInStart::Stale) return;
+    const std::wstring before = ReadSignInStart().value_or(L"");
+    if (WriteSignInStart(own))
+        Log(L"Start at sign-in mended: it was %s", before.c_str());
+    else
+        Log(L"Start at sign-in could not be mended: it is %s", before.c_str());
+}
+
 // The mutex is the caller's, so that it is held until after Media Foundation
 // is shut down. `edit`: a picture to open in the editor, here or in the copy
-// that runs already; `trim`: a recording to open in the trim window, the same way.
-int RunTrayProgram(UniqueHandle& instanceMutex, const std::wstring& edit, const std::wstring& trim) {
+// that runs already; `trim`: a recording to open in the trim window, the same
+// way. `quiet`: the start at sign-in, which shows the tray icon only.
+int RunTrayProgram(UniqueHandle& instanceMutex, const std::wstring& edit, const std::wstring& trim, bool quiet) {
     HANDLE mutex = CreateMutexW(nullptr, TRUE, kInstanceMutexName);
     const DWORD mutexError = GetLastError();
     instanceMutex.Reset(mutex);
@@ -127,7 +141,7 @@ int RunTrayProgram(UniqueHandle& instanceMutex, const std::wstring& edit, const 
             if (!(edit.empty() ? SendTrimRequest(running, trim) : SendEditRequest(running, edit)))
                 MessageBoxW(nullptr, L"Ostrel is running but did not answer. Try again in a moment.",
                             edit.empty() ? L"NIRA Ostrel: trim" : L"NIRA Ostrel: editor", MB_ICONWARNING);
-        } else if (running != nullptr) {
+        } else if (running != nullptr && !quiet) {
             PostMessageW(running, WM_ANOTHER_INSTANCE, 0, 0);
         }
         return 0;
@@ -148,19 +162,23 @@ int RunTrayProgram(UniqueHandle& instanceMutex, const std::wstring& edit, const 
     TheRecorder.notify = [window = MainWindow](int32_t code, const std::wstring& text) {
         PostText(window, WM_RECORDER_NOTIFY, static_cast<WPARAM>(code), text);
     };
-    CreateToolbar();
+    // Quietly, it waits hidden until a shortcut, the tray or a second start asks for it.
+    CreateToolbar(!quiet);
     RegisterShortcuts(true);
     SetTimer(MainWindow, TIMER_TOOLBAR, 250, nullptr);
     EnsureFolder(CurrentSettings.folder);
+    MendSignInStart();
     OfferRecoveries();
 
     if (!edit.empty()) OpenEditorOrSay(edit);
     if (!trim.empty()) OpenTrimWindowOrSay(trim);
-    ShowBalloon(L"NIRA Ostrel is ready",
-                L"Record with " +
-                    HotkeyText(CurrentSettings.hotkey_record_mod, static_cast<uint32_t>(CurrentSettings.hotkey_record_key)) +
-                    L", or use the toolbar or this tray icon.",
-                BALLOON_INFO);
+    if (!quiet)
+        ShowBalloon(L"NIRA Ostrel is ready",
+                    L"Record with " +
+                        HotkeyText(CurrentSettings.hotkey_record_mod,
+                                   static_cast<uint32_t>(CurrentSettings.hotkey_record_key)) +
+                        L", or use the toolbar or this tray icon.",
+                    BALLOON_INFO);
     TellKeptEdits();
 
     RunMessageLoop();
@@ -214,7 +232,7 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
     const std::wstring edit = fullPath(EditRequest(CommandLineArguments()));
     const std::wstring trim = fullPath(TrimRequest(CommandLineArguments()));
     UniqueHandle instanceMutex;
-    const int exitCode = RunTrayProgram(instanceMutex, edit, trim);
+    const int exitCode = RunTrayProgram(instanceMutex, edit, trim, QuietStart(CommandLineArguments()));
     endMedia();
     instanceMutex.Reset();
     return exitCode;

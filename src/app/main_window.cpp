@@ -8,6 +8,7 @@
 #include "app/camera_bubble.h"
 #include "app/capture_flows.h"
 #include "app/cloud_calls.h"
+#include "app/recent_menu.h"
 #include "common/posted.h"
 #include "app/region_overlay.h"
 #include "app/settings_window.h"
@@ -151,6 +152,7 @@ void OnCommand(WORD id) {
         default:
             break;
     }
+    if (DoRecentCommand(id)) return;
     if (id >= ID_RECORD_MONITOR && id < ID_RECORD_MONITOR + kMaxMonitorMenuEntries) {
         if (HMONITOR monitor = MonitorNumber(id - ID_RECORD_MONITOR)) BeginRecording(monitor);
     } else if (id >= ID_SCREENSHOT_MONITOR && id < ID_SCREENSHOT_MONITOR + kMaxMonitorMenuEntries) {
@@ -232,7 +234,7 @@ void OnScreenshotDone(WPARAM wParam, LPARAM lParam) {
         MessageBoxW(MainWindow, text->c_str() + 1, L"NIRA Ostrel: screenshot", MB_ICONWARNING);
         return;
     }
-    LastCapture = *text;
+    NoteCapture(*text);
     LastScreenshot = *text;
     if (wParam == kScreenshotNotCopied)
         ShowBalloon(L"Screenshot saved",

@@ -19,6 +19,7 @@
 #include "app/save_flow.h"
 #include "storage/folders.h"
 #include "storage/settings.h"
+#include "storage/sign_in_start.h"
 #include "storage/storage_core.h"
 
 namespace {
@@ -48,12 +49,15 @@ enum : WORD {
     IDC_HOTKEY_CAMERA = 521,
     IDC_SHOW_CLICKS = 522,
     IDC_SHOW_KEYS = 523,
+    IDC_SIGN_IN_START = 524,
 };
 
 constexpr DWORD kWindowStyle = WS_CAPTION | WS_SYSMENU;
 constexpr DWORD kWindowExStyle = WS_EX_CONTROLPARENT;
 
 std::vector<MicrophoneEntry> MicrophoneChoices;
+// Whether the window opened with the sign-in start on: only a change is written.
+bool SignInStartShown = false;
 std::vector<CameraEntry> CameraChoices;
 constexpr camera::BubbleSize kCameraSizes[] = {camera::BubbleSize::Small, camera::BubbleSize::Medium,
                                                camera::BubbleSize::Large};
@@ -195,6 +199,14 @@ void SaveFromSettingsWindow(HWND window) {
         return;
     }
 
+    const bool startWanted = Checked(window, IDC_SIGN_IN_START);
+    if (startWanted != SignInStartShown &&
+        !(startWanted ? WriteSignInStart(RunningProgramPath()) : RemoveSignInStart())) {
+        Warn(window, L"Windows did not let Ostrel change whether it starts when you sign in. Try again, or change it "
+                     L"in Windows Settings > Apps > Startup.");
+        return;
+    }
+
     const bool cameraChanged = working.camera != CurrentSettings.camera || working.camera_size != CurrentSettings.camera_size;
     CurrentSettings = working;
     SaveSettings(CurrentSettings);
@@ -214,20 +226,20 @@ void CreateControls(HWND window) {
     AddLabel(window, L"&Resolution", y);
     AddList(window, IDC_RESOLUTION, {L"720p (light, recommended)", L"1080p", L"The monitor's own size"},
             ResolutionRow(s.resolution), y);
-    y += 34;
+    y += 32;
     AddLabel(window, L"&Frame rate", y);
     AddList(window, IDC_FPS, {L"15 frames a second", L"30 frames a second", L"60 frames a second"}, FpsRow(s.fps), y);
-    y += 34;
+    y += 32;
     const std::vector<std::wstring> seconds = {L"None", L"3 seconds", L"5 seconds", L"10 seconds"};
     AddLabel(window, L"&Countdown before recording", y);
     AddList(window, IDC_COUNTDOWN, seconds, SecondsRow(s.countdown), y);
-    y += 34;
+    y += 32;
     AddLabel(window, L"Screenshot &delay", y);
     AddList(window, IDC_SCREENSHOT_DELAY, seconds, SecondsRow(s.screenshot_delay), y);
-    y += 34;
+    y += 32;
     AddCheck(window, IDC_SYSTEM_AUDIO, L"Record computer &sound", s.system_audio, y, Column::Left);
     AddCheck(window, IDC_MICROPHONE, L"Record the &microphone", s.microphone, y, Column::Right);
-    y += 30;
+    y += 28;
     AddLabel(window, L"Micro&phone to use", y);
     std::vector<std::wstring> names = {L"Default microphone"};
     std::vector<std::wstring> ids;
@@ -236,7 +248,7 @@ void CreateControls(HWND window) {
         ids.push_back(entry.id);
     }
     AddList(window, IDC_MICROPHONE_ID, names, MicrophoneRow(ids, s.microphone_id), y);
-    y += 34;
+    y += 32;
     AddLabel(window, L"Camera to &use", y);
     std::vector<std::wstring> cameraNames = {L"The first camera found"};
     std::vector<std::wstring> links;
@@ -245,40 +257,45 @@ void CreateControls(HWND window) {
         links.push_back(entry.link);
     }
     AddList(window, IDC_CAMERA, cameraNames, MicrophoneRow(links, s.camera), y);
-    y += 34;
+    y += 32;
     AddLabel(window, L"Camera bubble si&ze", y);
     const camera::BubbleSize size = camera::BubbleSizeNamed(s.camera_size);
     AddList(window, IDC_CAMERA_SIZE, {L"Small", L"Medium", L"Large"},
             size == camera::BubbleSize::Small ? 0 : size == camera::BubbleSize::Large ? 2 : 1, y);
-    y += 34;
+    y += 32;
     AddCheck(window, IDC_CURSOR, L"Show the mouse p&ointer", s.cursor, y);
-    y += 30;
+    y += 28;
     AddCheck(window, IDC_SHOW_CLICKS, L"Show clic&ks in recordings", s.show_clicks, y, Column::Left);
     AddCheck(window, IDC_SHOW_KEYS, L"Show ke&y combinations in recordings", s.show_keys, y, Column::Right);
-    y += 30;
+    y += 28;
     AddCheck(window, IDC_EDITOR_AFTER, L"Open the edi&tor after each screenshot", s.editor_after_screenshot, y);
-    y += 30;
+    y += 28;
     AddCheck(window, IDC_TRIM_AFTER, L"Open the trim &window after each recording", s.trim_after_recording, y);
-    y += 30;
+    y += 28;
     AddCheck(window, IDC_SAVE_NEW, L"Save every new capture to the &library (when signed in)", s.save_new_to_library, y);
-    y += 30;
+    y += 28;
+    // The registry holds this choice, not the settings file.
+    const SignInStart start = SignInStartFor(RunningProgramPath());
+    SignInStartShown = start == SignInStart::Ours || start == SignInStart::Stale;
+    AddCheck(window, IDC_SIGN_IN_START, L"Start NIRA Ostrel when I sign in to Windows", SignInStartShown, y);
+    y += 28;
     AddLabel(window, L"Save captures &in", y);
     AddControl(window, WS_EX_CLIENTEDGE, L"EDIT", s.folder.c_str(), WS_TABSTOP | ES_AUTOHSCROLL, 220, y, 190, 26,
                IDC_FOLDER);
     AddControl(window, 0, L"BUTTON", L"&Browse\u2026", WS_TABSTOP | BS_PUSHBUTTON, 414, y, 76, 26, IDC_BROWSE);
     y += 36;
     AddShortcut(window, IDC_HOTKEY_RECORD, L"Shortcut: r&ecord or stop", s.hotkey_record_mod, s.hotkey_record_key, y);
-    y += 34;
+    y += 32;
     AddShortcut(window, IDC_HOTKEY_PAUSE, L"Shortcut: p&ause or resume", s.hotkey_pause_mod, s.hotkey_pause_key, y);
-    y += 34;
+    y += 32;
     AddShortcut(window, IDC_HOTKEY_SCREENSHOT, L"Shortcut: scree&nshot", s.hotkey_screenshot_mod,
                 s.hotkey_screenshot_key, y);
-    y += 34;
+    y += 32;
     AddShortcut(window, IDC_HOTKEY_REGION, L"Shortcut: re&gion screenshot", s.hotkey_region_mod, s.hotkey_region_key, y);
-    y += 34;
+    y += 32;
     AddShortcut(window, IDC_HOTKEY_CAMERA, L"Shortcut: show or &hide camera", s.hotkey_camera_mod, s.hotkey_camera_key,
                 y);
-    y += 34;
+    y += 32;
     AddControl(window, 0, L"BUTTON", L"Save", WS_TABSTOP | BS_DEFPUSHBUTTON, 300, y + 8, 90, 30, IDC_SAVE);
     AddControl(window, 0, L"BUTTON", L"Cancel", WS_TABSTOP | BS_PUSHBUTTON, 400, y + 8, 90, 30, IDC_CANCEL);
 

@@ -46,6 +46,7 @@ constexpr WORD ID_SHOW_CAMERA = 114;  // shows the camera bubble, or takes it aw
 constexpr WORD ID_RECORD_MONITOR = 200;
 constexpr WORD ID_SCREENSHOT_MONITOR = 300;
 constexpr WORD ID_RECORD_WINDOW = 400;  // to 449: the entries of "Record a window"
+constexpr WORD ID_RECENT = 700;  // to 759: a recent capture's actions, kRecentActions apart
 
 // Timers on MainWindow.
 constexpr UINT_PTR TIMER_TOOLBAR = 1;

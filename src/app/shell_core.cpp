@@ -37,6 +37,7 @@ std::vector<TrayMenuItem> TrayMenuItems(const TrayMenuState& s) {
     items.push_back({TrayMenuItemKind::ScreenshotMonitorMenu, L"Screenshot of a monitor", 0, false});
     items.push_back(Command(L"Screenshot of a region\u2026\t" + s.regionShortcut, kScreenshotRegion));
     items.push_back(Command(L"Edit last screenshot\u2026", kEditLastScreenshot, s.lastScreenshot.empty()));
+    items.push_back({TrayMenuItemKind::RecentMenu, L"Recent", 0, false});
     items.push_back(Separator());
     if (s.signedIn) {
         items.push_back(Command(L"Save to library\u2026", kSaveToLibrary, s.uploadInProgress));
@@ -59,6 +60,17 @@ std::vector<TrayMenuItem> TrayMenuItems(const TrayMenuState& s) {
     items.push_back(Command(L"Settings\u2026", kSettings));
     items.push_back(Separator());
     items.push_back(Command(L"Quit", kQuit));
+    return items;
+}
+
+std::vector<RecentActionItem> RecentActionItems(bool screenshot, bool recording, bool signedIn, bool uploading) {
+    std::vector<RecentActionItem> items = {{RecentAction::Open, L"Open"},
+                                           {RecentAction::ShowInFolder, L"Show in folder"},
+                                           {RecentAction::Copy, L"Copy"}};
+    if (screenshot) items.push_back({RecentAction::Edit, L"Edit\u2026"});
+    if (recording) items.push_back({RecentAction::Trim, L"Trim\u2026"});
+    items.push_back({RecentAction::SaveToLibrary, signedIn ? L"Save to library" : L"Save to library (sign in first)",
+                     !signedIn || uploading});
     return items;
 }
 

@@ -26,7 +26,7 @@ struct TrayMenuState {
     bool cameraShowing = false;   // the camera bubble is on the screen
 };
 
-enum class TrayMenuItemKind { Command, Separator, RecordMonitorMenu, ScreenshotMonitorMenu, RecordWindowMenu };
+enum class TrayMenuItemKind { Command, Separator, RecordMonitorMenu, ScreenshotMonitorMenu, RecordWindowMenu, RecentMenu };
 
 struct TrayMenuItem {
     TrayMenuItemKind kind = TrayMenuItemKind::Command;
@@ -37,6 +37,17 @@ struct TrayMenuItem {
 };
 
 constexpr size_t kMaxMonitorMenuEntries = 50;
+
+// What one recent capture offers, in its submenu.
+enum class RecentAction : uint32_t { Open, ShowInFolder, Copy, Edit, Trim, SaveToLibrary };
+constexpr uint32_t kRecentActions = 6;
+struct RecentActionItem {
+    RecentAction action;
+    std::wstring text;
+    bool grayed = false;
+};
+// A screenshot is edited, a recording trimmed; saving needs a sign-in and no save running.
+std::vector<RecentActionItem> RecentActionItems(bool screenshot, bool recording, bool signedIn, bool uploading);
 
 std::vector<TrayMenuItem> TrayMenuItems(const TrayMenuState& state);
 

@@ -178,7 +178,7 @@ LRESULT CALLBACK ToolbarWindowProc(HWND window, UINT message, WPARAM wParam, LPA
     }
 }
 
-void CreateToolbar() {
+void CreateToolbar(bool show) {
     RECT work{};
     SystemParametersInfoW(SPI_GETWORKAREA, 0, &work, 0);
     ToolbarWindow = CreateWindowExW(WS_EX_TOPMOST | WS_EX_TOOLWINDOW | WS_EX_CONTROLPARENT, kToolbarClass,
@@ -212,7 +212,7 @@ void CreateToolbar() {
     if (!HideFromCaptureOk)
         SetWindowPos(ToolbarWindow, nullptr, 0, 0, kWidth, kHeightWithWarning, SWP_NOZORDER | SWP_NOMOVE);
     AskForDarkRoundedFrame(ToolbarWindow);
-    ShowWindow(ToolbarWindow, SW_SHOWNOACTIVATE);
+    if (show) ShowWindow(ToolbarWindow, SW_SHOWNOACTIVATE);
     UpdateToolbar();
 }
 

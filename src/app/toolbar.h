@@ -4,7 +4,8 @@
 
 // Creates the toolbar and shows it without taking the focus; sets
 // ToolbarWindow and HideFromCaptureOk.
-void CreateToolbar();
+// Shown at once unless `show` is false.
+void CreateToolbar(bool show = true);
 // Brings the primary button's caption and the Stop button in line with the
 // recording state, and repaints.
 void UpdateToolbar();

@@ -9,6 +9,7 @@
 #include "app/camera_bubble.h"
 #include "app/cloud_calls.h"
 #include "app/hotkeys.h"
+#include "app/recent_menu.h"
 #include "app/shell.h"
 #include "app/shell_core.h"
 #include "capture/region_core.h"
@@ -27,30 +28,30 @@ NoticeClicks Clicks;
 
 // Explorer with the file selected; the folder alone when the file has gone
 // (or cannot be selected), the captures folder when that has gone too.
-void ShowInFolder(const std::wstring& file) {
+void ShowInFolderFor(const wchar_t* cause, const std::wstring& file) {
     if (GetFileAttributesW(file.c_str()) != INVALID_FILE_ATTRIBUTES) {
         if (PIDLIST_ABSOLUTE item = ILCreateFromPathW(file.c_str())) {
             const HRESULT shown = SHOpenFolderAndSelectItems(item, 0, nullptr, 0);
             ILFree(item);
             if (SUCCEEDED(shown)) {
-                Log(L"Notice clicked: showing %s in its folder", file.c_str());
+                Log(L"%s: showing %s in its folder", cause, file.c_str());
                 return;
             }
-            Log(L"Notice clicked: %s could not be selected (%s)", file.c_str(),
+            Log(L"%s: %s could not be selected (%s)", cause, file.c_str(),
                 ErrorText(static_cast<uint32_t>(shown)).c_str());
         }
     }
     std::wstring folder = file.substr(0, file.size() - PathFileName(file).size());
     if (folder.size() > 3 && (folder.back() == L'\\' || folder.back() == L'/')) folder.pop_back();
     if (folder.empty() || GetFileAttributesW(folder.c_str()) == INVALID_FILE_ATTRIBUTES) folder = CurrentSettings.folder;
-    Log(L"Notice clicked: opening the folder %s", folder.c_str());
+    Log(L"%s: opening the folder %s", cause, folder.c_str());
     ShellExecuteW(nullptr, L"open", folder.c_str(), nullptr, nullptr, SW_SHOWNORMAL);
 }
 
 void DoNoticeAction(const NoticeAction& action) {
     switch (action.kind) {
         case NoticeAction::Kind::ShowInFolder:
-            ShowInFolder(action.target);
+            ShowInFolderFor(L"Notice clicked", action.target);
             break;
         case NoticeAction::Kind::OpenLink:
             // Only a link the library gave for its own page ever gets here.
@@ -165,8 +166,10 @@ void ShowTrayMenu() {
     HMENU recordMenu = CreatePopupMenu();
     HMENU screenshotMenu = CreatePopupMenu();
     HMENU windowMenu = CreatePopupMenu();
-    if (menu == nullptr || recordMenu == nullptr || screenshotMenu == nullptr || windowMenu == nullptr) {
-        for (HMENU m : {menu, recordMenu, screenshotMenu, windowMenu})
+    HMENU recentMenu = CreatePopupMenu();
+    if (menu == nullptr || recordMenu == nullptr || screenshotMenu == nullptr || windowMenu == nullptr ||
+        recentMenu == nullptr) {
+        for (HMENU m : {menu, recordMenu, screenshotMenu, windowMenu, recentMenu})
             if (m != nullptr) DestroyMenu(m);
         return;
     }
@@ -194,9 +197,10 @@ void ShowTrayMenu() {
     state.cameraShortcut =
         HotkeyText(CurrentSettings.hotkey_camera_mod, static_cast<uint32_t>(CurrentSettings.hotkey_camera_key));
     state.cameraShowing = CameraShowing();
+    FillRecentMenu(recentMenu, state.signedIn, state.uploadInProgress);
 
     // Submenus not attached to the menu are destroyed by hand afterwards.
-    bool recordAttached = false, screenshotAttached = false, windowAttached = false;
+    bool recordAttached = false, screenshotAttached = false, windowAttached = false, recentAttached = false;
     for (const TrayMenuItem& item : TrayMenuItems(state)) {
         const UINT grey = item.grayed ? MF_GRAYED : 0u;
         switch (item.kind) {
@@ -216,6 +220,9 @@ void ShowTrayMenu() {
             case TrayMenuItemKind::RecordWindowMenu:
                 windowAttached = AppendMenuW(menu, MF_POPUP | grey, reinterpret_cast<UINT_PTR>(windowMenu), item.text.c_str());
                 break;
+            case TrayMenuItemKind::RecentMenu:
+                recentAttached = AppendMenuW(menu, MF_POPUP | grey, reinterpret_cast<UINT_PTR>(recentMenu), item.text.c_str());
+                break;
         }
     }
 
@@ -228,6 +235,7 @@ void ShowTrayMenu() {
     if (!recordAttached) DestroyMenu(recordMenu);
     if (!screenshotAttached) DestroyMenu(screenshotMenu);
     if (!windowAttached) DestroyMenu(windowMenu);
+    if (!recentAttached) DestroyMenu(recentMenu);
 }
 
 HWND WindowMenuEntry(size_t n) {
@@ -243,3 +251,5 @@ void ShowUploadProgressTip(int percent) {
 }
 
 void RestoreTrayTip() { Shell_NotifyIconW(NIM_MODIFY, &TrayIcon); }
+
+void ShowCaptureInFolder(const std::wstring& file) { ShowInFolderFor(L"Recent capture", file); }

@@ -31,6 +31,8 @@ void ShowTrayMenu();
 // The window of entry n of the last "Record a window" submenu, or null when
 // there is no such entry or the window has closed since.
 HWND WindowMenuEntry(size_t n);
+// Explorer with the file selected, or its folder when it has gone.
+void ShowCaptureInFolder(const std::wstring& file);
 // The tool tip shows the save's progress; TrayIcon keeps the normal one.
 void ShowUploadProgressTip(int percent);
 void RestoreTrayTip();

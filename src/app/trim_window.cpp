@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "app/capture_flows.h"
+#include "app/recent_menu.h"
 #include "app/shell.h"
 #include "app/tray.h"
 #include "app/save_flow.h"
@@ -444,7 +445,7 @@ void SaveEnded(Trim& t) {
         return;
     }
     Title(t);
-    LastCapture = outcome.path;
+    NoteCapture(outcome.path);
     ShowBalloon(L"Trimmed copy saved", outcome.path, BALLOON_INFO, {NoticeAction::Kind::ShowInFolder, outcome.path});
     if (t.libraryAfterSave) SaveToLibrary(outcome.path);
     if (t.closeAfterSave) DestroyWindow(t.window);

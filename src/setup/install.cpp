@@ -7,6 +7,7 @@
 
 #include "cloud/cloud_core.h"
 #include "setup/setup.h"
+#include "storage/sign_in_start.h"
 
 namespace {
 
@@ -100,6 +101,7 @@ int Install(const SetupOptions& options) {
     }
 
     Register(layout, options.reg_key);
+    if (options.startAtSignIn) WriteSignInStart(layout.programPath);
     SHChangeNotify(SHCNE_ASSOCCHANGED, SHCNF_IDLIST, nullptr, nullptr);
 
     if (!options.silent && SetupMessage(L"NIRA Ostrel is installed. It runs from the tray (by the clock).\n\nOpen it now?",

@@ -103,6 +103,8 @@ SetupOptions ParseSetupOptions(const std::vector<std::wstring>& args) {
             options.silent = true;
         } else if (SameSwitch(arg, L"/uninstall")) {
             options.uninstall = true;
+        } else if (SameSwitch(arg, L"/nostartup")) {
+            options.startAtSignIn = false;
         } else if (i + 1 < args.size()) {
             const std::wstring& value = args[i + 1];
             if (SameSwitch(arg, L"/dir")) {

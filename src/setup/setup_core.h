@@ -23,6 +23,7 @@ inline constexpr wchar_t kShortcutDescription[] = L"Record your screen and take 
 struct SetupOptions {
     bool silent = false;
     bool uninstall = false;
+    bool startAtSignIn = true;  // "/nostartup" leaves the program out of the user's sign-in
     uint32_t parent_pid = 0;
     std::wstring dir;
     std::wstring start_menu_dir;

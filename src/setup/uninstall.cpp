@@ -6,6 +6,7 @@
 
 #include "common/unique_handle.h"
 #include "setup/setup.h"
+#include "storage/sign_in_start.h"
 
 namespace {
 
@@ -103,6 +104,8 @@ int Uninstall(const SetupOptions& options) {
         return SETUP_IN_USE;
     }
     DeleteWithAttempts(layout.uninstallerPath, kUninstallerDeletePauseMs);
+    // The sign-in start goes with the program it starts; one for another copy stays.
+    if (SamePath(SignInStartProgram(ReadSignInStart().value_or(L"")), layout.programPath)) RemoveSignInStart();
     RemoveDirectoryW(folder.c_str());
 
     // The registration and its shortcut belong to the folder they name: removing

@@ -12,6 +12,7 @@ import pytest
 from conftest import MAIN_CLASS, WINDOWS_BUILD, read_text, wait_until, winpath
 
 UNINSTALL_KEYS = r"HKCU\Software\Microsoft\Windows\CurrentVersion\Uninstall"
+RUN_KEY = r"HKCU\Software\Microsoft\Windows\CurrentVersion\Run"
 TEST_KEYS = ("NIRAOstrel", "Test2", "Test3")
 
 
@@ -45,13 +46,35 @@ def registration(key="NIRAOstrel"):
     return values
 
 
+def run_value():
+    """What the user's Run key starts as "NIRA Ostrel", or None."""
+    code, text = wine_tool("reg", "query", RUN_KEY, "/v", "NIRA Ostrel")
+    if code != 0:
+        return None
+    for line in text.splitlines():
+        name, _, rest = line.strip().partition("    ")
+        if name == "NIRA Ostrel":
+            return rest.partition("    ")[2]
+    return None
+
+
+def set_run_value(value):
+    assert wine_tool("reg", "add", RUN_KEY, "/v", "NIRA Ostrel", "/t", "REG_SZ", "/d", value, "/f")[0] == 0
+
+
+def delete_run_value():
+    wine_tool("reg", "delete", RUN_KEY, "/v", "NIRA Ostrel", "/f")
+
+
 @pytest.fixture(autouse=True)
 def no_registrations():
     for key in TEST_KEYS:
         wine_tool("reg", "delete", f"{UNINSTALL_KEYS}\\{key}", "/f")
+    delete_run_value()
     yield
     for key in TEST_KEYS:
         wine_tool("reg", "delete", f"{UNINSTALL_KEYS}\\{key}", "/f")
+    delete_run_value()
 
 
 def run_setup(wine, *args, exe="OstrelSetup.exe", env=None):
@@ -92,6 +115,8 @@ def test_silent_install_registers_everything_and_reinstalls_from_its_uninstaller
         "NoRepair": ("REG_DWORD", "0x1"),
         "EstimatedSize": ("REG_DWORD", hex(program.stat().st_size // 1024 + 1)),
     }
+    # It starts, quietly, when the user signs in.
+    assert run_value() == f'"{folder}\\OstrelWindows.exe" --quiet'
     # A silent install never starts the program.
     assert wine.driver("find", MAIN_CLASS) == 1
     assert not data_dir.exists()
@@ -118,7 +143,7 @@ def test_registered_quiet_uninstall_removes_everything_through_a_temporary_copy(
     assert run_setup(wine, *command.group(2).split(), exe=str(unixpath(command.group(1)))) == 0
     # The installed uninstaller only handed over; its copy does the removal.
     assert wait_until(lambda: registration() is None, 60)
-    assert not apps.exists()
+    assert not apps.exists() and run_value() is None
     assert not (menu / "NIRA Ostrel.lnk").exists()
     assert (data_dir / "settings.ini").read_bytes() == b"[ostrel]\r\nfps=60\r\n"
     # Wine reuses process ids from run to run, so the copy's name may be an
@@ -148,18 +173,20 @@ def test_registration_key_names_and_uninstalling_from_elsewhere(wine, tmp_path):
     assert run_setup(wine, "/uninstall", "/S", "/regkey", "Test2", "/dir", winpath(elsewhere)) == 0
     assert not elsewhere.exists()
     assert registration("Test2") == values and (menu / "NIRA Ostrel.lnk").exists()
+    assert run_value() == f'"{winpath(apps)}\\OstrelWindows.exe" --quiet'  # the other copy's stays
 
     # OstrelSetup from its download folder removes directly; a file of the
     # user's own keeps the folder.
     (apps / "mine.txt").write_text("keep me")
     assert run_setup(wine, "/uninstall", "/S", "/regkey", "Test2") == 0
-    assert registration("Test2") is None
+    assert registration("Test2") is None and run_value() is None
     assert os.listdir(apps) == ["mine.txt"]
     assert not (menu / "NIRA Ostrel.lnk").exists()
 
     # A name that is not only letters and digits falls back to the default key.
-    assert install(wine, apps, menu, "/regkey", "a-b") == 0
+    assert install(wine, apps, menu, "/regkey", "a-b", "/nostartup") == 0
     assert registration()["UninstallString"][1].endswith("Uninstall Ostrel.exe\" /uninstall")
+    assert run_value() is None
 
 
 def test_install_closes_the_running_program_first(wine, data_dir, tmp_path):

@@ -86,7 +86,7 @@ def test_settings_window_checks_and_saves(wine, data_dir, tmp_path):
     time.sleep(1)
     assert wine.driver_output("count", SETTINGS) == "1"
     client = wine.driver_output("client", SETTINGS)
-    assert client == "506 694"
+    assert client == "506 686"
     # The cameras: the first one found, then the test build's one by name.
     assert wine.driver_output("send", SETTINGS, 519, 0x0146, 0, 0) == "2"  # CB_GETCOUNT
     assert wine.driver_output("send", SETTINGS, IDC_COUNTDOWN, CB_GETCURSEL, 0, 0) == "1"  # 3 seconds

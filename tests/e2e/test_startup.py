@@ -2,7 +2,9 @@
 import subprocess
 import time
 
-from conftest import MAIN_CLASS, read_text, wait_until, winpath
+from conftest import MAIN_CLASS, WINDOWS_BUILD, read_text, wait_until, winpath
+from test_setup import delete_run_value, run_value, set_run_value
+from test_shell_windows import settings_file
 
 
 TOOLBAR, SETTINGS = "NIRAOstrelToolbar", "NIRAOstrelSettings"
@@ -111,3 +113,52 @@ def test_bad_settings_and_unusable_data_folders_do_not_stop_the_program(wine, da
     process = wine.start_tray()
     assert wine.close(process) == 0
     assert (locked / "ostrel.log").is_dir()
+
+
+def test_a_quiet_start_shows_only_the_icon_and_mends_a_sign_in_start_left_stale(wine, data_dir):
+    own = f'"{winpath(WINDOWS_BUILD / "OstrelWindows.exe")}" --quiet'
+    try:
+        set_run_value('"C:\\Old place\\OstrelWindows.exe" --quiet')
+        process = wine.start_tray(["--quiet"])
+        assert wait_until(lambda: (run_value() or "").lower() == own.lower(), 20)
+        assert 'Start at sign-in mended: it was "C:\\Old place\\OstrelWindows.exe" --quiet' in log_text(data_dir)
+        time.sleep(2)
+        assert wine.driver_output("visible", TOOLBAR) == "0"
+        assert "Notice:" not in log_text(data_dir)
+        # Another quiet start leaves it so; one by the user asks for the toolbar.
+        assert wine.run(["--quiet"], timeout=30).returncode == 0
+        time.sleep(1)
+        assert wine.driver_output("visible", TOOLBAR) == "0"
+        assert wine.run(timeout=30).returncode == 0
+        assert wait_until(lambda: wine.driver_output("visible", TOOLBAR) == "1", 10)
+        assert wine.close(process) == 0
+
+        # A start for another copy that is there is that copy's own.
+        other = f'"{winpath(WINDOWS_BUILD / "OstrelWindowsTest.exe")}" --quiet'
+        set_run_value(other)
+        process = wine.start_tray()
+        assert wait_until(lambda: "Notice: NIRA Ostrel is ready" in log_text(data_dir), 20)
+        assert run_value() == other
+        assert wine.close(process) == 0
+    finally:
+        delete_run_value()
+
+
+def test_the_settings_window_turns_the_sign_in_start_on_and_off(wine, data_dir):
+    IDC_SAVE, IDC_SIGN_IN_START, BM_SETCHECK = 513, 524, 0x00F1
+    try:
+        delete_run_value()
+        process = wine.start_tray()
+        for check in (1, 0):
+            assert wine.driver("post", MAIN_CLASS, WM_COMMAND, ID_SETTINGS, 0) == 0
+            assert wine.wait_for_window(SETTINGS)
+            assert wine.driver_output("send", SETTINGS, IDC_SIGN_IN_START, BM_GETCHECK, 0, 0) == str(1 - check)
+            wine.driver_output("send", SETTINGS, IDC_SIGN_IN_START, BM_SETCHECK, check, 0)
+            assert wine.driver("post", SETTINGS, WM_COMMAND, IDC_SAVE, 0) == 0
+            assert wine.driver("gone", SETTINGS, 10) == 0
+            expected = f'"{winpath(WINDOWS_BUILD / "OstrelWindows.exe")}" --quiet'.lower() if check else None
+            assert (run_value() or "").lower() == (expected or "")
+        assert "sign" not in settings_file(data_dir).lower()  # the registry holds the choice
+        assert wine.close(process) == 0
+    finally:
+        delete_run_value()

@@ -1,6 +1,10 @@
 #include <doctest.h>
 
+#include <cwctype>
+#include <optional>
+
 #include "setup/setup_core.h"
+#include "storage/sign_in_start_core.h"
 
 namespace {
 
@@ -33,6 +37,8 @@ TEST_CASE("installer command line") {
         CHECK(o.dir == L"C:\\My Apps\\Ostrel");
         CHECK(o.start_menu_dir == L"C:\\Menu");
         CHECK(o.parent_pid == 4242);
+        CHECK(o.startAtSignIn);
+        CHECK_FALSE(ParseSetupOptions({kExe, L"/S", L"/NoStartup"}).startAtSignIn);
     }
     SUBCASE("a value switch takes the next argument, whatever it is; the last one counts") {
         const SetupOptions o = ParseSetupOptions({kExe, L"/dir", L"/S", L"/dir", L"C:\\B", L"extra", L"-S", L"/Sx"});
@@ -117,4 +123,30 @@ TEST_CASE("the hand-off to the temporary copy") {
     CHECK(HandOffCommandLine(L"C:\\T\\c.exe", L"D:\\", L"NIRAOstrel", 1, false) ==
           L"\"C:\\T\\c.exe\" /uninstall /dir \"D:\\\\\" /regkey NIRAOstrel /parent 1");
     CHECK(QuoteArgument(L"a\\\"b") == L"\"a\\\\\\\"b\"");
+}
+
+TEST_CASE("the sign-in start: this program's value, a stale one to mend, another copy's left alone") {
+    const std::wstring own = L"C:\\Users\\Zo\\AppData\\Local\\Programs\\NIRA Ostrel\\OstrelWindows.exe";
+    const auto same = [](std::wstring_view a, std::wstring_view b) {
+        if (a.size() != b.size()) return false;
+        for (size_t i = 0; i < a.size(); ++i)
+            if (std::towlower(a[i]) != std::towlower(b[i])) return false;
+        return true;
+    };
+    const auto there = [](const std::wstring& path) { return path == L"D:\\Portable\\OstrelWindows.exe"; };
+    const auto judge = [&](std::optional<std::wstring> value) { return JudgeSignInStart(value, own, same, there); };
+    CHECK(SignInStartCommand(own) == L"\"" + own + L"\" --quiet");
+    CHECK(judge(std::nullopt) == SignInStart::Absent);
+    CHECK(judge(L"") == SignInStart::Absent);
+    CHECK(judge(SignInStartCommand(own)) == SignInStart::Ours);
+    CHECK(judge(L"\"c:\\users\\zo\\appdata\\local\\programs\\nira ostrel\\ostrelwindows.exe\" --quiet") ==
+          SignInStart::Ours);
+    // This program started another way, or a program that is gone: mended.
+    CHECK(judge(L"\"" + own + L"\"") == SignInStart::Stale);
+    CHECK(judge(L"\"C:\\Old place\\OstrelWindows.exe\" --quiet") == SignInStart::Stale);
+    CHECK(judge(L"garbage") == SignInStart::Stale);
+    // Another copy that is there: its own.
+    CHECK(judge(L"D:\\Portable\\OstrelWindows.exe --quiet") == SignInStart::Other);
+    CHECK(SignInStartProgram(L"  \"C:\\A B\\x.exe\" --quiet") == L"C:\\A B\\x.exe");
+    CHECK(SignInStartProgram(L"C:\\x.exe /y") == L"C:\\x.exe");
 }

@@ -51,6 +51,7 @@ TEST_CASE("tray menu when idle and signed out") {
         L"Screenshot of a monitor #0 >",
         L"Screenshot of a region\u2026\tAlt+Shift+A #111",
         L"Edit last screenshot\u2026 #112 -",
+        L"Recent #0 >",
         L"----",
         L"Sign in with NIRA (to save to your library)\u2026 #120",
         L"----",
@@ -69,7 +70,21 @@ TEST_CASE("tray menu when idle and signed out") {
     edited.lastRecording = L"C:\\caps\\Recording 2026-01-02 03-04-05.mp4";
     CHECK(Lines(edited)[6] == L"Trim last recording\u2026 #113");
     edited.cameraShowing = true;
-    CHECK(Lines(edited)[17] == L"Show camera\tAlt+Shift+C #114 *");
+    CHECK(Lines(edited)[18] == L"Show camera\tAlt+Shift+C #114 *");
+}
+
+TEST_CASE("a recent capture offers what its kind allows, and saving only when signed in and free") {
+    const auto texts = [](const std::vector<RecentActionItem>& items) {
+        std::vector<std::wstring> lines;
+        for (const RecentActionItem& item : items) lines.push_back(item.text + (item.grayed ? L" -" : L""));
+        return lines;
+    };
+    CHECK(texts(RecentActionItems(true, false, true, false)) ==
+          std::vector<std::wstring>{L"Open", L"Show in folder", L"Copy", L"Edit\u2026", L"Save to library"});
+    CHECK(texts(RecentActionItems(false, true, false, false)) ==
+          std::vector<std::wstring>{L"Open", L"Show in folder", L"Copy", L"Trim\u2026",
+                                    L"Save to library (sign in first) -"});
+    CHECK(RecentActionItems(false, false, true, true).back().grayed);
 }
 
 TEST_CASE("tray menu while busy: countdown, recording, paused") {
@@ -111,25 +126,25 @@ TEST_CASE("tray menu when signed in, with and without a last capture and during 
     s.signedIn = true;
     s.email = L"ana@example.com";
     auto lines = Lines(s);
-    REQUIRE(lines.size() == 25);
-    CHECK(lines[13] == L"Save to library\u2026 #122");
-    CHECK(lines[14] == L"Copy link to last saved capture #124 -");
-    CHECK(lines[15] == L"Signed in as ana@example.com #0 -");
-    CHECK(lines[16] == L"Sign out of NIRA #121");
-    CHECK(lines[17] == L"----");
+    REQUIRE(lines.size() == 26);
+    CHECK(lines[14] == L"Save to library\u2026 #122");
+    CHECK(lines[15] == L"Copy link to last saved capture #124 -");
+    CHECK(lines[16] == L"Signed in as ana@example.com #0 -");
+    CHECK(lines[17] == L"Sign out of NIRA #121");
+    CHECK(lines[18] == L"----");
 
     s.lastCapture = L"C:\\Users\\u\\Videos\\Ostrel\\Screenshot 2025-03-07 09-05-41.png";
     s.haveLink = true;
     lines = Lines(s);
-    CHECK(lines[14] == L"Save last capture to library (Screenshot 2025-03-07 09-05-41.png) #123");
-    CHECK(lines[15] == L"Copy link to last saved capture #124");
+    CHECK(lines[15] == L"Save last capture to library (Screenshot 2025-03-07 09-05-41.png) #123");
+    CHECK(lines[16] == L"Copy link to last saved capture #124");
 
     s.uploadInProgress = true;
     lines = Lines(s);
-    CHECK(lines[13] == L"Save to library\u2026 #122 -");
-    CHECK(lines[14].back() == L'-');
-    CHECK(lines[15] == L"Copy link to last saved capture #124");
-    CHECK(lines[17] == L"Sign out of NIRA #121");
+    CHECK(lines[14] == L"Save to library\u2026 #122 -");
+    CHECK(lines[15].back() == L'-');
+    CHECK(lines[16] == L"Copy link to last saved capture #124");
+    CHECK(lines[18] == L"Sign out of NIRA #121");
 }
 
 TEST_CASE("record command and record shortcut") {

@@ -100,7 +100,7 @@ TEST_CASE("saving into an existing file keeps other sections, foreign keys and l
     GetPrivateProfileStringW(L"ostrel", L"mine", L"", value, 16, file.c_str());
     CHECK(std::wstring(value) == L"yes");
     const auto order = KeyOrder(file);
-    REQUIRE(order.size() == 27);
+    REQUIRE(order.size() == 29);
     CHECK(order[0] == L"fps");
     CHECK(order[1] == L"mine");
     CHECK(LoadSettings() == s);
