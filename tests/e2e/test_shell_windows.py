@@ -119,7 +119,7 @@ def test_settings_window_checks_and_saves(wine, data_dir, tmp_path):
         "screenshot_delay", "folder", "hotkey_record_mod", "hotkey_record_key", "hotkey_pause_mod",
         "hotkey_pause_key", "hotkey_screenshot_mod", "hotkey_screenshot_key", "hotkey_region_mod", "hotkey_region_key",
         "editor_after_screenshot", "save_new_to_library", "trim_after_recording", "camera", "camera_size", "camera_x",
-        "camera_y", "hotkey_camera_mod", "hotkey_camera_key"]
+        "camera_y", "hotkey_camera_mod", "hotkey_camera_key", "show_clicks", "show_keys"]
     assert values["folder"] == winpath(chosen)
     assert (values["countdown"], values["hotkey_record_mod"], values["hotkey_record_key"]) == ("0", "6", "120")
     assert (values["hotkey_pause_mod"], values["hotkey_pause_key"]) == ("5", "80")
