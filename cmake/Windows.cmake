@@ -202,3 +202,9 @@ add_executable(png_encode_bench bench/png_encode_bench.cpp)
 target_compile_options(png_encode_bench PRIVATE ${OSTREL_WARNINGS} -municode -O2)
 target_link_options(png_encode_bench PRIVATE -municode ${OSTREL_STATIC_RUNTIME})
 target_link_libraries(png_encode_bench PRIVATE ole32 windowscodecs uuid)
+
+# The platform's floor for a screenshot, timed against the tray's own (bench/screenshot_floor.sh).
+add_executable(screenshot_floor bench/screenshot_floor.cpp)
+target_compile_options(screenshot_floor PRIVATE ${OSTREL_WARNINGS} -municode -O2)
+target_link_options(screenshot_floor PRIVATE -municode ${OSTREL_STATIC_RUNTIME})
+target_link_libraries(screenshot_floor PRIVATE ole32 windowscodecs uuid gdi32 user32)

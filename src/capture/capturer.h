@@ -104,3 +104,17 @@ private:
 // for a window, the corner of its visible frame or of its whole rectangle,
 // whichever has the frame's size. False when neither can be told.
 bool FrameOrigin(HMONITOR monitor, HWND window, int32_t frameWidth, int32_t frameHeight, POINT& origin);
+
+// A copy of the screen in memory: B8G8R8A8 rows, top row first, even sides.
+class ScreenCopy {
+public:
+    virtual ~ScreenCopy() = default;
+    const uint8_t* pixels = nullptr;
+    int32_t width = 0, height = 0;
+    uint32_t pitch = 0;
+};
+// One copy of a monitor made at once on this thread, where the frame source
+// copies the screen itself (the test build's stand-in): no capture to start,
+// no frame to wait for and no second copy of the pixels. Null where frames
+// come only through the system's capture, or when the copy failed.
+std::unique_ptr<ScreenCopy> CopyScreenNow(HMONITOR monitor, bool cursor);

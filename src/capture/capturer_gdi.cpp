@@ -28,12 +28,85 @@ struct CaptureState : FrameStore {
     std::thread thread;
 };
 
+// A top-down 32-bit DIB section selected into a memory DC, that the screen
+// is copied into, the pointer drawn over it.
+class DibCanvas {
+public:
+    DibCanvas() = default;
+    ~DibCanvas() { Free(); }
+    DibCanvas(const DibCanvas&) = delete;
+    DibCanvas& operator=(const DibCanvas&) = delete;
+
+    bool Make(int width, int height) {
+        Free();
+        width_ = width;
+        height_ = height;
+        BITMAPINFO bitmapInfo{};
+        bitmapInfo.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
+        bitmapInfo.bmiHeader.biWidth = width;
+        bitmapInfo.bmiHeader.biHeight = -height;  // top-down, like a texture
+        bitmapInfo.bmiHeader.biPlanes = 1;
+        bitmapInfo.bmiHeader.biBitCount = 32;
+        bitmapInfo.bmiHeader.biCompression = BI_RGB;
+        memory_ = CreateCompatibleDC(nullptr);
+        bitmap_ = CreateDIBSection(memory_, &bitmapInfo, DIB_RGB_COLORS, &bits_, nullptr, 0);
+        if (memory_ == nullptr || bitmap_ == nullptr) return false;
+        previous_ = SelectObject(memory_, bitmap_);
+        return true;
+    }
+
+    // Copies the screen from (left, top), the pointer drawn when asked.
+    bool CopyScreen(int left, int top, bool cursor) {
+        HDC screen = GetDC(nullptr);
+        if (screen == nullptr) return false;
+        const BOOL copied = BitBlt(memory_, 0, 0, width_, height_, screen, left, top, SRCCOPY | CAPTUREBLT);
+        ReleaseDC(nullptr, screen);
+        if (!copied) return false;
+        if (cursor) DrawPointer(left, top);
+        GdiFlush();
+        return true;
+    }
+
+    int Width() const { return width_; }
+    int Height() const { return height_; }
+    const uint8_t* Bits() const { return static_cast<const uint8_t*>(bits_); }
+
+private:
+    void DrawPointer(int originX, int originY) {
+        CURSORINFO cursor{};
+        cursor.cbSize = sizeof cursor;
+        if (!GetCursorInfo(&cursor) || !(cursor.flags & CURSOR_SHOWING) || cursor.hCursor == nullptr) return;
+        ICONINFO icon{};
+        if (!GetIconInfo(cursor.hCursor, &icon)) return;
+        DrawIconEx(memory_, cursor.ptScreenPos.x - originX - static_cast<int>(icon.xHotspot),
+                   cursor.ptScreenPos.y - originY - static_cast<int>(icon.yHotspot), cursor.hCursor, 0, 0, 0, nullptr,
+                   DI_NORMAL);
+        if (icon.hbmMask) DeleteObject(icon.hbmMask);
+        if (icon.hbmColor) DeleteObject(icon.hbmColor);
+    }
+
+    void Free() {
+        if (memory_ != nullptr && previous_ != nullptr) SelectObject(memory_, previous_);
+        if (bitmap_ != nullptr) DeleteObject(bitmap_);
+        if (memory_ != nullptr) DeleteDC(memory_);
+        memory_ = nullptr;
+        bitmap_ = nullptr;
+        previous_ = nullptr;
+        bits_ = nullptr;
+        width_ = height_ = 0;
+    }
+
+    int width_ = 0;
+    int height_ = 0;
+    HDC memory_ = nullptr;
+    HBITMAP bitmap_ = nullptr;
+    HGDIOBJ previous_ = nullptr;
+    void* bits_ = nullptr;
+};
+
 class GdiGrabber {
 public:
     explicit GdiGrabber(CaptureState& state) : state_(state) {}
-    ~GdiGrabber() { FreeBitmap(); }
-    GdiGrabber(const GdiGrabber&) = delete;
-    GdiGrabber& operator=(const GdiGrabber&) = delete;
 
     void Grab() {
         RECT area{};
@@ -54,70 +127,41 @@ public:
         const int width = area.right - area.left;
         const int height = area.bottom - area.top;
         if (width <= 0 || height <= 0) return;
-        if (width != width_ || height != height_) {
+        if (width != canvas_.Width() || height != canvas_.Height()) {
             // A new size: re-make the buffers and drop this frame, as the system's capture does.
-            const bool first = width_ == 0;
-            if (!Resize(width, height) || !first) return;
+            const bool first = canvas_.Width() == 0;
+            if (!canvas_.Make(width, height) || !first) return;
         }
-        HDC screen = GetDC(nullptr);
-        if (screen == nullptr) return;
-        const BOOL copied = BitBlt(memory_, 0, 0, width, height, screen, area.left, area.top, SRCCOPY | CAPTUREBLT);
-        ReleaseDC(nullptr, screen);
-        if (!copied) return;
-        if (state_.cursor) DrawPointer(area.left, area.top);
-        GdiFlush();
-        state_.StorePixels(static_cast<const uint8_t*>(bits_), static_cast<uint32_t>(width) * 4, width, height);
+        if (!canvas_.CopyScreen(area.left, area.top, state_.cursor)) return;
+        state_.StorePixels(canvas_.Bits(), static_cast<uint32_t>(width) * 4, width, height);
     }
 
 private:
-    bool Resize(int width, int height) {
-        FreeBitmap();
-        width_ = width;
-        height_ = height;
-        BITMAPINFO bitmapInfo{};
-        bitmapInfo.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
-        bitmapInfo.bmiHeader.biWidth = width;
-        bitmapInfo.bmiHeader.biHeight = -height;  // top-down, like a texture
-        bitmapInfo.bmiHeader.biPlanes = 1;
-        bitmapInfo.bmiHeader.biBitCount = 32;
-        bitmapInfo.bmiHeader.biCompression = BI_RGB;
-        memory_ = CreateCompatibleDC(nullptr);
-        bitmap_ = CreateDIBSection(memory_, &bitmapInfo, DIB_RGB_COLORS, &bits_, nullptr, 0);
-        if (memory_ == nullptr || bitmap_ == nullptr) return false;
-        previous_ = SelectObject(memory_, bitmap_);
+    CaptureState& state_;
+    DibCanvas canvas_;
+};
+
+// One copy of a monitor, kept in its DIB section: the screenshot reads it there.
+class GdiScreenCopy : public ScreenCopy {
+public:
+    bool Take(HMONITOR monitor, bool cursor) {
+        MONITORINFO info{};
+        info.cbSize = sizeof info;
+        if (!GetMonitorInfoW(monitor, &info)) return false;
+        const int width = info.rcMonitor.right - info.rcMonitor.left, height = info.rcMonitor.bottom - info.rcMonitor.top;
+        if (width < 2 || height < 2 || !canvas_.Make(width, height) ||
+            !canvas_.CopyScreen(info.rcMonitor.left, info.rcMonitor.top, cursor))
+            return false;
+        // An odd last column or row is left out, as the capture's frames leave it.
+        pixels = canvas_.Bits();
+        this->width = width & ~1;
+        this->height = height & ~1;
+        pitch = static_cast<uint32_t>(width) * 4;
         return true;
     }
 
-    void DrawPointer(int originX, int originY) {
-        CURSORINFO cursor{};
-        cursor.cbSize = sizeof cursor;
-        if (!GetCursorInfo(&cursor) || !(cursor.flags & CURSOR_SHOWING) || cursor.hCursor == nullptr) return;
-        ICONINFO icon{};
-        if (!GetIconInfo(cursor.hCursor, &icon)) return;
-        DrawIconEx(memory_, cursor.ptScreenPos.x - originX - static_cast<int>(icon.xHotspot),
-                   cursor.ptScreenPos.y - originY - static_cast<int>(icon.yHotspot), cursor.hCursor, 0, 0, 0, nullptr,
-                   DI_NORMAL);
-        if (icon.hbmMask) DeleteObject(icon.hbmMask);
-        if (icon.hbmColor) DeleteObject(icon.hbmColor);
-    }
-
-    void FreeBitmap() {
-        if (memory_ != nullptr && previous_ != nullptr) SelectObject(memory_, previous_);
-        if (bitmap_ != nullptr) DeleteObject(bitmap_);
-        if (memory_ != nullptr) DeleteDC(memory_);
-        memory_ = nullptr;
-        bitmap_ = nullptr;
-        previous_ = nullptr;
-        bits_ = nullptr;
-    }
-
-    CaptureState& state_;
-    int width_ = 0;
-    int height_ = 0;
-    HDC memory_ = nullptr;
-    HBITMAP bitmap_ = nullptr;
-    HGDIOBJ previous_ = nullptr;
-    void* bits_ = nullptr;
+private:
+    DibCanvas canvas_;
 };
 
 void GrabLoop(std::shared_ptr<CaptureState> state) {
@@ -136,6 +180,12 @@ void GrabLoop(std::shared_ptr<CaptureState> state) {
 }  // namespace
 
 bool PrepareDeviceForCapture(D3D&, std::wstring&) { return true; }
+
+std::unique_ptr<ScreenCopy> CopyScreenNow(HMONITOR monitor, bool cursor) {
+    auto copy = std::make_unique<GdiScreenCopy>();
+    if (!copy->Take(monitor, cursor)) return nullptr;
+    return copy;
+}
 
 namespace {
 

@@ -371,6 +371,9 @@ bool PrepareDeviceForCapture(D3D& d3d, std::wstring& problem) {
     return true;
 }
 
+// The system's capture has no copy on demand: its frames come through a capture session.
+std::unique_ptr<ScreenCopy> CopyScreenNow(HMONITOR, bool) { return nullptr; }
+
 bool Capturer::Start(D3D& d3d, HMONITOR monitor, bool cursor, std::wstring& problem) {
     return StartItem(d3d, monitor, nullptr, cursor, problem);
 }

@@ -3,6 +3,9 @@
 #include <wincodec.h>
 #include <wrl/client.h>
 
+#include <new>
+#include <system_error>
+#include <thread>
 #include <vector>
 
 #include "capture/capturer.h"
@@ -76,6 +79,20 @@ bool TakeScreenshot(HMONITOR monitor, bool cursor, const std::wstring& path, boo
     const auto step = [trace](const wchar_t* name) {
         if (trace != nullptr) trace->Step(name, SteadyTicks());
     };
+    // The stand-in copies the screen here and now, into memory the picture is saved from.
+    if (const std::unique_ptr<ScreenCopy> screen = CopyScreenNow(monitor, cursor)) {
+        const ScreenRect frame{0, 0, screen->width, screen->height};
+        const ScreenRect kept = area == ScreenRect{} ? frame : ClampRegion(area, frame);
+        if (kept == ScreenRect{}) {
+            problem = L"The screen picture could not be read.";
+            return false;
+        }
+        step(L"copy");
+        return SavePicture(screen->pixels + static_cast<size_t>(kept.top) * screen->pitch +
+                               static_cast<size_t>(kept.left) * 4,
+                           static_cast<uint32_t>(kept.Width()), static_cast<uint32_t>(kept.Height()), screen->pitch,
+                           path, copyToClipboard, problem, trace, false, copied);
+    }
     D3D d3d;
     if (!SharedD3D(d3d, problem)) return false;
     step(L"device");
@@ -160,27 +177,59 @@ bool TakeScreenshot(HMONITOR monitor, bool cursor, const std::wstring& path, boo
 
 bool SavePicture(const uint8_t* pixels, uint32_t width, uint32_t height, uint32_t pitch, const std::wstring& path,
                  bool copyToClipboard, std::wstring& problem, StepTrace* trace, bool replace, bool* copied) {
-    const auto step = [trace](const wchar_t* name) {
-        if (trace != nullptr) trace->Step(name, SteadyTicks());
-    };
-    // The clipboard first: it is what the user reaches for right away.
-    const bool taken = copyToClipboard && CopyBitmapToClipboard(pixels, width, height, pitch, kScreenshotClipboardTries);
-    if (copied != nullptr) *copied = taken;
-    step(L"clipboard");
-    const std::vector<uint8_t> bgr = PackBgr(pixels, width, height, pitch);
+    // The clipboard and the file are made side by side: the user can paste as
+    // soon as the clipboard has the picture, and the file does not wait for it.
+    // The answer waits for both.
+    bool taken = false;
+    int64_t clipboardAt = 0;
+    std::thread clipboard;
+    if (copyToClipboard) {
+        const auto copy = [&] {
+            taken = CopyBitmapToClipboard(pixels, width, height, pitch, kScreenshotClipboardTries);
+            clipboardAt = SteadyTicks();
+        };
+        try {
+            clipboard = std::thread(copy);
+        } catch (const std::system_error&) {
+            copy();
+        }
+    }
+    HRESULT hr = S_OK;
+    int64_t encodedAt = 0, renamedAt = 0;
     const std::wstring part = path + L".part";
-    const HRESULT hr = EncodePng(part, bgr, width, height);
-    step(L"encode");
-    if (FAILED(hr)) {
-        DeleteFileW(part.c_str());
-        problem = L"The screenshot could not be saved: " + ErrorText(static_cast<uint32_t>(hr));
-        return false;
+    {
+        struct Joined {
+            std::thread& thread;
+            ~Joined() {
+                if (thread.joinable()) thread.join();
+            }
+        } joined{clipboard};
+        try {
+            const std::vector<uint8_t> bgr = PackBgr(pixels, width, height, pitch);
+            hr = EncodePng(part, bgr, width, height);
+        } catch (const std::bad_alloc&) {
+            hr = E_OUTOFMEMORY;
+        }
+        encodedAt = SteadyTicks();
+        if (FAILED(hr)) {
+            DeleteFileW(part.c_str());
+            problem = L"The screenshot could not be saved: " + ErrorText(static_cast<uint32_t>(hr));
+        } else if (!MoveFileExW(part.c_str(), path.c_str(),
+                                MOVEFILE_WRITE_THROUGH | (replace ? MOVEFILE_REPLACE_EXISTING : 0))) {
+            hr = HRESULT_FROM_WIN32(GetLastError());
+            DeleteFileW(part.c_str());
+            problem = L"The screenshot could not be saved: " + ErrorText(static_cast<uint32_t>(hr));
+        }
+        renamedAt = SteadyTicks();
     }
-    if (!MoveFileExW(part.c_str(), path.c_str(), MOVEFILE_WRITE_THROUGH | (replace ? MOVEFILE_REPLACE_EXISTING : 0))) {
-        DeleteFileW(part.c_str());
-        problem = L"The screenshot could not be saved: " + ErrorText(static_cast<uint32_t>(HRESULT_FROM_WIN32(GetLastError())));
-        return false;
+    if (copied != nullptr) *copied = taken;
+    if (trace != nullptr) {
+        // In the order they ended, each since the one before.
+        if (copyToClipboard && clipboardAt <= encodedAt) trace->Step(L"clipboard", clipboardAt);
+        trace->Step(L"encode", encodedAt);
+        if (copyToClipboard && clipboardAt > encodedAt && clipboardAt <= renamedAt) trace->Step(L"clipboard", clipboardAt);
+        trace->Step(L"rename", renamedAt);
+        if (copyToClipboard && clipboardAt > renamedAt) trace->Step(L"clipboard", clipboardAt);
     }
-    step(L"rename");
-    return true;
+    return SUCCEEDED(hr);
 }
