@@ -8,6 +8,7 @@
 
 #include "common/unique_handle.h"
 #include "setup/setup.h"
+#include "storage/sign_in_start.h"
 
 using Microsoft::WRL::ComPtr;
 
@@ -111,19 +112,7 @@ std::wstring KnownFolder(const KNOWNFOLDERID& id) {
     return result;
 }
 
-std::wstring OwnPath() {
-    std::wstring path(MAX_PATH, L'\0');
-    for (;;) {
-        const DWORD length = GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size()));
-        if (length == 0) return {};
-        if (length < path.size()) {
-            path.resize(length);
-            return path;
-        }
-        if (path.size() >= 32768) return {};
-        path.resize(path.size() * 2);
-    }
-}
+std::wstring OwnPath() { return RunningProgramPath(); }
 
 bool SamePath(const std::wstring& a, const std::wstring& b) {
     return CompareStringOrdinal(a.c_str(), static_cast<int>(a.size()), b.c_str(), static_cast<int>(b.size()), TRUE) ==

@@ -167,6 +167,19 @@ LRESULT CALLBACK PlainProc(HWND window, UINT message, WPARAM wParam, LPARAM lPar
     return DefWindowProcW(window, message, wParam, lParam);
 }
 
+// Handles this thread's messages for `seconds`, keys turned into characters.
+void PumpFor(double seconds) {
+    const ULONGLONG deadline = GetTickCount64() + static_cast<ULONGLONG>(seconds * 1000.0);
+    for (ULONGLONG now = GetTickCount64(); now < deadline; now = GetTickCount64()) {
+        MsgWaitForMultipleObjects(0, nullptr, FALSE, static_cast<DWORD>(deadline - now), QS_ALLINPUT);
+        MSG message;
+        while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
+            TranslateMessage(&message);
+            DispatchMessageW(&message);
+        }
+    }
+}
+
 // A window of one colour that lives for `seconds`: a tooltip-like one (on
 // top, never active) or an ordinary one that takes the foreground.
 int ShowPlain(bool tooltip, int x, int y, int width, int height, COLORREF colour, double seconds) {
@@ -186,12 +199,7 @@ int ShowPlain(bool tooltip, int x, int y, int width, int height, COLORREF colour
     GdiFlush();
     std::puts("showing");
     std::fflush(stdout);
-    const ULONGLONG deadline = GetTickCount64() + static_cast<ULONGLONG>(seconds * 1000.0);
-    for (ULONGLONG now = GetTickCount64(); now < deadline; now = GetTickCount64()) {
-        MsgWaitForMultipleObjects(0, nullptr, FALSE, static_cast<DWORD>(deadline - now), QS_ALLINPUT);
-        MSG message;
-        while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&message);
-    }
+    PumpFor(seconds);
     DestroyWindow(window);
     return 0;
 }
@@ -244,15 +252,7 @@ int ShowPresses(double seconds, bool password) {
     GdiFlush();
     std::puts("showing");
     std::fflush(stdout);
-    const ULONGLONG deadline = GetTickCount64() + static_cast<ULONGLONG>(seconds * 1000.0);
-    for (ULONGLONG now = GetTickCount64(); now < deadline; now = GetTickCount64()) {
-        MsgWaitForMultipleObjects(0, nullptr, FALSE, static_cast<DWORD>(deadline - now), QS_ALLINPUT);
-        MSG message;
-        while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
-            TranslateMessage(&message);
-            DispatchMessageW(&message);
-        }
-    }
+    PumpFor(seconds);
     DestroyWindow(window);
     return 0;
 }
