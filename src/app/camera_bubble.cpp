@@ -15,6 +15,7 @@
 #include "common/steady_clock.h"
 #include "storage/folders.h"
 #include "storage/log.h"
+#include "storage/monitors.h"
 #include "storage/settings.h"
 
 namespace {
@@ -55,20 +56,6 @@ HWND CameraWindow = nullptr;
 
 Bubble* Of(HWND window) { return reinterpret_cast<Bubble*>(GetWindowLongPtrW(window, GWLP_USERDATA)); }
 
-uint32_t DpiOf(HMONITOR monitor) {
-    // Looked up at run time, as the process's own DPI declaration is.
-    using MonitorDpiFn = HRESULT(WINAPI*)(HMONITOR, int, UINT*, UINT*);
-    static const auto forMonitor = [] {
-        HMODULE shcore = LoadLibraryExW(L"shcore.dll", nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
-        return shcore == nullptr ? nullptr
-                                 : reinterpret_cast<MonitorDpiFn>(
-                                       reinterpret_cast<void (*)()>(GetProcAddress(shcore, "GetDpiForMonitor")));
-    }();
-    UINT x = 96, y = 96;
-    if (forMonitor != nullptr && SUCCEEDED(forMonitor(monitor, 0 /* MDT_EFFECTIVE_DPI */, &x, &y)) && x != 0) return x;
-    return GetDpiForSystem();
-}
-
 camera::Area WorkArea(HMONITOR monitor) {
     MONITORINFO info{};
     info.cbSize = sizeof info;
@@ -82,7 +69,7 @@ camera::BubbleSize SizeSetting() { return camera::BubbleSizeNamed(CurrentSetting
 // monitor allows; the monitor is the one under `anchor`.
 void Place(Bubble& b, POINT anchor, camera::Spot wanted) {
     const HMONITOR monitor = MonitorFromPoint(anchor, MONITOR_DEFAULTTONEAREST);
-    const uint32_t dpi = DpiOf(monitor);
+    const uint32_t dpi = MonitorDpi(monitor);
     const int32_t diameter = camera::BubbleDiameter(SizeSetting(), dpi);
     const camera::Spot spot = camera::PlaceBubble(WorkArea(monitor), diameter, wanted, dpi);
     UINT flags = SWP_NOZORDER | SWP_NOACTIVATE;
@@ -97,13 +84,18 @@ void Place(Bubble& b, POINT anchor, camera::Spot wanted) {
     }
 }
 
-void SavePlace(const Bubble& b) {
+// Keeps where the bubble stands in the settings; true when that changed them.
+bool KeepPlace(const Bubble& b) {
     RECT r{};
     GetWindowRect(b.window, &r);
-    if (CurrentSettings.camera_x == r.left && CurrentSettings.camera_y == r.top) return;
+    if (CurrentSettings.camera_x == r.left && CurrentSettings.camera_y == r.top) return false;
     CurrentSettings.camera_x = r.left;
     CurrentSettings.camera_y = r.top;
-    SaveSettings(CurrentSettings);
+    return true;
+}
+
+void SavePlace(const Bubble& b) {
+    if (KeepPlace(b)) SaveSettings(CurrentSettings);
 }
 
 // The reading thread: opens the camera, then turns each of its pictures into
@@ -224,11 +216,11 @@ void ChooseSize(Bubble& b, camera::BubbleSize size) {
     GetWindowRect(b.window, &r);
     const POINT middle{(r.left + r.right) / 2, (r.top + r.bottom) / 2};
     CurrentSettings.camera_size = std::wstring(camera::BubbleSizeName(size));
-    const uint32_t dpi = DpiOf(MonitorFromPoint(middle, MONITOR_DEFAULTTONEAREST));
+    const uint32_t dpi = MonitorDpi(MonitorFromPoint(middle, MONITOR_DEFAULTTONEAREST));
     const int32_t d = camera::BubbleDiameter(size, dpi);
     // It grows or shrinks about its middle, then keeps to its corner if it was in one.
     Place(b, middle, {middle.x - d / 2, middle.y - d / 2});
-    SavePlace(b);
+    KeepPlace(b);
     SaveSettings(CurrentSettings);
 }
 
@@ -253,10 +245,6 @@ void ShowMenu(Bubble& b, POINT at) {
         case ID_HIDE: HideCamera(); break;
         default: break;
     }
-}
-
-void Changed() {
-    UpdateToolbar();
 }
 
 }  // namespace
@@ -290,7 +278,7 @@ void ToggleCamera() {
         Place(b, at, {at.x, at.y});
     } else {
         const HMONITOR primary = MonitorFromPoint(POINT{0, 0}, MONITOR_DEFAULTTOPRIMARY);
-        const uint32_t dpi = DpiOf(primary);
+        const uint32_t dpi = MonitorDpi(primary);
         const camera::Area work = WorkArea(primary);
         const camera::Spot first = camera::FirstBubbleSpot(work, camera::BubbleDiameter(SizeSetting(), dpi), dpi);
         Place(b, POINT{first.x, first.y}, first);
@@ -305,7 +293,7 @@ void ToggleCamera() {
         ShowBalloon(L"Camera", L"The camera could not be started: " + ErrorText(HResultFromWin32(error)),
                     BALLOON_WARNING);
     }
-    Changed();
+    UpdateToolbar();
 }
 
 void HideCamera() {
@@ -399,7 +387,7 @@ LRESULT CALLBACK CameraWindowProc(HWND window, UINT message, WPARAM wParam, LPAR
             if (CameraWindow == window) CameraWindow = nullptr;
             SetWindowLongPtrW(window, GWLP_USERDATA, 0);
             delete b;
-            Changed();
+            UpdateToolbar();
             return 0;
         }
         default:

@@ -119,8 +119,9 @@ int RunMessageLoop() {
 // old form) is written again for it; one for another copy, or none, stays.
 void MendSignInStart() {
     const std::wstring own = RunningProgramPath();
-    if (own.empty() || SignInStartFor(own) != SignInStart::Stale) return;
-    const std::wstring before = ReadSignInStart().value_or(L"");
+    const std::optional<std::wstring> value = ReadSignInStart();
+    if (own.empty() || JudgeSignInStartValue(value, own) != SignInStart::Stale) return;
+    const std::wstring before = value.value_or(L"");
     if (WriteSignInStart(own))
         Log(L"Start at sign-in mended: it was %s", before.c_str());
     else

@@ -7,6 +7,8 @@
 #include <commctrl.h>
 #include <shobjidl.h>
 
+#include <algorithm>
+#include <iterator>
 #include <vector>
 
 #include "app/camera_bubble.h"
@@ -62,6 +64,18 @@ std::vector<CameraEntry> CameraChoices;
 constexpr camera::BubbleSize kCameraSizes[] = {camera::BubbleSize::Small, camera::BubbleSize::Medium,
                                                camera::BubbleSize::Large};
 
+std::vector<std::wstring> MicrophoneIds() {
+    std::vector<std::wstring> ids;
+    for (const MicrophoneEntry& entry : MicrophoneChoices) ids.push_back(entry.id);
+    return ids;
+}
+
+std::vector<std::wstring> CameraLinks() {
+    std::vector<std::wstring> links;
+    for (const CameraEntry& entry : CameraChoices) links.push_back(entry.link);
+    return links;
+}
+
 // Alt+letter typed into a shortcut control is the shortcut being chosen, yet
 // the dialog handling of the message loop would take the character it makes
 // for a mnemonic and tick a box or move the focus. While the window is open,
@@ -101,6 +115,15 @@ void AddList(HWND parent, WORD id, const std::vector<std::wstring>& items, int s
     HWND list = AddControl(parent, 0, L"COMBOBOX", L"", WS_TABSTOP | WS_VSCROLL | CBS_DROPDOWNLIST, 220, y, 270, 200, id);
     for (const std::wstring& item : items) SendMessageW(list, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(item.c_str()));
     SendMessageW(list, CB_SETCURSEL, static_cast<WPARAM>(selected), 0);
+}
+
+// A list of devices: row 0 is the one Windows picks, then each by name, the chosen one selected.
+template <typename Entry>
+void AddDeviceList(HWND window, WORD id, const wchar_t* first, const std::vector<Entry>& entries,
+                   const std::vector<std::wstring>& ids, const std::wstring& chosen, int y) {
+    std::vector<std::wstring> names = {first};
+    for (const Entry& entry : entries) names.push_back(entry.name);
+    AddList(window, id, names, MicrophoneRow(ids, chosen), y);
 }
 
 // Across the window, or in its left or right half when two share a row.
@@ -161,15 +184,12 @@ void SaveFromSettingsWindow(HWND window) {
     working.save_new_to_library = Checked(window, IDC_SAVE_NEW);
     working.show_clicks = Checked(window, IDC_SHOW_CLICKS);
     working.show_keys = Checked(window, IDC_SHOW_KEYS);
-    std::vector<std::wstring> ids;
-    for (const MicrophoneEntry& entry : MicrophoneChoices) ids.push_back(entry.id);
-    working.microphone_id = MicrophoneIdForRow(ids, Selected(window, IDC_MICROPHONE_ID));
+    working.microphone_id = MicrophoneIdForRow(MicrophoneIds(), Selected(window, IDC_MICROPHONE_ID));
     // The cameras' list keeps the microphones' rule: row 0 is the first one found.
-    std::vector<std::wstring> links;
-    for (const CameraEntry& entry : CameraChoices) links.push_back(entry.link);
-    working.camera = MicrophoneIdForRow(links, Selected(window, IDC_CAMERA));
+    working.camera = MicrophoneIdForRow(CameraLinks(), Selected(window, IDC_CAMERA));
     const int sizeRow = Selected(window, IDC_CAMERA_SIZE);
-    if (sizeRow >= 0 && sizeRow < 3) working.camera_size = std::wstring(camera::BubbleSizeName(kCameraSizes[sizeRow]));
+    if (sizeRow >= 0 && sizeRow < static_cast<int>(std::size(kCameraSizes)))
+        working.camera_size = std::wstring(camera::BubbleSizeName(kCameraSizes[sizeRow]));
 
     wchar_t folder[260] = {};
     GetDlgItemTextW(window, IDC_FOLDER, folder, 260);
@@ -241,27 +261,17 @@ void CreateControls(HWND window) {
     AddCheck(window, IDC_MICROPHONE, L"Record the &microphone", s.microphone, y, Column::Right);
     y += 28;
     AddLabel(window, L"Micro&phone to use", y);
-    std::vector<std::wstring> names = {L"Default microphone"};
-    std::vector<std::wstring> ids;
-    for (const MicrophoneEntry& entry : MicrophoneChoices) {
-        names.push_back(entry.name);
-        ids.push_back(entry.id);
-    }
-    AddList(window, IDC_MICROPHONE_ID, names, MicrophoneRow(ids, s.microphone_id), y);
+    AddDeviceList(window, IDC_MICROPHONE_ID, L"Default microphone", MicrophoneChoices, MicrophoneIds(), s.microphone_id,
+                  y);
     y += 32;
     AddLabel(window, L"Camera to &use", y);
-    std::vector<std::wstring> cameraNames = {L"The first camera found"};
-    std::vector<std::wstring> links;
-    for (const CameraEntry& entry : CameraChoices) {
-        cameraNames.push_back(entry.name);
-        links.push_back(entry.link);
-    }
-    AddList(window, IDC_CAMERA, cameraNames, MicrophoneRow(links, s.camera), y);
+    AddDeviceList(window, IDC_CAMERA, L"The first camera found", CameraChoices, CameraLinks(), s.camera, y);
     y += 32;
     AddLabel(window, L"Camera bubble si&ze", y);
     const camera::BubbleSize size = camera::BubbleSizeNamed(s.camera_size);
     AddList(window, IDC_CAMERA_SIZE, {L"Small", L"Medium", L"Large"},
-            size == camera::BubbleSize::Small ? 0 : size == camera::BubbleSize::Large ? 2 : 1, y);
+            static_cast<int>(std::find(std::begin(kCameraSizes), std::end(kCameraSizes), size) - std::begin(kCameraSizes)),
+            y);
     y += 32;
     AddCheck(window, IDC_CURSOR, L"Show the mouse p&ointer", s.cursor, y);
     y += 28;

@@ -6,6 +6,7 @@
 #include <atomic>
 #include <new>
 
+#include "common/steady_clock.h"
 #include "storage/folders.h"
 
 using Microsoft::WRL::ComPtr;
@@ -18,13 +19,6 @@ constexpr GUID kFloatSubtype = {0x00000003, 0x0000, 0x0010, {0x80, 0x00, 0x00, 0
 
 // PKEY_Device_FriendlyName, by value so no GUID library is needed.
 const PROPERTYKEY kFriendlyName = {{0xa45c254e, 0xdf1c, 0x4efd, {0x80, 0x20, 0x67, 0xd1, 0x46, 0xa8, 0x50, 0xe0}}, 14};
-
-int64_t CounterHundredNs() {
-    LARGE_INTEGER counter{}, frequency{};
-    QueryPerformanceCounter(&counter);
-    QueryPerformanceFrequency(&frequency);
-    return static_cast<int64_t>(static_cast<double>(counter.QuadPart) * 10000000.0 / static_cast<double>(frequency.QuadPart));
-}
 
 HRESULT SystemEnumerator(IMMDeviceEnumerator** enumerator) {
     return CoCreateInstance(__uuidof(MMDeviceEnumerator), nullptr, CLSCTX_ALL, IID_PPV_ARGS(enumerator));
@@ -112,13 +106,13 @@ bool AudioSource::Open(bool loopback, const std::wstring& deviceId, std::wstring
 void AudioSource::StartSyncTone() {
     Close();
     synthetic_ = true;
-    tone_.Start(CounterHundredNs());
+    tone_.Start(SteadyHundredNs());
 }
 
 void AudioSource::Read(std::vector<float>& block, int64_t& endTime) {
     endTime = 0;
     if (synthetic_) {
-        endTime = tone_.Read(CounterHundredNs(), block);
+        endTime = tone_.Read(SteadyHundredNs(), block);
         return;
     }
     if (!captureClient_ || FAILED(lost_)) return;

@@ -15,3 +15,8 @@ inline int64_t SteadyFrequency() {
     QueryPerformanceFrequency(&frequency);
     return frequency.QuadPart;
 }
+
+// The performance counter in 100-ns units, the unit of the recording clock.
+inline int64_t SteadyHundredNs() {
+    return static_cast<int64_t>(static_cast<double>(SteadyTicks()) * 10000000.0 / static_cast<double>(SteadyFrequency()));
+}

@@ -4,6 +4,7 @@
 #include <cwctype>
 #include <vector>
 
+#include "common/steady_clock.h"
 #include "common/unique_handle.h"
 #include "storage/folders.h"
 #include "storage/log.h"
@@ -140,27 +141,6 @@ InputPlatform& InputFunctions() {
     return functions;
 }
 
-int64_t CounterHundredNs() {
-    LARGE_INTEGER now{}, frequency{};
-    QueryPerformanceCounter(&now);
-    QueryPerformanceFrequency(&frequency);
-    return TicksToHundredNs(now.QuadPart, frequency.QuadPart);
-}
-
-double MonitorDpiScale(HMONITOR monitor) {
-    // Looked up at run time, as the process's awareness is: shcore is not on every system's path.
-    using GetDpiFn = HRESULT(WINAPI*)(HMONITOR, int, UINT*, UINT*);
-    static const auto get = [] {
-        HMODULE shcore = LoadLibraryW(L"shcore.dll");
-        return shcore != nullptr
-                   ? reinterpret_cast<GetDpiFn>(reinterpret_cast<void*>(GetProcAddress(shcore, "GetDpiForMonitor")))
-                   : nullptr;
-    }();
-    UINT x = 0, y = 0;
-    if (get == nullptr || monitor == nullptr || FAILED(get(monitor, 0 /* effective */, &x, &y)) || x == 0) return 1.0;
-    return x / 96.0;
-}
-
 bool InputWatch::Start(bool clicks, bool keys) {
     Stop();
     if (!clicks && !keys) return false;
@@ -222,7 +202,7 @@ void InputWatch::Stop() {
 }
 
 void InputWatch::Pressed(Button button, POINT point, bool down) {
-    const int64_t now = CounterHundredNs();
+    const int64_t now = SteadyHundredNs();
     std::lock_guard<std::mutex> hold(lock_);
     if (down)
         log_.Press(button, point.x, point.y, now);
@@ -236,7 +216,7 @@ void InputWatch::Moved(POINT point) {
 }
 
 void InputWatch::Keyed(std::wstring label) {
-    const int64_t now = CounterHundredNs();
+    const int64_t now = SteadyHundredNs();
     std::lock_guard<std::mutex> hold(lock_);
     log_.Keys(std::move(label), now);
 }

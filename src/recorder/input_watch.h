@@ -35,7 +35,7 @@ public:
     void Stop();
     bool Watching() const { return installed_.load(); }
     // Draws what shows at `time` (100-ns units on the performance counter's
-    // clock) onto a picture, with the label's text rendered for its size.
+    // clock, SteadyHundredNs) onto a picture, with the label's text rendered for its size.
     void Draw(uint8_t* nv12, int32_t width, int32_t height, const input_effects::PictureMapping& mapping, int64_t time);
 
     // Called by the hooks, on their thread.
@@ -56,8 +56,3 @@ private:
     std::wstring textLabel_;
     int32_t textHeight_ = 0;
 };
-
-// The performance counter now, in 100-ns units.
-int64_t CounterHundredNs();
-// A monitor's pixels per 96-DPI pixel; 1 when the system does not say.
-double MonitorDpiScale(HMONITOR monitor);

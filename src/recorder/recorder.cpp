@@ -161,9 +161,9 @@ std::wstring Recorder::Start(const RecordingOptions& requested) {
     // the same thread, whose request this is.
     PowerFunctions().setThreadExecutionState(ES_CONTINUOUS | ES_SYSTEM_REQUIRED | ES_DISPLAY_REQUIRED);
     if (options.showClicks || options.showKeys) {
-        inputDpiScale = MonitorDpiScale(options.window != nullptr
-                                            ? MonitorFromWindow(options.window, MONITOR_DEFAULTTONEAREST)
-                                            : options.monitor);
+        inputDpiScale = MonitorDpi(options.window != nullptr ? MonitorFromWindow(options.window, MONITOR_DEFAULTTONEAREST)
+                                                             : options.monitor) /
+                        96.0;
         input.Start(options.showClicks, options.showKeys);
     }
     Log(L"Recording started: %dx%d %d fps, sound %d mic %d, encoder %s", width, height, options.fps,

@@ -114,10 +114,7 @@ std::wstring KnownFolder(const KNOWNFOLDERID& id) {
 
 std::wstring OwnPath() { return RunningProgramPath(); }
 
-bool SamePath(const std::wstring& a, const std::wstring& b) {
-    return CompareStringOrdinal(a.c_str(), static_cast<int>(a.size()), b.c_str(), static_cast<int>(b.size()), TRUE) ==
-           CSTR_EQUAL;
-}
+bool SamePath(const std::wstring& a, const std::wstring& b) { return SameFilePath(a, b); }
 
 std::wstring FullFolderPath(const std::wstring& folder) {
     if (folder.empty()) return {};

@@ -135,3 +135,17 @@ void RestoreForCapture(HWND window) {
     // not is given a second, then its first frame is awaited as usual.
     for (int waited = 0; waited < 100 && IsIconic(window); ++waited) Sleep(10);
 }
+
+uint32_t MonitorDpi(HMONITOR monitor) {
+    // Looked up at run time, as the process's own DPI declaration is.
+    using MonitorDpiFn = HRESULT(WINAPI*)(HMONITOR, int, UINT*, UINT*);
+    static const auto forMonitor = [] {
+        HMODULE shcore = LoadLibraryExW(L"shcore.dll", nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
+        return shcore == nullptr ? nullptr
+                                 : reinterpret_cast<MonitorDpiFn>(
+                                       reinterpret_cast<void (*)()>(GetProcAddress(shcore, "GetDpiForMonitor")));
+    }();
+    UINT x = 96, y = 96;
+    if (forMonitor != nullptr && SUCCEEDED(forMonitor(monitor, 0 /* MDT_EFFECTIVE_DPI */, &x, &y)) && x != 0) return x;
+    return GetDpiForSystem();
+}

@@ -21,6 +21,8 @@ std::vector<MonitorEntry> ListMonitors();
 // The visible top-level windows that have a title, front to back.
 std::vector<WindowEntry> VisibleTitledWindows();
 HMONITOR PrimaryMonitor();
+// A monitor's effective DPI (96 at 100 %); the system's when it does not say.
+uint32_t MonitorDpi(HMONITOR monitor);
 std::wstring CaptureTimeStamp();
 // A free capture path; nothing is created.
 std::wstring UniqueCaptureName(const std::wstring& folder, const std::wstring& stem, const std::wstring& extension);

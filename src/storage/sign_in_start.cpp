@@ -4,14 +4,10 @@
 
 #include <vector>
 
-namespace {
-
 bool SameFilePath(std::wstring_view a, std::wstring_view b) {
     return CompareStringOrdinal(a.data(), static_cast<int>(a.size()), b.data(), static_cast<int>(b.size()), TRUE) ==
            CSTR_EQUAL;
 }
-
-}  // namespace
 
 std::optional<std::wstring> ReadSignInStart() {
     HKEY key = nullptr;
@@ -54,8 +50,10 @@ bool RemoveSignInStart() {
     return deleted == ERROR_SUCCESS || deleted == ERROR_FILE_NOT_FOUND;
 }
 
-SignInStart SignInStartFor(const std::wstring& programPath) {
-    return JudgeSignInStart(ReadSignInStart(), programPath, SameFilePath, [](const std::wstring& path) {
+SignInStart SignInStartFor(const std::wstring& programPath) { return JudgeSignInStartValue(ReadSignInStart(), programPath); }
+
+SignInStart JudgeSignInStartValue(const std::optional<std::wstring>& value, const std::wstring& programPath) {
+    return JudgeSignInStart(value, programPath, SameFilePath, [](const std::wstring& path) {
         const DWORD attributes = GetFileAttributesW(path.c_str());
         return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
     });

@@ -11,7 +11,11 @@ std::optional<std::wstring> ReadSignInStart();
 bool WriteSignInStart(const std::wstring& programPath);
 // True when no value is left.
 bool RemoveSignInStart();
-// How the value stands for the program at `programPath`.
+// How `value` (as read) stands for the program at `programPath`; the second
+// form reads it.
+SignInStart JudgeSignInStartValue(const std::optional<std::wstring>& value, const std::wstring& programPath);
 SignInStart SignInStartFor(const std::wstring& programPath);
+// Two paths the same as Windows compares them, without regard to case.
+bool SameFilePath(std::wstring_view a, std::wstring_view b);
 // The full path of the program running.
 std::wstring RunningProgramPath();
