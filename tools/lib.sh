@@ -109,6 +109,9 @@ ostrel_prepare_wine() {
   # thread every read-back of a picture waits for a hand-over between threads,
   # which costs recordings most of their frames.
   wine reg add 'HKCU\Software\Wine\Direct3D' /v csmt /t REG_DWORD /d 0 /f </dev/null >/dev/null 2>&1 || true
+  # A program that faults prints the debugger's backtrace and ends, rather
+  # than waiting behind Wine's crash dialog until a test's time runs out.
+  wine reg add 'HKCU\Software\Wine\WineDbg' /v ShowCrashDialog /t REG_DWORD /d 0 /f </dev/null >/dev/null 2>&1 || true
 }
 
 ostrel_stop_services() {
