@@ -30,6 +30,18 @@ bool FileThere(const std::wstring& path) {
     return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
 }
 
+// Only files on a local drive are looked for as the menu opens (see RecentDriveRoot).
+bool LookedForAtOnce(const std::wstring& path) {
+    const std::wstring root = RecentDriveRoot(path);
+    return !root.empty() && GetDriveTypeW(root.c_str()) != DRIVE_REMOTE;
+}
+
+void Forget(const std::wstring& path) {
+    std::vector<RecentCapture> list = LoadRecentCaptures();
+    std::erase_if(list, [&](const RecentCapture& entry) { return entry.path == path; });
+    SaveRecentCaptures(list);
+}
+
 void Say(const std::wstring& text) { MessageBoxW(MainWindow, text.c_str(), L"NIRA Ostrel", MB_ICONWARNING); }
 
 // The file itself, as Explorer's Copy puts it on the clipboard.
@@ -72,7 +84,7 @@ void FillRecentMenu(HMENU menu, bool signedIn, bool uploading) {
     const std::vector<RecentCapture> listed = LoadRecentCaptures();
     std::vector<RecentCapture> kept;
     for (const RecentCapture& entry : listed)
-        if (FileThere(entry.path)) kept.push_back(entry);
+        if (!LookedForAtOnce(entry.path) || FileThere(entry.path)) kept.push_back(entry);
     if (kept.size() != listed.size()) SaveRecentCaptures(kept);
     const LocalTime now = LocalTimeOf(SecondsNow());
     for (const RecentCapture& entry : kept) {
@@ -101,6 +113,7 @@ bool DoRecentCommand(WORD id) {
     if (entry >= Offered.size()) return true;
     const std::wstring path = Offered[entry];
     if (action != RecentAction::ShowInFolder && !FileThere(path)) {
+        Forget(path);
         Say(std::wstring(PathFileName(path)) + L" is no longer there. It may have been moved or deleted.");
         return true;
     }

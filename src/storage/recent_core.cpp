@@ -9,11 +9,14 @@ namespace {
 constexpr int64_t kLatestTime = 253402300799;  // the last second of the year 9999
 constexpr size_t kLongestPath = 32767;
 
+bool OnDriveLetter(std::wstring_view path) {
+    return path.size() >= 3 && ((path[0] >= L'A' && path[0] <= L'Z') || (path[0] >= L'a' && path[0] <= L'z')) &&
+           path[1] == L':' && path[2] == L'\\';
+}
+
 bool FullPath(std::wstring_view path) {
-    const bool drive = path.size() >= 3 && ((path[0] >= L'A' && path[0] <= L'Z') || (path[0] >= L'a' && path[0] <= L'z')) &&
-                       path[1] == L':' && path[2] == L'\\';
     const bool share = path.size() >= 3 && path[0] == L'\\' && path[1] == L'\\' && path[2] != L'\\';
-    return drive || share;
+    return OnDriveLetter(path) || share;
 }
 
 wchar_t Folded(wchar_t c) { return c >= L'A' && c <= L'Z' ? static_cast<wchar_t>(c + 32) : c; }
@@ -84,6 +87,16 @@ std::vector<RecentCapture> WithRecent(std::vector<RecentCapture> list, RecentCap
         if (result.size() < kRecentCaptures && !SamePath(entry.path, result.front().path))
             result.push_back(std::move(entry));
     return result;
+}
+
+std::wstring RecentDriveRoot(std::wstring_view path) {
+    if (path.substr(0, 4) == L"\\\\?\\") {
+        path.remove_prefix(4);
+        if (path.size() >= 4 && Folded(path[0]) == L'u' && Folded(path[1]) == L'n' && Folded(path[2]) == L'c' &&
+            path[3] == L'\\')
+            return {};
+    }
+    return OnDriveLetter(path) ? std::wstring(path.substr(0, 3)) : std::wstring();
 }
 
 RecentKind RecentKindOf(std::wstring_view path) {

@@ -30,6 +30,13 @@ std::string RecentFileText(const std::vector<RecentCapture>& list);
 // The list with `capture` first: the same path further down goes, and only ten stay.
 std::vector<RecentCapture> WithRecent(std::vector<RecentCapture> list, RecentCapture capture);
 
+// The root of the drive an entry's file is on ("C:\", also for "\\?\C:\..."),
+// or none for a file on a share ("\\server\share\...", "\\?\UNC\..."). The
+// menu looks for files on drives as it opens, but not on shares, nor on
+// drives mapped to one: a share that has gone holds each look for the
+// network's time-out.
+std::wstring RecentDriveRoot(std::wstring_view path);
+
 enum class RecentKind { Screenshot, Recording, Other };
 RecentKind RecentKindOf(std::wstring_view path);
 

@@ -55,3 +55,12 @@ TEST_CASE("recent entries say when they were taken in the user's words") {
     CHECK(RecentKindOf(L"C:\\a\\Rec.mp4") == RecentKind::Recording);
     CHECK(RecentKindOf(L"C:\\a\\notes.txt") == RecentKind::Other);
 }
+
+TEST_CASE("the menu looks for files on drives as it opens, never on shares") {
+    CHECK(RecentDriveRoot(L"d:\\Caps\\Shot.png") == L"d:\\");
+    CHECK(RecentDriveRoot(L"\\\\?\\C:\\Caps\\Shot.png") == L"C:\\");
+    CHECK(RecentDriveRoot(L"\\\\server\\caps\\Shot.png").empty());
+    CHECK(RecentDriveRoot(L"\\\\?\\unc\\server\\caps\\Shot.png").empty());
+    CHECK(RecentDriveRoot(L"\\\\.\\C:\\Shot.png").empty());
+    CHECK(RecentDriveRoot(L"C:").empty());
+}
