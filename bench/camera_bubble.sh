@@ -10,10 +10,7 @@ set -euo pipefail
 source "$(dirname "$0")/../tools/lib.sh"
 tries=${1:-5}
 seconds=${2:-10}
-windows="$OSTREL_BUILD/windows"
 ostrel_start_bench_session
-trap 'rm -rf "$OSTREL_WORK"; ostrel_stop_services' EXIT
-driver() { wine "$windows/OstrelDriver.exe" "$@" </dev/null 2>/dev/null; }
 ostrel_start_bench_tray "$OSTREL_WORK/caps" camera_size=large
 log="$OSTREL_WORK/data/ostrel.log"
 pid=$(pgrep -f 'OstrelWindowsTest.exe' | head -1)
@@ -22,14 +19,14 @@ hz=$(getconf CLK_TCK)
 idle_start=$(ticks); sleep "$seconds"; idle_end=$(ticks)
 echo "idle: $(( (idle_end - idle_start) * 1000 / hz / seconds )) ms of processor time a second"
 for try in $(seq 1 "$tries"); do
-  driver post NIRAOstrelWindowsMain 0x0312 5 0 >/dev/null  # WM_HOTKEY, the camera's
+  ostrel_driver post NIRAOstrelWindowsMain 0x0312 5 0 >/dev/null  # WM_HOTKEY, the camera's
   for _ in $(seq 1 100); do
     [ "$(grep -ac "Camera bubble: first picture" "$log")" -ge "$try" ] && break
     sleep 0.1
   done
   start=$(ticks); sleep "$seconds"; end=$(ticks)
   echo "showing: $(( (end - start) * 1000 / hz / seconds )) ms of processor time a second"
-  driver post NIRAOstrelWindowsMain 0x0312 5 0 >/dev/null
+  ostrel_driver post NIRAOstrelWindowsMain 0x0312 5 0 >/dev/null
   for _ in $(seq 1 50); do
     [ "$(grep -ac "Camera bubble closed" "$log")" -ge "$try" ] && break
     sleep 0.1
@@ -37,4 +34,4 @@ for try in $(seq 1 "$tries"); do
 done
 sleep 1
 grep -a "Camera bubble: first picture\|Camera bubble closed\|Camera released" "$log"
-driver close NIRAOstrelWindowsMain >/dev/null || true
+ostrel_driver close NIRAOstrelWindowsMain >/dev/null || true

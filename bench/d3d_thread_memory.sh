@@ -7,7 +7,6 @@
 set -euo pipefail
 source "$(dirname "$0")/../tools/lib.sh"
 ostrel_start_bench_session
-trap 'rm -rf "$OSTREL_WORK"; ostrel_stop_services' EXIT
 rounds=${1:-60}
 for mode in own other; do
   wine "$OSTREL_BUILD/windows/d3d_thread_memory.exe" "$mode" "$rounds" </dev/null 2>/dev/null | while read -r line; do

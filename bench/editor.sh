@@ -12,7 +12,6 @@ set -euo pipefail
 source "$(dirname "$0")/../tools/lib.sh"
 tries=${1:-5}
 moves=${2:-200}
-windows="$OSTREL_BUILD/windows"
 trap 'rm -rf "${OSTREL_WORK:-}"; ostrel_stop_services' EXIT
 ostrel_start_display 3840x2160 >/dev/null
 ostrel_prepare_wine
@@ -25,21 +24,20 @@ else
   convert -size 3840x2160 plasma:fractal "$OSTREL_WORK/big.png"
 fi
 picture=$(winepath -w "$OSTREL_WORK/big.png")
-driver() { wine "$windows/OstrelDriver.exe" "$@" </dev/null 2>/dev/null; }
 ostrel_start_bench_tray "$OSTREL_WORK/caps"
 tray=$OSTREL_TRAY
 sleep 2
 opened=()
 for _ in $(seq 1 "$tries"); do
-  opened+=("$(driver editor-timing "$picture" 0 | sed -n 's/opened and painted after \([0-9.]*\) ms/\1/p')")
-  driver gone NIRAOstrelEditor 10 >/dev/null || true
+  opened+=("$(ostrel_driver editor-timing "$picture" 0 | sed -n 's/opened and painted after \([0-9.]*\) ms/\1/p')")
+  ostrel_driver gone NIRAOstrelEditor 10 >/dev/null || true
   sleep 0.5
 done
 sorted=$(printf '%s\n' "${opened[@]}" | sort -n)
 echo "3840x2160 PNG opened and painted: median $(echo "$sorted" | sed -n "$(( (tries + 1) / 2 ))p") ms, worst $(echo "$sorted" | tail -1) ms over $tries tries"
-driver editor-timing "$picture" "$moves" | sed -n 's/^drag/3840x2160: rectangle drag/p'
-driver gone NIRAOstrelEditor 10 >/dev/null || true
+ostrel_driver editor-timing "$picture" "$moves" | sed -n 's/^drag/3840x2160: rectangle drag/p'
+ostrel_driver gone NIRAOstrelEditor 10 >/dev/null || true
 echo "step trace of the last opening:"
 grep -a "Editor open steps:" "$OSTREL_WORK/data/ostrel.log" | tail -1
-driver close NIRAOstrelWindowsMain >/dev/null || true
+ostrel_driver close NIRAOstrelWindowsMain >/dev/null || true
 wait "$tray" || true

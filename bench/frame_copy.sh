@@ -6,5 +6,4 @@
 set -euo pipefail
 source "$(dirname "$0")/../tools/lib.sh"
 ostrel_start_bench_session
-trap 'rm -rf "$OSTREL_WORK"; ostrel_stop_services' EXIT
 wine "$OSTREL_BUILD/windows/frame_copy_bench.exe" "${1:-600}" </dev/null 2>/dev/null

@@ -12,11 +12,9 @@ source "$(dirname "$0")/../tools/lib.sh"
 clicks=${1:-10}
 windows="$OSTREL_BUILD/windows"
 ostrel_start_bench_session
-trap 'rm -rf "$OSTREL_WORK"; ostrel_stop_services' EXIT
-driver() { wine "$windows/OstrelDriver.exe" "$@" </dev/null 2>/dev/null; }
 ostrel_start_bench_tray "$OSTREL_WORK/caps" show_clicks=1 fps=60 resolution=0 countdown=0 cursor=0
-driver post NIRAOstrelWindowsMain 0x0312 1 0 >/dev/null  # WM_HOTKEY: record
-driver answer "NIRA Ostrel" 1 5 "$(winepath -w "$OSTREL_WORK/box.txt")" >/dev/null || true
+ostrel_driver post NIRAOstrelWindowsMain 0x0312 1 0 >/dev/null  # WM_HOTKEY: record
+ostrel_driver answer "NIRA Ostrel" 1 5 "$(winepath -w "$OSTREL_WORK/box.txt")" >/dev/null || true
 wine "$windows/OstrelDriver.exe" presses 600 </dev/null >/dev/null 2>&1 &
 presses=$!
 sleep 2
@@ -24,10 +22,10 @@ for n in $(seq 1 "$clicks"); do
   xdotool mousemove $((600 + (n % 4) * 200)) $((400 + (n % 3) * 150)) sleep 0.3 click 1 sleep 0.5
 done
 kill "$presses"
-driver post NIRAOstrelWindowsMain 0x0312 1 0 >/dev/null
+ostrel_driver post NIRAOstrelWindowsMain 0x0312 1 0 >/dev/null
 for _ in $(seq 1 100); do
   ls "$OSTREL_WORK"/caps/*.mp4 >/dev/null 2>&1 && ! ls "$OSTREL_WORK"/caps/*.part >/dev/null 2>&1 && break
   sleep 0.2
 done
-driver close NIRAOstrelWindowsMain >/dev/null || true
+ostrel_driver close NIRAOstrelWindowsMain >/dev/null || true
 /usr/bin/python3 "$(dirname "$0")/input_effects.py" "$(ls "$OSTREL_WORK"/caps/*.mp4)" "$clicks"

@@ -10,21 +10,18 @@
 set -euo pipefail
 source "$(dirname "$0")/../tools/lib.sh"
 tries=${1:-7}
-windows="$OSTREL_BUILD/windows"
 ostrel_start_bench_session
 ostrel_start_pulseaudio >/dev/null
-trap 'rm -rf "$OSTREL_WORK"; ostrel_stop_services' EXIT
 ostrel_start_bench_tray "$OSTREL_WORK/caps" countdown=0
 tray=$OSTREL_TRAY
 caps=$(winepath -w "$OSTREL_WORK/caps")
 sleep 3
-driver() { wine "$windows/OstrelDriver.exe" "$@" </dev/null 2>/dev/null; }
 # The first recording of a run shows the one-time notice about the toolbar;
 # it is answered here, and that recording stopped.
-driver post NIRAOstrelWindowsMain 0x0312 1 0 >/dev/null || true
-driver answer "NIRA Ostrel" 1 10 "$(winepath -w "$OSTREL_WORK/box.txt")" >/dev/null || true
+ostrel_driver post NIRAOstrelWindowsMain 0x0312 1 0 >/dev/null || true
+ostrel_driver answer "NIRA Ostrel" 1 10 "$(winepath -w "$OSTREL_WORK/box.txt")" >/dev/null || true
 sleep 2
-driver post NIRAOstrelWindowsMain 0x0312 1 0 >/dev/null || true
+ostrel_driver post NIRAOstrelWindowsMain 0x0312 1 0 >/dev/null || true
 for _ in $(seq 1 50); do
   ls "$OSTREL_WORK"/caps/*.mp4.part >/dev/null 2>&1 || break
   sleep 0.2
@@ -39,13 +36,13 @@ summary() {  # name, then the figures
 }
 clip=(); png=(); rec=()
 for _ in $(seq 1 "$tries"); do
-  line=$(driver latency screenshot "$caps")
+  line=$(ostrel_driver latency screenshot "$caps")
   clip+=("$(echo "$line" | sed -n 's/clipboard \([0-9.]*\) ms.*/\1/p')")
   png+=("$(echo "$line" | sed -n 's/.*png \([0-9.]*\) ms.*/\1/p')")
   sleep 1
 done
 for _ in $(seq 1 "$tries"); do
-  rec+=("$(driver latency record "$caps" | sed -n 's/recording file \([0-9.]*\) ms.*/\1/p')")
+  rec+=("$(ostrel_driver latency record "$caps" | sed -n 's/recording file \([0-9.]*\) ms.*/\1/p')")
   sleep 1
 done
 summary "screenshot shortcut to clipboard" "${clip[@]}"
@@ -54,5 +51,5 @@ summary "record shortcut to recording file" "${rec[@]}"
 echo "step traces of the last screenshot and recording start:"
 grep -a "Screenshot steps:" "$OSTREL_WORK/data/ostrel.log" | tail -1
 grep -a "Recording start steps:" "$OSTREL_WORK/data/ostrel.log" | tail -1
-driver close NIRAOstrelWindowsMain >/dev/null || true
+ostrel_driver close NIRAOstrelWindowsMain >/dev/null || true
 wait "$tray" || true

@@ -7,7 +7,6 @@
 set -euo pipefail
 source "$(dirname "$0")/../tools/lib.sh"
 ostrel_start_bench_session
-trap 'rm -rf "$OSTREL_WORK"; ostrel_stop_services' EXIT
 picture=${1:-}
 if [ -z "$picture" ]; then
   picture="$OSTREL_WORK/pattern.png"

@@ -12,20 +12,18 @@ source "$(dirname "$0")/../tools/lib.sh"
 tries=${1:-5}
 windows="$OSTREL_BUILD/windows"
 ostrel_start_bench_session
-trap 'rm -rf "$OSTREL_WORK"; ostrel_stop_services' EXIT
 ostrel_start_bench_tray "$OSTREL_WORK/caps" countdown=0
 caps=$(winepath -w "$OSTREL_WORK/caps")
 log="$OSTREL_WORK/data/ostrel.log"
 sleep 3
-driver() { wine "$windows/OstrelDriver.exe" "$@" </dev/null 2>/dev/null; }
 floor=()
 for n in $(seq 1 "$tries"); do
-  driver latency screenshot "$caps" >/dev/null
+  ostrel_driver latency screenshot "$caps" >/dev/null
   sleep 1
   floor+=("$(wine "$windows/screenshot_floor.exe" "$(winepath -w "$OSTREL_WORK/floor-$n.png")" </dev/null 2>/dev/null)")
   sleep 1
 done
-driver close NIRAOstrelWindowsMain >/dev/null || true
+ostrel_driver close NIRAOstrelWindowsMain >/dev/null || true
 grep -a "^.*Screenshot steps:" "$log" | sed 's/.*Screenshot steps: //' >"$OSTREL_WORK/tray.txt"
 printf '%s\n' "${floor[@]}" >"$OSTREL_WORK/floor.txt"
 /usr/bin/python3 - "$OSTREL_WORK/tray.txt" "$OSTREL_WORK/floor.txt" <<'PY'

@@ -8,6 +8,5 @@ set -euo pipefail
 source "$(dirname "$0")/../tools/lib.sh"
 ostrel_start_bench_session
 ostrel_start_pulseaudio >/dev/null
-trap 'rm -rf "$OSTREL_WORK"; ostrel_stop_services' EXIT
 export OSTREL_BUILD
 /usr/bin/python3 "$(dirname "$0")/tray_memory.py" "$OSTREL_WORK/run" "$@"

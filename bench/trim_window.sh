@@ -13,8 +13,6 @@ source "$(dirname "$0")/../tools/lib.sh"
 tries=${1:-5}
 windows="$OSTREL_BUILD/windows"
 ostrel_start_bench_session
-trap 'rm -rf "$OSTREL_WORK"; ostrel_stop_services' EXIT
-driver() { wine "$windows/OstrelDriver.exe" "$@" </dev/null 2>/dev/null; }
 wine "$windows/OstrelWindowsTest.exe" --selftest-record 2 "$(winepath -w "$OSTREL_WORK/short")" </dev/null >/dev/null 2>&1
 /usr/bin/python3 "$(dirname "$0")/long_recording.py" "$(ls "$OSTREL_WORK"/short/*.mp4 | head -1)" "$OSTREL_WORK/long.mp4" 3600
 ls -l "$OSTREL_WORK/long.mp4"
@@ -27,22 +25,22 @@ for try in $(seq 1 "$tries"); do
     [ "$(grep -ac "Trim window: first picture" "$log")" -ge "$try" ] && break
     sleep 0.2
   done
-  read -r width height < <(driver client NIRAOstrelTrim | tr -d "\r")
+  read -r width height < <(ostrel_driver client NIRAOstrelTrim | tr -d "\r")
   y=$((height - 72))  # the middle of the timeline at 96 dots per inch
   x=$((width - 12))   # the end handle
-  driver post NIRAOstrelTrim 0x0201 1 $(((y << 16) | x)) >/dev/null
+  ostrel_driver post NIRAOstrelTrim 0x0201 1 $(((y << 16) | x)) >/dev/null
   for step in $(seq 1 20); do
-    driver post NIRAOstrelTrim 0x0200 1 $(((y << 16) | (x - step * 40))) >/dev/null
+    ostrel_driver post NIRAOstrelTrim 0x0200 1 $(((y << 16) | (x - step * 40))) >/dev/null
     sleep 0.1
   done
-  driver post NIRAOstrelTrim 0x0202 0 $(((y << 16) | (x - 800))) >/dev/null
+  ostrel_driver post NIRAOstrelTrim 0x0202 0 $(((y << 16) | (x - 800))) >/dev/null
   sleep 0.5
-  driver post NIRAOstrelTrim 0x0010 0 0 >/dev/null
-  driver answer "NIRA Ostrel: trim" 7 10 "$(winepath -w "$OSTREL_WORK/box.txt")" >/dev/null || true
+  ostrel_driver post NIRAOstrelTrim 0x0010 0 0 >/dev/null
+  ostrel_driver answer "NIRA Ostrel: trim" 7 10 "$(winepath -w "$OSTREL_WORK/box.txt")" >/dev/null || true
   for _ in $(seq 1 50); do
     [ "$(grep -ac "Trim window closed" "$log")" -ge "$try" ] && break
     sleep 0.2
   done
 done
 grep -a "Trim window: first picture\|Trim window closed" "$log"
-driver close NIRAOstrelWindowsMain >/dev/null || true
+ostrel_driver close NIRAOstrelWindowsMain >/dev/null || true

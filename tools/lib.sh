@@ -132,13 +132,16 @@ ostrel_stop_services() {
 # For benchmarks: a private 1920x1080 screen, the Wine prefix, a scratch
 # folder in OSTREL_WORK and a data folder inside it; all ended at exit.
 ostrel_start_bench_session() {
-  trap ostrel_stop_services EXIT
+  trap 'rm -rf "${OSTREL_WORK:-}"; ostrel_stop_services' EXIT
   ostrel_start_display 1920x1080 >/dev/null
   ostrel_prepare_wine
   OSTREL_WORK=$(mktemp -d)
   OSTREL_DATA_DIR=$(winepath -w "$OSTREL_WORK/data")
   export OSTREL_DATA_DIR
 }
+
+# Benchmarks: OstrelDriver with its arguments, quietly.
+ostrel_driver() { wine "$OSTREL_BUILD/windows/OstrelDriver.exe" "$@" </dev/null 2>/dev/null; }
 
 # Benchmarks: the test build's tray program in the background (its process
 # in OSTREL_TRAY), saving captures in the folder given (a Linux path), with
