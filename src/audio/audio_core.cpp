@@ -228,7 +228,10 @@ int64_t SyncTone::Read(int64_t nowHundredNs, std::vector<float>& block) {
         const double s = (static_cast<double>(i) / kToneRate * kTicksPerSecond + static_cast<double>(toneStart)) /
                          kTicksPerSecond;
         const double r = s - std::floor(s);
-        const float value = r < 0.01 ? static_cast<float>(0.8 * std::sin(r * 6283.18530717958)) : 0.0f;
+        // A burst already under way when the tone starts stays silent: its
+        // second, the click a recording is judged by, came before the tone.
+        const bool begunHere = std::floor(s) * kTicksPerSecond >= static_cast<double>(toneStart);
+        const float value = r < 0.01 && begunHere ? static_cast<float>(0.8 * std::sin(r * 6283.18530717958)) : 0.0f;
         block.push_back(value);
         block.push_back(value);
     }

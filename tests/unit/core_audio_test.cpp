@@ -197,6 +197,12 @@ TEST_CASE("sync tone bursts at whole seconds") {
     }
     CHECK(misplaced == 0);
     CHECK((loud > 470 && loud <= 481));
+
+    // Started 4 ms into a burst: the rest of that burst is not played.
+    tone.Start(1'240'040'000);
+    block.clear();
+    tone.Read(1'240'040'000 + 10'000'000, block);
+    CHECK(std::all_of(block.begin(), block.begin() + 2 * 400, [](float v) { return v == 0.0f; }));
 }
 
 TEST_CASE("placing blocks on the timeline") {
